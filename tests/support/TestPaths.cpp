@@ -1,0 +1,19 @@
+#include "tests/support/TestPaths.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace testpaths {
+
+std::string WhoisRepliesDir() { return std::string(TAVIREL_SHARED_DIR) + "/whois-replies"; }
+std::string BuildDir() { return TAVIREL_BUILD_DIR; }
+std::string SourceDir() { return TAVIREL_SOURCE_DIR; }
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+} // namespace testpaths

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Where the test programs find what lies outside them.
+namespace testpaths {
+
+// The captured registry replies and their truth table.
+std::string WhoisRepliesDir();
+// The build folder, to start the programs the build made.
+std::string BuildDir();
+std::string SourceDir();
+// The whole content of a file, as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+
+} // namespace testpaths

@@ -1,0 +1,1 @@
+#include "tools/FakeWhoisServer.h"
