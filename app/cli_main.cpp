@@ -16,7 +16,8 @@ struct TCommand {
 };
 
 const TCommand Commands[] = {
-    {"lookup", RunLookupCommand, "lookup DOMAIN...          query each domain and show what the engine reads"},
+    {"lookup", RunLookupCommand,
+     "lookup DOMAIN...          query each domain and show what the engine reads"},
     {"check", RunCheckCommand,
      "check [--threads N] [--show LIST] [--free-out FILE] [--results-out FILE] [--gbk] [FILE]"},
     {"generate", RunGenerateCommand, "generate PATTERN [--count N] [--to FILE] [--gbk]"},

@@ -8,7 +8,9 @@
 
 TJob::TJob() = default;
 
-TJob::~TJob() { wait(); }
+TJob::~TJob() {
+    wait();
+}
 
 void TJob::Start(TerminateHandler onTerminate) {
     FOnTerminate = std::move(onTerminate);
@@ -73,5 +75,6 @@ void TJob::RunOnUiThread(const std::function<void()>& fn) {
     // waiting for it would hold this thread for ever.
     if (QCoreApplication::closingDown())
         return;
-    QMetaObject::invokeMethod(this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }

@@ -5,9 +5,15 @@
 
 namespace testpaths {
 
-std::string WhoisRepliesDir() { return std::string(TAVIREL_SHARED_DIR) + "/whois-replies"; }
-std::string BuildDir() { return TAVIREL_BUILD_DIR; }
-std::string SourceDir() { return TAVIREL_SOURCE_DIR; }
+std::string WhoisRepliesDir() {
+    return std::string(TAVIREL_SHARED_DIR) + "/whois-replies";
+}
+std::string BuildDir() {
+    return TAVIREL_BUILD_DIR;
+}
+std::string SourceDir() {
+    return TAVIREL_SOURCE_DIR;
+}
 
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
