@@ -1,0 +1,64 @@
+#pragma once
+
+// A list of GBK texts for a list view. The lines are kept as the bytes a reply
+// or a file brought and saved back unchanged; they are decoded only when the
+// view asks for a visible row, so a million lines cost no conversion up front.
+// Lives on the UI thread; jobs reach it only through TJob::RunOnUiThread.
+
+#include "candidates/DomainList.h"
+#include "engine/NoRegList.h"
+
+#include <QAbstractListModel>
+
+#include <string>
+#include <vector>
+
+class TGbkListModel : public QAbstractListModel, public TNoRegList, public TDomainList {
+    Q_OBJECT
+
+public:
+    explicit TGbkListModel(QObject* parent = nullptr);
+
+    // QAbstractListModel: DisplayRole is the line decoded from GBK.
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // TNoRegList
+    void Append(const std::string& text) override;
+    int Count() const override;
+    // Index outside the list: no line is selected.
+    void Select(int index) override;
+
+    // TDomainList
+    std::vector<std::string> Items() const override;
+    void AppendMissing(const std::vector<std::string>& names) override;
+
+    const std::string& At(int index) const;
+    const std::vector<std::string>& Lines() const { return FLines; }
+    // Appends several lines in one update.
+    void AppendLines(const std::vector<std::string>& lines);
+    // Replaces line index; an index outside the list changes nothing.
+    void ReplaceLine(int index, const std::string& text);
+    // Replaces the whole content in one update.
+    void SetLines(std::vector<std::string> lines);
+    void Clear();
+
+    // The selected line, or -1.
+    int CurrentRow() const { return FCurrentRow; }
+
+signals:
+    // The selection moved to row (-1: none); a view scrolls to it.
+    void CurrentRowChanged(int row);
+
+private:
+    void SetCurrentRow(int row);
+
+    std::vector<std::string> FLines;
+    int FCurrentRow = -1;
+};
+
+// Writes lines to path as they are, each followed by CR LF, replacing an
+// existing file. False with the system's reason in error when the file cannot
+// be created or written.
+bool SaveLinesCrLf(const std::string& path, const std::vector<std::string>& lines,
+                   std::string& error);
