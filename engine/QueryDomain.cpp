@@ -1,0 +1,198 @@
+#include "engine/QueryDomain.h"
+
+#include "engine/Unit_Functions.h"
+
+#include <initializer_list>
+
+namespace {
+
+constexpr std::string_view LF = "\n";
+
+// "注册时间:" "到期时间:" "IP:" "邮箱:"
+constexpr std::string_view RegTimeLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:";
+constexpr std::string_view ExpTimeLabel = "\xB5\xBD\xC6\xDA\xCA\xB1\xBC\xE4:";
+constexpr std::string_view IPLabel = "IP:";
+constexpr std::string_view EmailLabel = "\xD3\xCA\xCF\xE4:";
+
+// "  查询失败了"
+constexpr std::string_view QueryFailedText = "  \xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC\xC1\xCB";
+// " 无返回信息 "
+constexpr std::string_view NoInformationText = " \xCE\xDE\xB7\xB5\xBB\xD8\xD0\xC5\xCF\xA2 ";
+constexpr std::string_view LineEndMark = "  <<<";
+// "查询过于频繁"
+constexpr std::string_view TooFrequentText = "\xB2\xE9\xD1\xAF\xB9\xFD\xD3\xDA\xC6\xB5\xB7\xB1";
+// "未返回邮箱信息"
+constexpr std::string_view NoEmailText = "\xCE\xB4\xB7\xB5\xBB\xD8\xD3\xCA\xCF\xE4\xD0\xC5\xCF\xA2";
+
+constexpr std::string_view EmailPattern = R"([\w\d\-\.]+@[\w\d\-]+(\.[\w\d\-]+)+)";
+constexpr std::string_view ExpiryNotice = "DISPLAYED IN THIS RECORD IS THE DATE THE";
+constexpr std::size_t MaxEmailBytes = 120;
+
+// A marker's value counts once it has this many bytes; until then the next
+// marker is tried, and its value replaces the earlier one.
+constexpr std::size_t SettledFieldBytes = 6;
+
+// Fewer bytes than this is no reply at all.
+constexpr std::size_t MinReplyBytes = 3;
+// Shown only when longer than these.
+constexpr std::size_t MinDateBytes = 4;
+constexpr std::size_t MinAddressBytes = 6;
+constexpr std::size_t MinEmailBytes = 6;
+// A referral server name must be longer than this to be asked.
+constexpr std::size_t MinReferralBytes = 5;
+
+std::string FirstSettledField(std::string_view reply,
+                              std::initializer_list<std::string_view> markers) {
+    std::string value;
+    for (std::string_view marker : markers) {
+        value = ExtractWhoisField(reply, marker, LF);
+        if (value.size() >= SettledFieldBytes)
+            break;
+    }
+    return value;
+}
+
+std::string TrimControlBytes(std::string_view text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= 0x20)
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 0x20)
+        --last;
+    return std::string(text.substr(first, last - first));
+}
+
+std::string AsciiUpper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+// Separators become single blanks; each replacement is one left-to-right pass.
+std::string NormaliseDate(std::string_view value) {
+    std::string date = ReplaceAllText(value, ":", " ");
+    date = ReplaceAllText(date, ".", " ");
+    date = ReplaceAllText(date, "  ", " ");
+    return TrimControlBytes(AsciiUpper(std::move(date)));
+}
+
+void AppendField(std::string& line, bool shown, std::string_view label, const std::string& value,
+                 std::size_t minBytes) {
+    if (!shown || value.size() <= minBytes)
+        return;
+    line.append(FieldMark);
+    line.append(label);
+    line.append(value);
+}
+
+} // namespace
+
+std::string ReadRegTime(std::string_view reply) {
+    return NormaliseDate(
+        FirstSettledField(reply, {"creation date", "registration date", "created on",
+                                  "registered:", "created:", "activated:"}));
+}
+
+std::string ReadExpTime(std::string_view reply) {
+    const std::string date =
+        NormaliseDate(FirstSettledField(reply, {"expiration date", "expires on", "expire:"}));
+    // Some registries follow the first "expiration date" with a notice instead
+    // of a date; what is left after removing it stands as it is.
+    return ReplaceAllText(date, ExpiryNotice, "");
+}
+
+std::string ReadEmail(std::string_view reply) {
+    std::string email = FirstRegexMatch(reply, EmailPattern);
+    email = ReplaceAllText(email, RateLimitAddress, TooFrequentText);
+    if (email.size() > MaxEmailBytes)
+        return std::string(NoEmailText);
+    return email;
+}
+
+std::string ReadReferralServer(std::string_view reply) {
+    const std::string lower = AsciiLower(reply);
+    return TrimControlBytes(TextBefore(LF, TextAfter("whois server:", lower)));
+}
+
+TQueryDomain::TQueryDomain(int index, std::string domain, TNoRegList* noRegList, bool showDomain,
+                           bool showEmail, bool showIPAddress, bool showRegTime, bool showExpTime)
+    : Index(index), Domain(std::move(domain)), NoRegList(noRegList), ShowDomain(showDomain),
+      ShowEmail(showEmail), ShowIPAddress(showIPAddress), ShowRegTime(showRegTime),
+      ShowExpTime(showExpTime) {}
+
+void TQueryDomain::Execute() {
+    if (!IsValidDomain(Domain))
+        return;
+    PausePoint();
+    WhoisServer = GetWhoisServer(Domain);
+    WhoisInfo = GetWhoisReply(Domain, WhoisServer);
+
+    // The dates always come from the first reply, whatever the flags.
+    RunOnUiThread([this] { GetRegTime(); });
+    RunOnUiThread([this] { GetExpTime(); });
+
+    if (ShowEmail) {
+        ReferralServer = ReadReferralServer(WhoisInfo);
+        if (ReferralServer.size() > MinReferralBytes) {
+            PausePoint();
+            // The referral reply goes first so that its address wins.
+            WhoisInfo = GetWhoisReply(Domain, ReferralServer) + WhoisInfo;
+        }
+        RunOnUiThread([this] { GetEmail(); });
+    }
+    if (ShowIPAddress) {
+        PausePoint();
+        IPAddress = GetHostIP(Domain);
+    }
+    BuildResultLine();
+    // The free list hears of the domain before the result line is handed on.
+    ReportIfFree();
+}
+
+void TQueryDomain::BuildResultLine() {
+    if (WhoisInfo.size() < MinReplyBytes) {
+        ResultLine = Domain;
+        ResultLine.append(QueryFailedText).append(LineEndMark);
+        return;
+    }
+    if (ShowDomain)
+        ResultLine = Domain;
+    AppendField(ResultLine, ShowRegTime, RegTimeLabel, RegTime, MinDateBytes);
+    AppendField(ResultLine, ShowExpTime, ExpTimeLabel, ExpTime, MinDateBytes);
+    AppendField(ResultLine, ShowIPAddress, IPLabel, IPAddress, MinAddressBytes);
+    AppendField(ResultLine, ShowEmail, EmailLabel, Email, MinEmailBytes);
+    if (ResultLine == Domain)
+        ResultLine.append(NoInformationText).append(LineEndMark);
+}
+
+void TQueryDomain::ReportIfFree() {
+    if (NoRegList == nullptr || !IsDomainAvailable(WhoisInfo))
+        return;
+    RunOnUiThread([this] { NoRegList->Append(Domain); });
+    // A separate step: another job's addition may come in between, and the
+    // selection then falls on that later last line.
+    RunOnUiThread([this] { NoRegList->Select(NoRegList->Count() - 1); });
+}
+
+void TQueryDomain::GetRegTime() {
+    RegTime = ReadRegTime(WhoisInfo);
+}
+
+void TQueryDomain::GetExpTime() {
+    ExpTime = ReadExpTime(WhoisInfo);
+}
+
+void TQueryDomain::GetEmail() {
+    Email = ReadEmail(WhoisInfo);
+}

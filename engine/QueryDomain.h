@@ -1,0 +1,84 @@
+#pragma once
+
+// The job that queries one candidate domain and produces its result line.
+
+#include "engine/Job.h"
+#include "engine/NoRegList.h"
+
+#include <string>
+#include <string_view>
+
+// Written before every labelled field of a result line: one user-defined
+// character of code page 936 (U+E774 when decoded as GB18030).
+inline constexpr std::string_view FieldMark = "\xA4\xF6";
+
+// The query contact address a registrar's WHOIS service prints when it refuses
+// to answer because of too many queries; a reply whose first e-mail address is
+// this one is taken for such a refusal.
+inline constexpr std::string_view RateLimitAddress = "whoisrequest@networksolutions.com";
+
+// What a query reads from a WHOIS reply. The batch job and the single-domain
+// WHOIS job share these; each is a pure function of the reply text.
+// The normalised registration date ("2009 03 01 10 20 30"), or "".
+std::string ReadRegTime(std::string_view reply);
+// The normalised expiry date, or "".
+std::string ReadExpTime(std::string_view reply);
+// The first e-mail address of the reply, or a message when it is the rate-limit
+// address or longer than 120 bytes, or "".
+std::string ReadEmail(std::string_view reply);
+// The server named after "whois server:", lower-cased and trimmed, or "".
+// Unlike the dates, the month names are left alone: they occur inside host
+// names ("whois.markmonitor.com").
+std::string ReadReferralServer(std::string_view reply);
+
+// The five display flags, in the order the jobs take them.
+struct TDisplayFlags {
+    bool ShowDomain = true;
+    bool ShowEmail = false;
+    bool ShowIPAddress = false;
+    bool ShowRegTime = true;
+    bool ShowExpTime = true;
+};
+
+class TQueryDomain : public TJob {
+    Q_OBJECT
+
+public:
+    // noRegList is not owned and must outlive the job; it may be null (free
+    // domains then go nowhere).
+    TQueryDomain(int index, std::string domain, TNoRegList* noRegList, bool showDomain,
+                 bool showEmail, bool showIPAddress, bool showRegTime, bool showExpTime);
+
+    // The job's record. The creator sets the first fields and the flags; the
+    // job writes the rest on its own thread (the dates and e-mail on the UI
+    // thread). The completion handler is their only reader.
+    int Index;
+    std::string ResultLine;
+    std::string Domain;
+    TNoRegList* NoRegList;
+    std::string WhoisServer;
+    std::string ReferralServer;
+    std::string WhoisInfo;
+    std::string RegTime;
+    std::string ExpTime;
+    std::string Email;
+    std::string IPAddress;
+    bool ShowDomain;
+    bool ShowEmail;
+    bool ShowIPAddress;
+    bool ShowRegTime;
+    bool ShowExpTime;
+
+protected:
+    ~TQueryDomain() override = default;
+    void Execute() override;
+
+private:
+    // Run on the UI thread, one at a time among all jobs.
+    void GetRegTime();
+    void GetExpTime();
+    void GetEmail();
+
+    void ReportIfFree();
+    void BuildResultLine();
+};
