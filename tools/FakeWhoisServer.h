@@ -27,17 +27,22 @@ struct TFakeWhoisOptions {
     // Where replies come from, tried in this order for a query line "name.tld":
     // Responder (when set), then Replies folder files "name.tld", then "tld",
     // then "default" (each file name also tried with ".txt" appended). No
-    // match: the connection is closed without a byte.
+    // match: the connection is closed without a byte. An empty Responder
+    // answer counts as no match there and the folder is tried next.
     std::function<std::string(const std::string& query)> Responder;
     std::string RepliesDir;
+    std::string FallbackReply; // when not empty: the reply for a query nothing else answered
     TFakeWhoisMode Mode = TFakeWhoisMode::Normal;
-    int LatencyMs = 0;         // wait before the first byte
+    int LatencyMs = 0;          // wait before the first byte
     std::size_t ChunkBytes = 0; // 0: whole reply at once; else send in chunks of this size
     int ChunkPauseMs = 0;       // pause between chunks
     int DripPauseMs = 100;
     std::size_t ResetAfterBytes = 0;
     std::size_t HugeBytes = 64u << 20;
     std::string LogFile; // when set, every query line received is appended, one per line
+    // Keep the query lines in memory for Queries()/RawQueries(); a long-running
+    // server for benchmarks turns this off so memory stays flat.
+    bool KeepQueries = true;
 };
 
 class TFakeWhoisServer {
@@ -64,6 +69,9 @@ public:
     // The raw bytes of the query lines received so far, line ends included.
     std::vector<std::string> RawQueries() const;
     // Connections accepted so far, open right now, and the most ever open at once.
+    // A connection stops counting as open the moment either side closes it: the
+    // server's count drops before its own FIN leaves, and a client's FIN is
+    // noticed before the next connection is counted.
     int AcceptedCount() const;
     int OpenCount() const;
     int MaxOpenCount() const;
