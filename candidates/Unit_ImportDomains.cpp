@@ -1,0 +1,148 @@
+#include "candidates/Unit_ImportDomains.h"
+
+#include "candidates/NameIndex.h"
+#include "engine/Unit_Functions.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+// Large blocks keep the number of system calls small; a line longer than a
+// block grows the buffer until the line fits.
+constexpr std::size_t BlockSize = 1 << 20;
+constexpr char EndOfFileMark = '\x1A';
+constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsTrimmed(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsTrimmed(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::runtime_error FileError(const char* what, const std::string& fileName, int error) {
+    return std::runtime_error(std::string(what) + " \"" + fileName + "\". " +
+                              std::generic_category().message(error));
+}
+
+class TFileHandle {
+public:
+    explicit TFileHandle(const std::string& fileName)
+        : FFd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~TFileHandle() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFileHandle(const TFileHandle&) = delete;
+    TFileHandle& operator=(const TFileHandle&) = delete;
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+// Reads the file block by block and hands each line to the import rule as a
+// view into the block, so a line costs no allocation of its own.
+class TLineReader {
+public:
+    TLineReader(int fd, const std::string& fileName, TNameIndex& names)
+        : FFd(fd), FFileName(fileName), FNames(names), FBuffer(BlockSize) {}
+
+    void ReadAll() {
+        std::size_t kept = 0; // the start of a line the last block did not finish
+        for (;;) {
+            if (kept * 2 > FBuffer.size())
+                FBuffer.resize(FBuffer.size() * 2);
+            const std::size_t got = ReadSome(FBuffer.data() + kept, FBuffer.size() - kept);
+            if (got == 0) {
+                Line(std::string_view(FBuffer.data(), kept));
+                return;
+            }
+            const std::string_view data(FBuffer.data(), kept + got);
+            std::size_t begin = 0;
+            for (std::size_t i = kept; i < data.size(); ++i) {
+                const char c = data[i];
+                if (c != '\n' && c != '\r' && c != EndOfFileMark)
+                    continue;
+                Line(data.substr(begin, i - begin));
+                if (c == EndOfFileMark)
+                    return;
+                begin = i + 1;
+            }
+            begin = SkipLeadingBlanks(data, begin);
+            kept = data.size() - begin;
+            if (begin > 0 && kept > 0)
+                std::memmove(FBuffer.data(), FBuffer.data() + begin, kept);
+        }
+    }
+
+private:
+    std::size_t ReadSome(char* into, std::size_t room) {
+        for (;;) {
+            const ssize_t got = ::read(FFd, into, room);
+            if (got >= 0)
+                return static_cast<std::size_t>(got);
+            if (errno != EINTR)
+                throw FileError("Cannot read file", FFileName, errno);
+        }
+    }
+
+    // Leading blanks of an unfinished line are trimmed anyway; dropping them
+    // now keeps a file of blanks without line ends from filling memory.
+    std::size_t SkipLeadingBlanks(std::string_view data, std::size_t begin) {
+        const std::size_t first = begin;
+        while (begin < data.size() && IsTrimmed(data[begin]))
+            ++begin;
+        // A mark behind blanks is not at the start of the file.
+        if (begin != first)
+            FFirstLine = false;
+        return begin;
+    }
+
+    void Line(std::string_view line) {
+        if (FFirstLine) {
+            FFirstLine = false;
+            if (line.starts_with(Utf8ByteOrderMark))
+                line.remove_prefix(Utf8ByteOrderMark.size());
+        }
+        line = Trim(line);
+        if (!line.empty() && IsValidDomain(line))
+            FNames.Add(line);
+    }
+
+    int FFd;
+    const std::string& FFileName;
+    TNameIndex& FNames;
+    std::vector<char> FBuffer;
+    bool FFirstLine = true;
+};
+
+} // namespace
+
+TImportDomains::TImportDomains(std::string fileName, TDomainList& domainList)
+    : FileName(std::move(fileName)), DomainList(domainList) {}
+
+void TImportDomains::Execute() {
+    std::vector<std::string> added;
+    {
+        TFileHandle file(FileName);
+        if (file.Fd() < 0)
+            throw FileError("Cannot open file", FileName, errno);
+        TNameIndex names(ReadList(DomainList));
+        TLineReader(file.Fd(), FileName, names).ReadAll();
+        added = names.TakeAdded();
+    }
+    AppendToList(DomainList, added);
+}
