@@ -1,8 +1,95 @@
+#include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
-#include <cstdio>
+#include "candidates/Unit_CreateDomains.h"
+#include "engine/GbkCodec.h"
+#include "engine/IntegerText.h"
+#include "ui/GbkListModel.h"
 
-int RunGenerateCommand(const std::vector<std::string>&) {
-    std::fprintf(stderr, "tavirelbrisvane-cli: this command is not available yet\n");
-    return 2;
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr const char* Program = "tavirelbrisvane-cli generate";
+constexpr const char* Usage = "usage: tavirelbrisvane-cli generate PATTERN [--count N] [--to FILE] "
+                              "[--gbk]\n"
+                              "  PATTERN: text with {数字} {字母} {随机} {拼音} {拼音x2} {拼音x3}\n"
+                              "  --count N   how many new names (default 100)\n"
+                              "  --to FILE   save the names as GBK text with CR LF line ends\n"
+                              "  --gbk       PATTERN and the printed names are GBK bytes\n";
+// The default of the main window's count field.
+constexpr const char* DefaultCount = "100";
+
+struct TGenerateOptions {
+    std::string Pattern;
+    std::string Count = DefaultCount;
+    std::string To;
+    bool Gbk = false;
+};
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
+    return status;
+}
+
+// The error text, or nothing when the arguments are good.
+std::optional<std::string> ParseGenerateArguments(const std::vector<std::string>& args,
+                                                  TGenerateOptions& options) {
+    bool havePattern = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--count" || arg == "--to") {
+            if (i + 1 >= args.size())
+                return arg + " needs a value";
+            (arg == "--count" ? options.Count : options.To) = args[++i];
+        } else if (arg == "--gbk") {
+            options.Gbk = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && !havePattern) {
+            return "unknown option '" + arg + "'";
+        } else if (havePattern) {
+            return "only one pattern may be given";
+        } else {
+            options.Pattern = arg;
+            havePattern = true;
+        }
+    }
+    if (!havePattern)
+        return "a pattern is needed";
+    if (options.Pattern.empty())
+        return "the pattern is empty";
+    return std::nullopt;
+}
+
+} // namespace
+
+int RunGenerateCommand(const std::vector<std::string>& args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    TGenerateOptions options;
+    if (const auto error = ParseGenerateArguments(args, options))
+        return Fail(2, *error + "\n" + Usage);
+    const std::optional<std::int32_t> count = ParseIntegerText(options.Count);
+    if (!count)
+        return Fail(2, "--count: " + NotAnIntegerMessage(options.Count));
+    std::string error;
+    if (!options.To.empty() && !CanCreateOutputFile(options.To, error))
+        return Fail(2, error);
+
+    const std::string pattern = options.Gbk ? options.Pattern : Utf8ToGbk(options.Pattern);
+    TGbkListModel list;
+    error = RunCandidateJob(new TCreateDomains(pattern, list, *count));
+    if (!error.empty())
+        return Fail(1, error);
+
+    if (options.To.empty()) {
+        PrintLines(list.Lines(), options.Gbk);
+        return 0;
+    }
+    if (!SaveCandidateFile(options.To, list.Lines(), error))
+        return Fail(1, error);
+    std::fprintf(stderr, "%s: saved %d names to %s\n", Program, list.Count(), options.To.c_str());
+    return 0;
 }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -32,11 +33,6 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-std::runtime_error FileError(const char* what, const std::string& fileName, int error) {
-    return std::runtime_error(std::string(what) + " \"" + fileName + "\". " +
-                              std::generic_category().message(error));
-}
-
 class TFileHandle {
 public:
     explicit TFileHandle(const std::string& fileName)
@@ -57,8 +53,9 @@ private:
 // view into the block, so a line costs no allocation of its own.
 class TLineReader {
 public:
-    TLineReader(int fd, const std::string& fileName, TNameIndex& names)
-        : FFd(fd), FFileName(fileName), FNames(names), FBuffer(BlockSize) {}
+    // onReadError: ends the job with the reason (errno) of a failed read.
+    TLineReader(int fd, std::function<void(int)> onReadError, TNameIndex& names)
+        : FFd(fd), FOnReadError(std::move(onReadError)), FNames(names), FBuffer(BlockSize) {}
 
     void ReadAll() {
         std::size_t kept = 0; // the start of a line the last block did not finish
@@ -95,7 +92,7 @@ private:
             if (got >= 0)
                 return static_cast<std::size_t>(got);
             if (errno != EINTR)
-                throw FileError("Cannot read file", FFileName, errno);
+                FOnReadError(errno);
         }
     }
 
@@ -123,7 +120,7 @@ private:
     }
 
     int FFd;
-    const std::string& FFileName;
+    std::function<void(int)> FOnReadError;
     TNameIndex& FNames;
     std::vector<char> FBuffer;
     bool FFirstLine = true;
@@ -134,14 +131,22 @@ private:
 TImportDomains::TImportDomains(std::string fileName, TDomainList& domainList)
     : FileName(std::move(fileName)), DomainList(domainList) {}
 
+void TImportDomains::FailOnFile(const char* what, int error) {
+    FFileFailed = true;
+    throw std::runtime_error(std::string(what) + " \"" + FileName + "\". " +
+                             std::generic_category().message(error));
+}
+
 void TImportDomains::Execute() {
     std::vector<std::string> added;
     {
         TFileHandle file(FileName);
         if (file.Fd() < 0)
-            throw FileError("Cannot open file", FileName, errno);
+            FailOnFile("Cannot open file", errno);
         TNameIndex names(ReadList(DomainList));
-        TLineReader(file.Fd(), FileName, names).ReadAll();
+        TLineReader(
+            file.Fd(), [this](int error) { FailOnFile("Cannot read file", error); }, names)
+            .ReadAll();
         added = names.TakeAdded();
     }
     AppendToList(DomainList, added);

@@ -27,6 +27,15 @@ public:
     const std::string FileName;
     TDomainList& DomainList;
 
+    // The job ended because the file could not be opened or read (Error()
+    // says why), as opposed to exhausted memory.
+    bool FileFailed() const { return FFileFailed; }
+
 protected:
     void Execute() override;
+
+private:
+    [[noreturn]] void FailOnFile(const char* what, int error);
+
+    bool FFileFailed = false;
 };

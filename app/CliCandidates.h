@@ -1,0 +1,35 @@
+#pragma once
+
+// What the commands that build candidate lists share: running a generation or
+// import job to its end on a list model, and printing or saving the list.
+
+#include "candidates/CandidateJob.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Starts job and runs the event loop until its completion handler has run.
+// atEnd runs inside the handler, while the job still exists. Returns the
+// job's error text ("" when it ended normally).
+std::string RunCandidateJob(TCandidateJob* job,
+                            const std::function<void(TCandidateJob&)>& atEnd = {});
+
+// The candidates of a file, read by the import job into an empty list: valid
+// names only, each once, in file order. "-" reads standard input. False with
+// the reason in error when the file cannot be opened or read; fileFailed
+// (when given) tells that apart from exhausted memory.
+bool ImportCandidateFile(const std::string& path, std::vector<std::string>& names,
+                         std::string& error, bool* fileFailed = nullptr);
+
+// One line per entry on standard output, ended by LF: converted to UTF-8, or
+// the GBK bytes as they are when gbk is set.
+void PrintLines(const std::vector<std::string>& lines, bool gbk);
+
+// Opens path for writing without truncating it, so that no work is done for
+// nothing when the file cannot be created. False with the message.
+bool CanCreateOutputFile(const std::string& path, std::string& error);
+// Saves lines as GBK bytes, each followed by CR LF, replacing the file. False
+// with the message ("Cannot create file ...") when that fails.
+bool SaveCandidateFile(const std::string& path, const std::vector<std::string>& lines,
+                       std::string& error);
