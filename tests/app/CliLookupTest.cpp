@@ -1,0 +1,107 @@
+#include "tests/support/TestPaths.h"
+#include "tools/FakeWhoisServer.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct TRun {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+TRun RunCli(const QStringList& args, const std::string& whoisServer) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(whoisServer));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"), args);
+    TRun run;
+    if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = process.readAllStandardOutput().toStdString();
+    run.Err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The names are ones the name service answers from the hosts file or as
+// numbers, so the address lookup never leaves the machine.
+TEST(CliLookup, ShowsWhatTheEngineReadsInEachReply) {
+    TFakeWhoisOptions options;
+    // UTF-8 on the wire: the engine holds it in GBK and the command shows it
+    // in UTF-8 again. 注册人：中文
+    options.Responder = [](const std::string&) {
+        return std::string(
+            "No match for this name.\r\n"
+            "Creation Date: 15-Jan-2005\r\n"
+            "Expiration Date: 2030-12-31\r\n"
+            "\xE6\xB3\xA8\xE5\x86\x8C\xE4\xBA\xBA\xEF\xBC\x9A\xE4\xB8\xAD\xE6\x96\x87\r\n");
+    };
+    TFakeWhoisServer server(std::move(options));
+    ASSERT_TRUE(server.Start()) << server.Error();
+
+    const TRun run = RunCli({"lookup", "LocalHost", "127.0.0.1"}, server.Address());
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(server.RawQueries(), (std::vector<std::string>{"localhost\r\n", "127.0.0.1\r\n"}));
+
+    for (const char* expected : {
+             "domain: LocalHost\n",
+             "domain: 127.0.0.1\n",
+             "valid: no\n",
+             "\xE6\xB3\xA8\xE5\x86\x8C\xE4\xBA\xBA\xEF\xBC\x9A\xE4\xB8\xAD\xE6\x96\x87",
+             "available: yes\n",
+             "creation date: : 15-01-2005\n",
+             "expiration date: : 2030-12-31\n",
+             "ip: 127.0.0.1\n",
+         }) {
+        EXPECT_TRUE(Has(run.Out, expected)) << expected << "\n--- output:\n" << run.Out;
+    }
+    EXPECT_TRUE(Has(run.Out, "server: " + server.Address() + "\n")) << run.Out;
+}
+
+TEST(CliLookup, RegisteredReplyAndFailedExchange) {
+    TFakeWhoisOptions options;
+    options.Responder = [](const std::string& query) {
+        return query == "localhost" ? std::string("Domain: x\nName Server: ns1.x\n")
+                                    : std::string();
+    };
+    TFakeWhoisServer server(std::move(options));
+    ASSERT_TRUE(server.Start()) << server.Error();
+
+    const TRun registered = RunCli({"lookup", "localhost"}, server.Address());
+    ASSERT_EQ(registered.ExitCode, 0) << registered.Err;
+    EXPECT_TRUE(Has(registered.Out, "available: no\n")) << registered.Out;
+    EXPECT_TRUE(Has(registered.Out, "Name Server: ns1.x\n")) << registered.Out;
+
+    // The server closes without a byte: an empty reply, still exit 0.
+    const TRun empty = RunCli({"lookup", "127.0.0.1"}, server.Address());
+    ASSERT_EQ(empty.ExitCode, 0) << empty.Err;
+    EXPECT_TRUE(Has(empty.Out, "reply: 0 bytes\n")) << empty.Out;
+    EXPECT_TRUE(Has(empty.Out, "available: no\n")) << empty.Out;
+    EXPECT_TRUE(Has(empty.Out, "creation date: \n")) << empty.Out;
+}
+
+TEST(CliLookup, WithoutDomainsShowsUsage) {
+    const TRun run = RunCli({"lookup"}, "127.0.0.1:1");
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_TRUE(Has(run.Err, "usage")) << run.Err;
+    EXPECT_TRUE(run.Out.empty()) << run.Out;
+}
+
+} // namespace
