@@ -1,0 +1,187 @@
+#include "tests/support/TestPaths.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TLines = std::vector<std::string>;
+
+struct TRun {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+TRun RunCli(const QStringList& args, const std::string& input = {}) {
+    QProcess process;
+    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"), args);
+    TRun run;
+    if (!process.waitForStarted(10000))
+        return run;
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = process.readAllStandardOutput().toStdString();
+    run.Err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+TLines LinesOf(const std::string& text) {
+    TLines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class CliCandidatesTest : public ::testing::Test {
+protected:
+    QString PathOf(const char* name) const { return FDir.filePath(name); }
+    QString WriteFile(const char* name, const std::string& bytes) const {
+        std::ofstream(PathOf(name).toStdString(), std::ios::binary) << bytes;
+        return PathOf(name);
+    }
+    std::string ReadFile(const char* name) const {
+        return testpaths::ReadFileBytes(PathOf(name).toStdString());
+    }
+
+    QTemporaryDir FDir;
+};
+
+TEST_F(CliCandidatesTest, GeneratePrintsTwentyDistinctNames) {
+    const TRun run = RunCli({"generate", "{拼音}{数字}.com", "--count", "20"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const TLines names = LinesOf(run.Out);
+    EXPECT_EQ(names.size(), 20u);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 20u);
+    for (const std::string& name : names)
+        EXPECT_TRUE(std::regex_match(name, std::regex("[A-Z][a-z]*[0-9]\\.com"))) << name;
+}
+
+TEST_F(CliCandidatesTest, GenerateMakesAHundredNamesByDefault) {
+    const TRun run = RunCli({"generate", "n{数字}{数字}{数字}.com"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(LinesOf(run.Out).size(), 100u);
+}
+
+TEST_F(CliCandidatesTest, GenerateWithCountZeroMakesOneName) {
+    const TRun run = RunCli({"generate", "n{数字}{数字}{数字}.com", "--count", "0"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(LinesOf(run.Out).size(), 1u);
+}
+
+TEST_F(CliCandidatesTest, GenerateTakesAndPrintsUtf8) {
+    const TRun run = RunCli({"generate", "中{数字}.com", "--count", "100"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const TLines names = LinesOf(run.Out);
+    std::set<std::string> expected;
+    for (char digit = '0'; digit <= '9'; ++digit)
+        expected.insert(std::string("中") + digit + ".com");
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+    EXPECT_EQ(names.size(), 10u);
+}
+
+TEST_F(CliCandidatesTest, GenerateSavesGbkWithCrLf) {
+    const TRun run =
+        RunCli({"generate", "中{数字}{数字}.com", "--count", "7", "--to", PathOf("out.txt")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    const std::string saved = ReadFile("out.txt");
+    EXPECT_TRUE(std::regex_match(saved, std::regex("(\xD6\xD0[0-9][0-9]\\.com\r\n){7}"))) << saved;
+}
+
+TEST_F(CliCandidatesTest, GenerateWithGbkTakesThePatternAsBytes) {
+    // The UTF-8 spelling of {数字} is no GBK placeholder, so it stays.
+    const TRun run = RunCli({"generate", "a{数字}.com", "--gbk", "--count", "1"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "a{数字}.com\n");
+}
+
+TEST_F(CliCandidatesTest, ImportPrintsTheValidNamesOnceInFileOrder) {
+    const QString file =
+        WriteFile("list.txt", "\xEF\xBB\xBF"
+                              "b.com\r\n  a.com\t\nbad-name.com\n\nB.com\ra.com\nx.com\x1Ay.com\n");
+    const TRun run = RunCli({"import", file});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "b.com\na.com\nB.com\nx.com\n");
+}
+
+TEST_F(CliCandidatesTest, ImportReadsStandardInput) {
+    const TRun run = RunCli({"import", "-"}, "q.com\nq.com\nr.net\n");
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "q.com\nr.net\n");
+}
+
+TEST_F(CliCandidatesTest, ImportSavesWithCrLf) {
+    const QString file = WriteFile("list.txt", "b.com\na.com");
+    const TRun run = RunCli({"import", file, "--to", PathOf("out.txt")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(ReadFile("out.txt"), "b.com\r\na.com\r\n");
+}
+
+TEST_F(CliCandidatesTest, ImportOfAMissingFileSaysSo) {
+    const TRun run = RunCli({"import", PathOf("gone.txt")});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_NE(run.Err.find("Cannot open file"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Out, "");
+}
+
+struct TBadArguments {
+    const char* Name;
+    QStringList Args;
+    const char* Message;
+};
+
+class CliBadArguments : public ::testing::TestWithParam<TBadArguments> {};
+
+TEST_P(CliBadArguments, ExitTwoWithAMessage) {
+    const TRun run = RunCli(GetParam().Args);
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;
+}
+
+const TBadArguments BadArgumentCases[] = {
+    {"GenerateWithoutPattern", {"generate"}, "a pattern is needed"},
+    {"GenerateEmptyPattern", {"generate", ""}, "the pattern is empty"},
+    {"GenerateTwoPatterns", {"generate", "a", "b"}, "only one pattern"},
+    {"GenerateCountNotANumber",
+     {"generate", "a.com", "--count", "ten"},
+     "'ten' is not a valid integer value"},
+    {"GenerateCountTooLarge",
+     {"generate", "a.com", "--count", "2147483648"},
+     "'2147483648' is not a valid integer value"},
+    {"GenerateCountWithoutValue", {"generate", "a.com", "--count"}, "--count needs a value"},
+    {"GenerateUnknownOption", {"generate", "--many", "a.com"}, "unknown option '--many'"},
+    {"GenerateUnwritableOutput",
+     {"generate", "a.com", "--to", "/nonexistent-folder/out.txt"},
+     "Cannot create file \"/nonexistent-folder/out.txt\"."},
+    {"ImportWithoutFile", {"import"}, "a file to import is needed"},
+    {"ImportTwoFiles", {"import", "a.txt", "b.txt"}, "only one file"},
+    {"ImportToWithoutValue", {"import", "a.txt", "--to"}, "--to needs a value"},
+    {"ImportUnknownOption", {"import", "a.txt", "--gbk"}, "unknown option '--gbk'"},
+    {"ImportUnreadableFile", {"import", "/"}, "Cannot read file \"/\"."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, CliBadArguments, ::testing::ValuesIn(BadArgumentCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
