@@ -1,3 +1,4 @@
+#include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
 #include "engine/GbkCodec.h"
@@ -10,8 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <optional>
 #include <sstream>
 #include <unistd.h>
@@ -98,37 +97,12 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     return std::nullopt;
 }
 
-// Reads the candidates, one per line (LF or CR LF), trimmed, empty lines
-// left out. Standard input when path is "-". False with the reason when the
-// file cannot be read. Stands in until check reads through the import job.
+// Reads the candidates through the import job: valid names only, each once,
+// in file order; standard input when path is "-". False with the reason when
+// the file cannot be read.
 bool ReadCandidateLines(const std::string& path, std::vector<std::string>& lines,
                         std::string& error) {
-    std::ifstream file;
-    std::istream* in = &std::cin;
-    if (path != "-") {
-        file.open(path, std::ios::binary);
-        if (!file) {
-            error = "cannot read '" + path + "': " + std::strerror(errno);
-            return false;
-        }
-        in = &file;
-    }
-    std::string line;
-    while (std::getline(*in, line)) {
-        std::size_t first = 0;
-        std::size_t last = line.size();
-        while (first < last && static_cast<unsigned char>(line[first]) <= 0x20)
-            ++first;
-        while (last > first && static_cast<unsigned char>(line[last - 1]) <= 0x20)
-            --last;
-        if (last > first)
-            lines.push_back(line.substr(first, last - first));
-    }
-    if (in->bad()) {
-        error = "cannot read '" + path + "'";
-        return false;
-    }
-    return true;
+    return ImportCandidateFile(path, lines, error);
 }
 
 // Opens path for writing without truncating it, so a batch does not run for
