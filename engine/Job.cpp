@@ -18,6 +18,12 @@ void TJob::Start(TerminateHandler onTerminate) {
     // unobserved; queued, so it always runs on the UI thread.
     connect(this, &QThread::finished, this, &TJob::Finish, Qt::QueuedConnection);
     start();
+    // When the system refuses a thread, finished never comes; end the job
+    // through the same handler so that nobody waits for it for ever.
+    if (!isRunning() && !isFinished()) {
+        FError = "thread not started";
+        QMetaObject::invokeMethod(this, &TJob::Finish, Qt::QueuedConnection);
+    }
 }
 
 void TJob::Finish() {

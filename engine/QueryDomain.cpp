@@ -125,6 +125,24 @@ std::string ReadReferralServer(std::string_view reply) {
     return TrimControlBytes(TextBefore(LF, TextAfter("whois server:", lower)));
 }
 
+std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& flags) {
+    std::string line;
+    if (facts.ReplyBytes < MinReplyBytes) {
+        line = facts.Domain;
+        line.append(QueryFailedText).append(LineEndMark);
+        return line;
+    }
+    if (flags.ShowDomain)
+        line = facts.Domain;
+    AppendField(line, flags.ShowRegTime, RegTimeLabel, facts.RegTime, MinDateBytes);
+    AppendField(line, flags.ShowExpTime, ExpTimeLabel, facts.ExpTime, MinDateBytes);
+    AppendField(line, flags.ShowIPAddress, IPLabel, facts.IPAddress, MinAddressBytes);
+    AppendField(line, flags.ShowEmail, EmailLabel, facts.Email, MinEmailBytes);
+    if (line == facts.Domain)
+        line.append(NoInformationText).append(LineEndMark);
+    return line;
+}
+
 TQueryDomain::TQueryDomain(int index, std::string domain, TNoRegList* noRegList, bool showDomain,
                            bool showEmail, bool showIPAddress, bool showRegTime, bool showExpTime)
     : Index(index), Domain(std::move(domain)), NoRegList(noRegList), ShowDomain(showDomain),
@@ -161,19 +179,9 @@ void TQueryDomain::Execute() {
 }
 
 void TQueryDomain::BuildResultLine() {
-    if (WhoisInfo.size() < MinReplyBytes) {
-        ResultLine = Domain;
-        ResultLine.append(QueryFailedText).append(LineEndMark);
-        return;
-    }
-    if (ShowDomain)
-        ResultLine = Domain;
-    AppendField(ResultLine, ShowRegTime, RegTimeLabel, RegTime, MinDateBytes);
-    AppendField(ResultLine, ShowExpTime, ExpTimeLabel, ExpTime, MinDateBytes);
-    AppendField(ResultLine, ShowIPAddress, IPLabel, IPAddress, MinAddressBytes);
-    AppendField(ResultLine, ShowEmail, EmailLabel, Email, MinEmailBytes);
-    if (ResultLine == Domain)
-        ResultLine.append(NoInformationText).append(LineEndMark);
+    ResultLine = ComposeResultLine(
+        TQueryFacts{Domain, WhoisInfo.size(), RegTime, ExpTime, IPAddress, Email},
+        TDisplayFlags{ShowDomain, ShowEmail, ShowIPAddress, ShowRegTime, ShowExpTime});
 }
 
 void TQueryDomain::ReportIfFree() {

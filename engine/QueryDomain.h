@@ -5,6 +5,7 @@
 #include "engine/Job.h"
 #include "engine/NoRegList.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,22 @@ struct TDisplayFlags {
     bool ShowRegTime = true;
     bool ShowExpTime = true;
 };
+
+// What a result line is made of.
+struct TQueryFacts {
+    std::string Domain;
+    std::size_t ReplyBytes = 0; // of the reply the line reports on
+    std::string RegTime;
+    std::string ExpTime;
+    std::string IPAddress;
+    std::string Email;
+};
+
+// The result line: the failure form for a reply of fewer than 3 bytes, the
+// no-information form when nothing but the domain would be shown, otherwise
+// the domain (when shown) and the labelled fields long enough to mean
+// something. Never ends with a line break.
+std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& flags);
 
 class TQueryDomain : public TJob {
     Q_OBJECT

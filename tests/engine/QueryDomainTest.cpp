@@ -1,0 +1,443 @@
+#include "engine/QueryDomain.h"
+#include "tools/FakeWhoisServer.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string FM = "\xA4\xF6";
+const std::string RegLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:";        // 注册时间:
+const std::string ExpLabel = "\xB5\xBD\xC6\xDA\xCA\xB1\xBC\xE4:";        // 到期时间:
+const std::string EmailLabel = "\xD3\xCA\xCF\xE4:";                      // 邮箱:
+const std::string Failed = "  \xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC\xC1\xCB"; // "  查询失败了"
+const std::string NoInfo = " \xCE\xDE\xB7\xB5\xBB\xD8\xD0\xC5\xCF\xA2 "; // " 无返回信息 "
+const std::string TooFrequent = "\xB2\xE9\xD1\xAF\xB9\xFD\xD3\xDA\xC6\xB5\xB7\xB1"; // 查询过于频繁
+const std::string NoEmail =
+    "\xCE\xB4\xB7\xB5\xBB\xD8\xD3\xCA\xCF\xE4\xD0\xC5\xCF\xA2"; // 未返回邮箱信息
+const std::string End = "  <<<";
+
+// --- Reading the reply ------------------------------------------------------------
+
+struct TReadCase {
+    const char* Name;
+    std::string Reply;
+    std::string Value;
+};
+
+class ReadRegTimeTest : public ::testing::TestWithParam<TReadCase> {};
+TEST_P(ReadRegTimeTest, PicksAndNormalises) {
+    EXPECT_EQ(ReadRegTime(GetParam().Reply), GetParam().Value);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadRegTimeTest,
+    ::testing::Values(
+        TReadCase{"DotsAndColons", "Registration Date: 2009.03.01 10:20:30\r\n",
+                  "2009 03 01 10 20 30"},
+        TReadCase{"MonthNameAndCapitals", "Creation Date: 15-Jan-2005t00:00:00z\n",
+                  "15-01-2005T00 00 00Z"},
+        TReadCase{"FourBlanksBecomeTwo", "created: 2001    05\n", "2001  05"},
+        TReadCase{"LaterMarkerWhileShort", "Creation Date: 1\nCreated on: 2002-02-02\n",
+                  "2002-02-02"},
+        // ": 209" (5 bytes) is not settled; the last marker's empty result stands.
+        TReadCase{"ShortValueGivesWayToActivated", "Creation Date: 209\n", ""},
+        TReadCase{"ActivatedOnly", "Activated: 2010-10-10\n", "2010-10-10"},
+        TReadCase{"FirstMarkerWinsWhenLongEnough",
+                  "registered: 2003-03-03\ncreation date: 2004-04-04\n", "2004-04-04"},
+        TReadCase{"NoMarker", "Domain Name: example.com\n", ""}, TReadCase{"Empty", "", ""}),
+    [](const auto& info) { return info.param.Name; });
+
+class ReadExpTimeTest : public ::testing::TestWithParam<TReadCase> {};
+TEST_P(ReadExpTimeTest, PicksAndNormalises) {
+    EXPECT_EQ(ReadExpTime(GetParam().Reply), GetParam().Value);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadExpTimeTest,
+    ::testing::Values(TReadCase{"MonthName", "Expiration Date: 14-sep-2011\n", "14-09-2011"},
+                      TReadCase{"ExpiresOn", "Expires on: 2012.01.02\n", "2012 01 02"},
+                      TReadCase{"NoticeAloneHidesLaterDates",
+                                "Expiration Date: displayed in this record is the date the\n"
+                                "Expires on: 2012-01-02\n",
+                                ""},
+                      TReadCase{
+                          "WordsAfterNoticeStay",
+                          "Expiration Date: Displayed In This Record Is The Date The registrar's\n",
+                          " REGISTRAR'S"},
+                      TReadCase{"NoMarker", "Creation Date: 2001-01-01\n", ""}),
+    [](const auto& info) { return info.param.Name; });
+
+class ReadEmailTest : public ::testing::TestWithParam<TReadCase> {};
+TEST_P(ReadEmailTest, FirstAddressOrMessage) {
+    EXPECT_EQ(ReadEmail(GetParam().Reply), GetParam().Value);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadEmailTest,
+    ::testing::Values(TReadCase{"FirstAddress", "a\nEmail: Owner.Name@Example.co.uk\nx@y.com\n",
+                                "Owner.Name@Example.co.uk"},
+                      TReadCase{"NoAddress", "no at sign here\n", ""},
+                      TReadCase{"RateLimitAddress",
+                                "Contact: " + std::string(RateLimitAddress) + "\n", TooFrequent},
+                      TReadCase{"RateLimitAddressSecondIsIgnored",
+                                "Email: a@b.cn\n" + std::string(RateLimitAddress) + "\n", "a@b.cn"},
+                      // 120 bytes stay, 121 bytes are too long to be an address.
+                      TReadCase{"Exactly120Bytes", std::string(112, 'a') + "@b.cn.cn",
+                                std::string(112, 'a') + "@b.cn.cn"},
+                      TReadCase{"Over120Bytes", std::string(113, 'a') + "@b.cn.cn", NoEmail}),
+    [](const auto& info) { return info.param.Name; });
+
+class ReadReferralServerTest : public ::testing::TestWithParam<TReadCase> {};
+TEST_P(ReadReferralServerTest, LowerCasedTrimmedHostName) {
+    EXPECT_EQ(ReadReferralServer(GetParam().Reply), GetParam().Value);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadReferralServerTest,
+    ::testing::Values(
+        // Month names inside host names stay as they are.
+        TReadCase{"MonthLettersKept", "   Registrar WHOIS Server: whois.markmonitor.com\r\n",
+                  "whois.markmonitor.com"},
+        TReadCase{"ManyMonths", "Whois Server: whois.JanFebDec.net\n", "whois.janfebdec.net"},
+        TReadCase{"NoBlank", "Whois Server:WHOIS.GoDaddy.com\n", "whois.godaddy.com"},
+        TReadCase{"HostAndPort", "whois server: 127.0.0.1:4343\n", "127.0.0.1:4343"},
+        TReadCase{"EmptyValue", "WHOIS Server: \r\nName Server: ns1.example.com\n", ""},
+        TReadCase{"LastLineWithoutBreak", "whois server: whois.nic.xx", "whois.nic.xx"},
+        TReadCase{"Absent", "Domain Name: example.com\n", ""}),
+    [](const auto& info) { return info.param.Name; });
+
+// --- The result line ----------------------------------------------------------------
+
+struct TLineCase {
+    const char* Name;
+    TQueryFacts Facts;
+    TDisplayFlags Flags;
+    std::string Line;
+};
+
+TQueryFacts Facts(std::size_t replyBytes, std::string reg = "", std::string exp = "",
+                  std::string ip = "", std::string email = "") {
+    return TQueryFacts{"abc.com", replyBytes, reg, exp, ip, email};
+}
+constexpr TDisplayFlags AllFlags{true, true, true, true, true};
+constexpr TDisplayFlags NoFlags{false, false, false, false, false};
+constexpr TDisplayFlags DomainOnly{true, false, false, false, false};
+
+class ComposeResultLineTest : public ::testing::TestWithParam<TLineCase> {};
+TEST_P(ComposeResultLineTest, BuildsTheOneForm) {
+    EXPECT_EQ(ComposeResultLine(GetParam().Facts, GetParam().Flags), GetParam().Line);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ComposeResultLineTest,
+    ::testing::Values(
+        TLineCase{"AllFields", Facts(100, "2001 01 01", "2011 01 01", "1.2.3.4", "a@b.com"),
+                  AllFlags,
+                  "abc.com" + FM + RegLabel + "2001 01 01" + FM + ExpLabel + "2011 01 01" + FM +
+                      "IP:1.2.3.4" + FM + EmailLabel + "a@b.com"},
+        TLineCase{"DomainHiddenStartsWithMark", Facts(100, "2001 01 01"),
+                  TDisplayFlags{false, false, false, true, true}, FM + RegLabel + "2001 01 01"},
+        TLineCase{"DomainOnlyIsNoInformation", Facts(100, "2001 01 01"), DomainOnly,
+                  "abc.com" + NoInfo + End},
+        TLineCase{"NothingShownIsEmpty", Facts(100, "2001 01 01"), NoFlags, ""},
+        TLineCase{"TwoByteReplyFails", Facts(2, "2001 01 01"), AllFlags, "abc.com" + Failed + End},
+        TLineCase{"FailureEvenWithoutDomainFlag", Facts(0), NoFlags, "abc.com" + Failed + End},
+        TLineCase{"ThreeByteReplyIsAReply", Facts(3), DomainOnly, "abc.com" + NoInfo + End},
+        TLineCase{"DateOfFourBytesHidden", Facts(100, "2001", "2002"), AllFlags,
+                  "abc.com" + NoInfo + End},
+        TLineCase{"DateOfFiveBytesShown", Facts(100, "20011", "20022"), AllFlags,
+                  "abc.com" + FM + RegLabel + "20011" + FM + ExpLabel + "20022"},
+        TLineCase{"AddressOfSixBytesHidden", Facts(100, "", "", "1.2.3."), AllFlags,
+                  "abc.com" + NoInfo + End},
+        TLineCase{"AddressOfSevenBytesShown", Facts(100, "", "", "1.2.3.4"), AllFlags,
+                  "abc.com" + FM + "IP:1.2.3.4"},
+        TLineCase{"EmailOfSixBytesHidden", Facts(100, "", "", "", "a@b.cn"), AllFlags,
+                  "abc.com" + NoInfo + End},
+        TLineCase{"EmailOfSevenBytesShown", Facts(100, "", "", "", "a@bc.cn"), AllFlags,
+                  "abc.com" + FM + EmailLabel + "a@bc.cn"},
+        TLineCase{"RateLimitMessageShown", Facts(100, "", "", "", TooFrequent), AllFlags,
+                  "abc.com" + FM + EmailLabel + TooFrequent},
+        TLineCase{"NoEmailMessageShown", Facts(100, "", "", "", NoEmail), AllFlags,
+                  "abc.com" + FM + EmailLabel + NoEmail},
+        TLineCase{"FlagHidesField", Facts(100, "2001 01 01", "2011 01 01"),
+                  TDisplayFlags{true, false, false, false, true},
+                  "abc.com" + FM + ExpLabel + "2011 01 01"}),
+    [](const auto& info) { return info.param.Name; });
+
+// --- The job against a fake server ------------------------------------------------
+
+// Points GetWhoisServer at a test server for the test's life.
+class TWhoisServerOverride {
+public:
+    explicit TWhoisServerOverride(const std::string& address) {
+        if (const char* old = std::getenv(Variable))
+            FSaved = old;
+        setenv(Variable, address.c_str(), 1);
+    }
+    ~TWhoisServerOverride() {
+        if (FSaved)
+            setenv(Variable, FSaved->c_str(), 1);
+        else
+            unsetenv(Variable);
+    }
+
+private:
+    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
+    std::optional<std::string> FSaved;
+};
+
+// Records the operations in order and that each ran on the UI thread.
+class TRecordingNoRegList : public TNoRegList {
+public:
+    void Append(const std::string& text) override {
+        Check();
+        Items.push_back(text);
+        Ops.push_back("append " + text);
+    }
+    int Count() const override {
+        Check();
+        return static_cast<int>(Items.size());
+    }
+    void Select(int index) override {
+        Check();
+        Ops.push_back("select " + std::to_string(index));
+    }
+    void Check() const {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            OffUiThread = true;
+    }
+
+    std::vector<std::string> Items;
+    std::vector<std::string> Ops;
+    mutable bool OffUiThread = false;
+};
+
+// What the completion handler saw.
+struct TOutcome {
+    bool Ended = false;
+    int Index = -1;
+    std::string ResultLine, WhoisInfo, ReferralServer, Email;
+    std::vector<std::string> FreeWhenEnded;
+};
+
+TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegList& list,
+                unsigned stackSize = 0) {
+    TOutcome out;
+    QEventLoop loop;
+    auto* job = new TQueryDomain(7, domain, &list, flags.ShowDomain, flags.ShowEmail,
+                                 flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
+    if (stackSize != 0)
+        job->setStackSize(stackSize);
+    job->Start([&](TJob* ended) {
+        auto* q = static_cast<TQueryDomain*>(ended);
+        out = TOutcome{true,     q->Index,  q->ResultLine, q->WhoisInfo, q->ReferralServer,
+                       q->Email, list.Items};
+        loop.quit();
+    });
+    QTimer::singleShot(20'000, &loop, &QEventLoop::quit);
+    loop.exec();
+    // Let the job's deferred deletion run.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return out;
+}
+
+std::unique_ptr<TFakeWhoisServer> StartServer(std::function<std::string(const std::string&)> reply,
+                                              int port = 0) {
+    TFakeWhoisOptions options;
+    options.Responder = std::move(reply);
+    options.Port = port;
+    auto server = std::make_unique<TFakeWhoisServer>(options);
+    if (!server->Start())
+        return nullptr;
+    return server;
+}
+
+const std::string RegisteredReply = "Domain Name: ABC.COM\r\n"
+                                    "Creation Date: 1997-09-15T04:00:00Z\r\n"
+                                    "Expiration Date: 14-sep-2028\r\n"
+                                    "Name Server: NS1.ABC.COM\r\n";
+const std::string FreeReply = "No match for \"FREE.COM\".\r\n";
+
+const TDisplayFlags Defaults{};
+const TDisplayFlags WithEmail{true, true, false, true, true};
+
+TEST(QueryDomainJobTest, RegisteredDomainGivesNormalFormAndKeepsItsSlot) {
+    auto server = StartServer([](const std::string&) { return RegisteredReply; });
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("ABC.com", Defaults, list);
+    ASSERT_TRUE(out.Ended);
+    EXPECT_EQ(out.Index, 7);
+    EXPECT_EQ(out.ResultLine,
+              "ABC.com" + FM + RegLabel + "1997-09-15T04 00 00Z" + FM + ExpLabel + "14-09-2028");
+    EXPECT_EQ(server->Queries(), std::vector<std::string>{"abc.com"});
+    EXPECT_TRUE(list.Ops.empty());
+}
+
+TEST(QueryDomainJobTest, InvalidNamesMakeNoConnection) {
+    auto server = StartServer([](const std::string&) { return FreeReply; });
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    for (const char* name : {"my-name.com", "abc.com.cn"}) {
+        TRecordingNoRegList list;
+        const TOutcome out = RunJob(name, Defaults, list);
+        ASSERT_TRUE(out.Ended) << name;
+        EXPECT_EQ(out.ResultLine, "") << name;
+        EXPECT_TRUE(list.Ops.empty()) << name;
+    }
+    EXPECT_EQ(server->AcceptedCount(), 0);
+}
+
+TEST(QueryDomainJobTest, FailedExchangeGivesFailureFormWithoutDomainFlag) {
+    auto server = StartServer([](const std::string&) { return std::string(); });
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", NoFlags, list);
+    EXPECT_EQ(out.ResultLine, "abc.com" + Failed + End);
+    EXPECT_TRUE(list.Ops.empty());
+}
+
+TEST(QueryDomainJobTest, FreeDomainIsListedAndSelectedBeforeTheJobEnds) {
+    auto server = StartServer([](const std::string&) { return FreeReply; });
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    TRecordingNoRegList list;
+    list.Items = {"older.com"};
+    const TOutcome out = RunJob("free.com", Defaults, list);
+    EXPECT_EQ(out.FreeWhenEnded, (std::vector<std::string>{"older.com", "free.com"}));
+    EXPECT_EQ(list.Ops, (std::vector<std::string>{"append free.com", "select 1"}));
+    EXPECT_FALSE(list.OffUiThread);
+    EXPECT_EQ(out.ResultLine, "free.com" + NoInfo + End);
+}
+
+// The first server refers to a second one; both replies join, referral first.
+struct TReferralPair {
+    std::unique_ptr<TFakeWhoisServer> First;
+    std::unique_ptr<TFakeWhoisServer> Second;
+};
+
+TEST(QueryDomainJobTest, ReferralReplyComesFirstAndItsAddressWins) {
+    auto second = StartServer([](const std::string&) {
+        return std::string("Registrant Email: owner@registrar.example\r\nName Server: ns.x.cn\r\n");
+    });
+    ASSERT_TRUE(second);
+    const std::string firstReply = "No match in this part\r\nWhois Server: " + second->Address() +
+                                   "\r\nadmin@first.example\r\n";
+    auto first = StartServer([&](const std::string&) { return firstReply; });
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", WithEmail, list);
+    EXPECT_EQ(out.ReferralServer, second->Address());
+    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+    EXPECT_EQ(out.WhoisInfo,
+              "Registrant Email: owner@registrar.example\r\nName Server: ns.x.cn\r\n" + firstReply);
+    EXPECT_EQ(out.Email, "owner@registrar.example");
+    EXPECT_EQ(out.ResultLine, "abc.com" + FM + EmailLabel + "owner@registrar.example");
+    // The referral's name server outweighs the first reply's not-found marker.
+    EXPECT_TRUE(list.Ops.empty());
+}
+
+TEST(QueryDomainJobTest, WithoutEmailFlagNoReferralIsMade) {
+    auto second = StartServer([](const std::string&) { return std::string("x@y.com\r\n"); });
+    ASSERT_TRUE(second);
+    const std::string firstReply = "Whois Server: " + second->Address() + "\r\n";
+    auto first = StartServer([&](const std::string&) { return firstReply; });
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", Defaults, list);
+    EXPECT_EQ(second->AcceptedCount(), 0);
+    EXPECT_EQ(out.WhoisInfo, firstReply);
+}
+
+TEST(QueryDomainJobTest, FailedReferralKeepsTheFirstReply) {
+    const std::string firstReply = "Whois Server: 127.0.0.1:1\r\nEmail: a@first.example\r\n";
+    auto first = StartServer([&](const std::string&) { return firstReply; });
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", WithEmail, list);
+    EXPECT_EQ(out.WhoisInfo, firstReply);
+    EXPECT_EQ(out.Email, "a@first.example");
+}
+
+TEST(QueryDomainJobTest, RateLimitAddressInReferralShowsTooFrequent) {
+    auto second = StartServer(
+        [](const std::string&) { return "Contact: " + std::string(RateLimitAddress) + "\r\n"; });
+    ASSERT_TRUE(second);
+    const std::string firstReply = "Whois Server: " + second->Address() + "\r\n";
+    auto first = StartServer([&](const std::string&) { return firstReply; });
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", WithEmail, list);
+    EXPECT_EQ(out.ResultLine, "abc.com" + FM + EmailLabel + TooFrequent);
+}
+
+// A port of four digits, so that "0:PPPP" (0.0.0.0 reaches the loopback
+// listener) names the server in exactly 6 bytes.
+std::unique_ptr<TFakeWhoisServer>
+StartOnFourDigitPort(std::function<std::string(const std::string&)> reply) {
+    for (int port = 4000 + static_cast<int>(QCoreApplication::applicationPid() % 5000);
+         port < 10000; port += 97) {
+        if (auto server = StartServer(reply, port))
+            return server;
+    }
+    return nullptr;
+}
+
+TEST(QueryDomainJobTest, ReferralOfSixBytesIsAsked) {
+    auto second = StartOnFourDigitPort([](const std::string&) { return std::string("ok\r\n"); });
+    ASSERT_TRUE(second);
+    const std::string referral = "0:" + std::to_string(second->Port());
+    ASSERT_EQ(referral.size(), 6u);
+    auto first =
+        StartServer([&](const std::string&) { return "Whois Server: " + referral + "\r\n"; });
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", WithEmail, list);
+    EXPECT_EQ(out.ReferralServer, referral);
+    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+}
+
+// The 5-byte boundary needs a server on port 43 ("127.1" is 5 bytes, "127.01"
+// is 6, both 127.0.0.1); it runs where that port can be bound.
+TEST(QueryDomainJobTest, ReferralOfFiveBytesIsNotAsked) {
+    auto port43 = StartServer([](const std::string&) { return std::string("ok\r\n"); }, 43);
+    if (!port43)
+        GTEST_SKIP() << "port 43 cannot be bound here";
+    std::string referral = "127.1";
+    auto first =
+        StartServer([&](const std::string&) { return "Whois Server: " + referral + "\r\n"; });
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    TRecordingNoRegList list;
+    RunJob("abc.com", WithEmail, list);
+    EXPECT_EQ(port43->AcceptedCount(), 0);
+    referral = "127.01";
+    RunJob("abc.com", WithEmail, list);
+    EXPECT_EQ(port43->AcceptedCount(), 1);
+}
+
+TEST(QueryDomainJobTest, JobWhoseThreadCannotStartStillEnds) {
+    auto server = StartServer([](const std::string&) { return RegisteredReply; });
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    TRecordingNoRegList list;
+    // A stack this small is refused, so the thread never runs.
+    const TOutcome out = RunJob("abc.com", Defaults, list, 1);
+    EXPECT_TRUE(out.Ended);
+    EXPECT_EQ(out.Index, 7);
+    EXPECT_EQ(out.ResultLine, "");
+}
+
+} // namespace
