@@ -60,12 +60,21 @@ std::string RemoveBytes(std::string_view text, std::string_view bytes) {
     return result;
 }
 
-// A regular-expression engine that cannot go on (memory gone) leaves no
-// sound answer to give; ending loudly beats a wrong verdict or a silent exit
-// that looks like success.
+// Memory gone inside a text routine or the regular-expression engine leaves
+// no sound answer to give: a cut text or a wrong verdict would lose data
+// silently. Ending loudly beats that, and beats an exit that looks like
+// success.
 [[noreturn]] void AbortOnEngineFailure(const char* where) {
     std::fprintf(stderr, "tavirelbrisvane: %s: out of memory, stopping\n", where);
     std::abort();
+}
+
+template <class TBody> auto OrStop(const char* where, TBody&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        AbortOnEngineFailure(where);
+    }
 }
 
 // --- Regular expressions ----------------------------------------------------
@@ -345,11 +354,12 @@ const char* const PinyinTable[] = {
 // --- Domain names and WHOIS servers -----------------------------------------
 
 bool IsValidDomain(std::string_view domain) {
-    try {
+    return OrStop("domain name check", [&] {
+        // The pattern is fixed and valid: only memory can keep it from compiling.
+        if (!DomainRegex().ok())
+            AbortOnEngineFailure("domain name check");
         return RE2::PartialMatch(re2::StringPiece(domain.data(), domain.size()), DomainRegex());
-    } catch (const std::bad_alloc&) {
-        AbortOnEngineFailure("domain name check");
-    }
+    });
 }
 
 int IndexOfString(std::string_view text, const std::vector<std::string>& list, int lastIndex) {
@@ -415,55 +425,65 @@ bool IsUtf8Text(std::string_view text) {
 // --- Reading a reply ----------------------------------------------------------
 
 bool IsDomainAvailable(std::string_view reply) {
-    const std::string lower = LowerAscii(reply);
-    bool free = false;
-    for (std::string_view marker : NotFoundMarkers) {
-        if (Contains(lower, marker))
+    return OrStop("reading a reply", [&]() -> bool {
+        const std::string lower = LowerAscii(reply);
+        bool free = false;
+        for (std::string_view marker : NotFoundMarkers) {
+            if (Contains(lower, marker))
+                free = true;
+        }
+        if (Contains(RemoveBytes(lower, " "), FreeStatusMarker))
             free = true;
-    }
-    if (Contains(RemoveBytes(lower, " "), FreeStatusMarker))
-        free = true;
-    if (Contains(RemoveBytes(lower, " \t"), AvailableStatusMarker))
-        free = true;
-    if (Contains(lower, RegisteredMarker))
-        free = false;
-    return free;
+        if (Contains(RemoveBytes(lower, " \t"), AvailableStatusMarker))
+            free = true;
+        if (Contains(lower, RegisteredMarker))
+            free = false;
+        return free;
+    });
 }
 
 std::string ExtractWhoisField(std::string_view reply, std::string_view startMarker,
                               std::string_view endMarker) {
-    std::string value = TextBefore(endMarker, TextAfter(startMarker, LowerAscii(reply)));
-    for (const TMonthRow& month : MonthTable)
-        value = ReplaceAllText(value, month.Name, month.Number);
-    return Trim(value);
+    return OrStop("reading a reply field", [&]() -> std::string {
+        std::string value = TextBefore(endMarker, TextAfter(startMarker, LowerAscii(reply)));
+        for (const TMonthRow& month : MonthTable)
+            value = ReplaceAllText(value, month.Name, month.Number);
+        return Trim(value);
+    });
 }
 
 std::string ReplaceAllText(std::string_view text, std::string_view oldText,
                            std::string_view newText) {
-    if (oldText.empty() || text.empty())
-        return std::string(text);
-    std::string result;
-    result.reserve(text.size());
-    std::size_t from = 0;
-    for (std::size_t at = text.find(oldText); at != std::string_view::npos;
-         at = text.find(oldText, from)) {
-        result.append(text.substr(from, at - from));
-        result.append(newText);
-        from = at + oldText.size();
-    }
-    result.append(text.substr(from));
-    return result;
+    return OrStop("text replacement", [&]() -> std::string {
+        if (oldText.empty() || text.empty())
+            return std::string(text);
+        std::string result;
+        result.reserve(text.size());
+        std::size_t from = 0;
+        for (std::size_t at = text.find(oldText); at != std::string_view::npos;
+             at = text.find(oldText, from)) {
+            result.append(text.substr(from, at - from));
+            result.append(newText);
+            from = at + oldText.size();
+        }
+        result.append(text.substr(from));
+        return result;
+    });
 }
 
 std::string TextBefore(std::string_view marker, std::string_view text) {
-    const std::size_t at = marker.empty() ? std::string_view::npos : text.find(marker);
-    return std::string(at == std::string_view::npos ? text : text.substr(0, at));
+    return OrStop("text search", [&]() -> std::string {
+        const std::size_t at = marker.empty() ? std::string_view::npos : text.find(marker);
+        return std::string(at == std::string_view::npos ? text : text.substr(0, at));
+    });
 }
 
 std::string TextAfter(std::string_view marker, std::string_view text) {
-    const std::size_t at = marker.empty() ? std::string_view::npos : text.find(marker);
-    return at == std::string_view::npos ? std::string()
-                                        : std::string(text.substr(at + marker.size()));
+    return OrStop("text search", [&]() -> std::string {
+        const std::size_t at = marker.empty() ? std::string_view::npos : text.find(marker);
+        return at == std::string_view::npos ? std::string()
+                                            : std::string(text.substr(at + marker.size()));
+    });
 }
 
 // A pattern that RE2 cannot compile (back-references, for instance) finds
@@ -471,8 +491,12 @@ std::string TextAfter(std::string_view marker, std::string_view text) {
 std::string FirstRegexMatch(std::string_view text, std::string_view pattern) {
     try {
         const std::string_view subject = UpToFirstZero(text);
-        if (pattern == EmailPattern)
+        if (pattern == EmailPattern) {
+            // Fixed and valid: only memory can keep it from compiling.
+            if (!EmailRegex().ok())
+                AbortOnEngineFailure("pattern search");
             return FirstMatchOf(EmailRegex(), subject);
+        }
         const RE2 regex(re2::StringPiece(pattern.data(), pattern.size()), RegexOptions());
         return FirstMatchOf(regex, subject);
     } catch (const std::bad_alloc&) {
@@ -489,48 +513,56 @@ std::string GetHostIP(std::string_view name) {
 // --- Pattern expressions ------------------------------------------------------
 
 std::string ExpandDomainPattern(std::string_view pattern) {
-    std::string text = ReplaceEachWithRandomChar(pattern, DigitPlaceholder, DigitSet);
-    text = ReplaceEachWithRandomChar(text, LetterPlaceholder, LetterSet);
-    text = ReplaceEachWithRandomChar(text, DigitOrLetterPlaceholder, DigitOrLetterSet);
-    text = ReplaceAllText(text, PinyinPlaceholder, RandomPinyin(1));
-    text = ReplaceAllText(text, TwoPinyinPlaceholder, RandomPinyin(2));
-    return ReplaceAllText(text, ThreePinyinPlaceholder, RandomPinyin(3));
+    return OrStop("pattern expansion", [&]() -> std::string {
+        std::string text = ReplaceEachWithRandomChar(pattern, DigitPlaceholder, DigitSet);
+        text = ReplaceEachWithRandomChar(text, LetterPlaceholder, LetterSet);
+        text = ReplaceEachWithRandomChar(text, DigitOrLetterPlaceholder, DigitOrLetterSet);
+        text = ReplaceAllText(text, PinyinPlaceholder, RandomPinyin(1));
+        text = ReplaceAllText(text, TwoPinyinPlaceholder, RandomPinyin(2));
+        return ReplaceAllText(text, ThreePinyinPlaceholder, RandomPinyin(3));
+    });
 }
 
 std::string RandomCharOf(std::string_view set) {
-    const std::string distinct = DistinctCharacters(set);
-    if (distinct.empty())
-        return "";
-    return std::string(1, distinct[DrawBelow(distinct.size())]);
+    return OrStop("pattern expansion", [&]() -> std::string {
+        const std::string distinct = DistinctCharacters(set);
+        if (distinct.empty())
+            return "";
+        return std::string(1, distinct[DrawBelow(distinct.size())]);
+    });
 }
 
 std::string RandomPinyin(int n) {
-    const std::vector<std::string>& syllables = PinyinSyllables();
-    std::string result;
-    for (int i = 0; i < n; ++i) {
-        std::string syllable = syllables[DrawBelow(syllables.size())];
-        if (syllable[0] >= 'a' && syllable[0] <= 'z')
-            syllable[0] = static_cast<char>(syllable[0] - 'a' + 'A');
-        result += syllable;
-    }
-    return result;
+    return OrStop("pattern expansion", [&]() -> std::string {
+        const std::vector<std::string>& syllables = PinyinSyllables();
+        std::string result;
+        for (int i = 0; i < n; ++i) {
+            std::string syllable = syllables[DrawBelow(syllables.size())];
+            if (syllable[0] >= 'a' && syllable[0] <= 'z')
+                syllable[0] = static_cast<char>(syllable[0] - 'a' + 'A');
+            result += syllable;
+        }
+        return result;
+    });
 }
 
 std::string ReplaceEachWithRandomChar(std::string_view text, std::string_view find,
                                       std::string_view set) {
-    if (find.empty())
-        return std::string(text);
-    std::string result;
-    result.reserve(text.size());
-    std::size_t from = 0;
-    for (std::size_t at = text.find(find); at != std::string_view::npos;
-         at = text.find(find, from)) {
-        result.append(text.substr(from, at - from));
-        result.append(RandomCharOf(set));
-        from = at + find.size();
-    }
-    result.append(text.substr(from));
-    return result;
+    return OrStop("pattern expansion", [&]() -> std::string {
+        if (find.empty())
+            return std::string(text);
+        std::string result;
+        result.reserve(text.size());
+        std::size_t from = 0;
+        for (std::size_t at = text.find(find); at != std::string_view::npos;
+             at = text.find(find, from)) {
+            result.append(text.substr(from, at - from));
+            result.append(RandomCharOf(set));
+            from = at + find.size();
+        }
+        result.append(text.substr(from));
+        return result;
+    });
 }
 
 static_assert(std::size(PinyinTable) == 405, "the syllable table holds 405 entries");
