@@ -74,6 +74,10 @@ template <class TBody> auto OrStop(const char* where, TBody&& body) -> decltype(
         return body();
     } catch (const std::bad_alloc&) {
         AbortOnEngineFailure(where);
+    } catch (...) {
+        // Nothing else is thrown here short of a string too long to hold,
+        // which is the same exhaustion.
+        AbortOnEngineFailure(where);
     }
 }
 
