@@ -1,0 +1,215 @@
+#pragma once
+
+// The update run: downloads the update manifest, compares the published
+// version with the application's, downloads the listed files into an updates
+// folder, backs up what they replace, installs them, and hands the files that
+// cannot be replaced while the program runs to a shell script that runs after
+// the program has ended and then starts it again. Every step is logged.
+//
+// Texts are GBK bytes. Paths use "/"; relative paths are taken below the
+// program's folder. Everything runs on the user-interface thread; downloads
+// wait in a local event loop so the windows stay responsive.
+
+#include "updater/HttpGet.h"
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class QProgressBar;
+class QStatusBar;
+class QWidget;
+class TManifestScanner;
+
+enum TUpdateFormat { ufStandard, ufNumbers };
+
+// One file entry of the manifest.
+struct TUpRec {
+    std::string Name;
+    std::string Destination; // "" for the program's folder, otherwise ends in "/"
+    bool Terminate = false;  // replaced only after the program has closed
+    bool Unsafe = false;     // a Name or Destination value that could leave the program's folder
+};
+
+// A list item: the entry, and its file name as it stood when it was added.
+struct TUpListItem {
+    std::string ListedName;
+    std::shared_ptr<TUpRec> Entry;
+};
+
+// An error that ends the run where it stands and reaches the caller of RunUpdate.
+class TUpdateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TWebUpdater : public QObject {
+    Q_OBJECT
+public:
+    explicit TWebUpdater(QObject* parent = nullptr);
+    ~TWebUpdater() override;
+
+    // --- Properties ---------------------------------------------------------
+    std::string About = "TWebUpdater";
+    std::string AbortMessage = "Aborted! (User request).";
+    double AppCurrentVer = 0.001;
+    std::string ApplicationName = "\xD3\xF2\xC3\xFB\xB2\xE9\xD1\xAF"; // 域名查询
+    std::string Author;
+    std::string Company;
+    std::string EMail;
+    std::string BackupFolder = "Backup/";
+    std::string Caption = // 正在更新中，请稍等...
+        "\xD5\xFD\xD4\xDA\xB8\xFC\xD0\xC2\xD6\xD0\xA3\xAC\xC7\xEB\xC9\xD4\xB5\xC8...";
+    Qt::CursorShape Cursor = Qt::BusyCursor;
+    bool DeleteOldBackupOnInit = false;
+    bool DeleteBatchFileOnComplete = true;
+    bool DeleteLogOnComplete = true;
+    bool DeleteUpdatesOnComplete = true;
+    bool DeleteWebInfoFileOnComplete = true;
+    bool Enabled = true;
+    std::string ErrorMessage = // 出现错误,请联系我们!
+        "\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3,\xC7\xEB\xC1\xAA\xCF\xB5\xCE\xD2\xC3\xC7!";
+    bool LogAddTime = true;
+    std::string LogData;
+    std::string LogHeaderText;
+    std::string LogFileName = "Updater.txt";
+    bool MatchDetails = false;
+    bool MailErrorReport = false;
+    std::function<void(const std::string&)> OnChangeText;
+    std::function<void(const std::string&)> OnError;
+    std::function<void(int position, int maximum)> OnProgress;
+    std::function<void()> OnSuccess;
+    bool OpenAppFolderOnComplete = false;
+    QPointer<QProgressBar> ProgressBar;
+    QPointer<QStatusBar> StatusBar;
+    bool QuitOnError = false;
+    bool SaveBackup = true;
+    bool ShowUserMessages = false;
+    bool ShowChangeLog = false;
+    bool ShowPersonalDetails = false;
+    bool ShowUpdateFilesList = false;
+    std::string SuccessMessageText = "\xB8\xFC\xD0\xC2\xB3\xC9\xB9\xA6!"; // 更新成功!
+    TUpdateFormat UpdateFormat = ufNumbers;
+    std::string UpdateInfoText;
+    std::string UpdatesFolder = "Updates/";
+    std::string WebInfoFileName = "Update.xml";
+    std::string WebURL;
+
+    // The log file's path: LogFileName as it stands when it names a path,
+    // otherwise inside the program's folder.
+    std::string FullLogFileName() const;
+
+    // --- What the run needs from the process --------------------------------
+    // Replaceable so that a run can be pointed at another folder and its
+    // dialogs, its script start and its quit observed.
+    std::string ProgramPath;      // the program file (UTF-8 file-system path)
+    qint64 ProgramPid = 0;        // the process the restart script waits for
+    QPointer<QWidget> MainWindow; // whose caption shows that a run is going on
+    std::function<bool(const std::string& question)> AskRestart; // true: Yes
+    std::function<bool(const std::string& scriptPath)> StartScript;
+    std::function<void()> QuitApplication;
+    THttpBounds DownloadBounds;
+
+    // --- The run --------------------------------------------------------------
+    // Returns when the run has ended or when the program has been asked to
+    // close for a restart. Throws TUpdateError for a published version that is
+    // not a number or has more than three decimals, and when the restart
+    // script cannot be started or the log cannot be written.
+    void RunUpdate();
+
+    bool Busy() const { return Busy_; }
+    bool RestartPending() const { return RestartPending_; }
+    bool StopRequested() const { return StopRequested_; }
+    const std::vector<TUpListItem>& NormalFiles() const { return NormalFiles_; }
+    const std::vector<TUpListItem>& RestartFiles() const { return RestartFiles_; }
+    const std::vector<std::string>& ChangeLogLines() const { return ChangeLogLines_; }
+    // Derived at the start of each run.
+    const std::string& InfoURL() const { return InfoURL_; }
+    const std::string& ScriptPath() const { return ScriptPath_; }
+    const std::string& AppFolder() const { return AppFolder_; }
+    const std::string& RunBackupFolder() const { return RunBackupFolder_; }
+    std::optional<double> PublishedVersion() const { return PublishedVersion_; }
+
+private:
+    void RunSteps();
+    void DeriveNames();
+    std::string ProgramFolder() const; // GBK, with a trailing "/"
+    std::string Resolve(const std::string& path) const;
+
+    // Status, log, progress, error reports.
+    void ChangeText(const std::string& text);
+    void WriteLog(const std::string& message);
+    void ResetLog();
+    void SetProgress(int position);
+    void ReportError(int kind, const std::string& detail = {});
+
+    // Steps.
+    bool ReadManifest();
+    void ReadDetails(TManifestScanner& scanner);
+    void ReadInstructions(TManifestScanner& scanner);
+    void ReadFileAttributes(TManifestScanner& scanner);
+    void RefuseUnsafeEntries();
+    bool IsNewerVersion();
+    void BuildUpdateInfoText();
+    void EnsureFolder(const std::string& folder);
+    void CreateRunBackupFolder();
+    void DownloadListedFiles(const std::vector<TUpListItem>& list);
+    void InstallNormalFiles();
+    void BackupFile(const TUpRec& entry);
+    void OfferRestart();
+    bool DownloadFile(const std::string& address, const std::string& target);
+    void CopyUpdateFile(const std::string& fromFolder, const std::string& toFolder,
+                        const std::string& name);
+    void WriteRestartScript();
+    void StartRestartScript();
+    void Success();
+    void FinishRun();
+    void AbortRun();
+    void CancelRun(const std::string& detail);
+    void SaveControls();
+    void RestoreControls();
+
+    QNetworkAccessManager Http_;
+    QPointer<QNetworkReply> CurrentReply_;
+    bool Busy_ = false;
+    bool RestartPending_ = false;
+    bool StopRequested_ = false;
+    bool ControlsSaved_ = false;
+    QString SavedCaption_;
+    std::vector<TUpListItem> NormalFiles_;
+    std::vector<TUpListItem> RestartFiles_;
+    std::vector<std::string> ChangeLogLines_;
+    std::optional<double> PublishedVersion_;
+    std::string PublishedVersionText_;
+    std::string InfoURL_;
+    std::string ScriptPath_;
+    std::string AppFolder_;
+    std::string UpdatesFolder_;
+    std::string BackupFolder_;
+    std::string RunBackupFolder_;
+};
+
+// Helpers of the run, exposed for their own tests.
+namespace webupdater {
+// A manifest value (already with "/" separators) that may name a file or a
+// folder below the program's folder: not absolute, no "..", no control
+// character and nothing a shell would read as more than a word.
+bool IsSafeRelativePath(const QString& path);
+// The number a version text stands for, "." as decimal separator whatever
+// the locale; throws TUpdateError when it is not a number.
+double ParseVersionText(const std::string& text);
+// A double as the program writes numbers: up to 15 significant digits.
+std::string FormatNumber(double value);
+// The version times 1000 as a whole number; throws TUpdateError when it is
+// not one (more than three decimals, or out of range).
+int VersionToWholeNumber(double version);
+// The text quoted for sh, whatever it holds.
+std::string ShellQuote(const std::string& text);
+} // namespace webupdater
