@@ -1,0 +1,56 @@
+#pragma once
+
+// A small HTTP/1.1 server on 127.0.0.1 for the updater's tests: serves the
+// files of one folder, records every request, and misbehaves on request for
+// chosen paths (an error status, a delay, silence, a cut connection).
+
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <vector>
+
+class QTcpSocket;
+
+struct TRecordedRequest {
+    QByteArray Method;
+    QByteArray Path;
+    QMap<QByteArray, QByteArray> Headers; // names in lower case
+};
+
+class TLocalHttpServer : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Serve, Status, Delay, Silent, Cut };
+    struct Behaviour {
+        Mode Kind = Mode::Serve;
+        int Status = 200; // for Mode::Status
+        int DelayMs = 0;  // for Mode::Delay
+    };
+
+    explicit TLocalHttpServer(QString rootFolder, QObject* parent = nullptr);
+
+    bool Start(); // on a free loopback port
+    quint16 Port() const { return Server_.serverPort(); }
+    QString BaseUrl() const; // "http://127.0.0.1:PORT"
+
+    void SetBehaviour(const QByteArray& path, Behaviour behaviour) {
+        Behaviours_[path] = behaviour;
+    }
+    const std::vector<TRecordedRequest>& Requests() const { return Requests_; }
+    bool WasRequested(const QByteArray& path) const;
+
+private:
+    void OnNewConnection();
+    void OnReadyRead(QTcpSocket* socket);
+    void Answer(QTcpSocket* socket, const TRecordedRequest& request);
+    void SendFile(QTcpSocket* socket, const QByteArray& path);
+    void SendStatus(QTcpSocket* socket, int status);
+
+    QString Root_;
+    QTcpServer Server_;
+    QMap<QByteArray, Behaviour> Behaviours_;
+    std::vector<TRecordedRequest> Requests_;
+};

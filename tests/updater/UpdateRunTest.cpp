@@ -1,0 +1,503 @@
+// The update run against a real HTTP server on loopback, in a temporary
+// program folder.
+
+#include "tests/updater/LocalHttpServer.h"
+#include "tests/updater/UpdaterTestSupport.h"
+#include "updater/AppWebUpdater.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+
+using namespace updatertest;
+
+namespace {
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Temp.isValid());
+        Root = Temp.path();
+        App = Root + "/app";
+        ServerRoot = Root + "/server";
+        QDir().mkpath(App);
+        QDir().mkpath(ServerRoot + "/update");
+        ASSERT_TRUE(Http.Start());
+
+        Updater.ProgramPath = (App + "/TavirelBrisvane").toStdString();
+        Updater.ProgramPid = 999999;
+        Updater.WebURL = (Http.BaseUrl() + "/update").toStdString();
+        Updater.DownloadBounds.IdleMs = 2000;
+        Updater.DownloadBounds.WholeMs = 5000;
+        Updater.OnChangeText = [this](const std::string& text) { Statuses.push_back(text); };
+        Updater.OnProgress = [this](int position, int) { Progress.push_back(position); };
+        Updater.AskRestart = [this](const std::string& question) {
+            Questions.push_back(question);
+            const bool answer = !Answers.empty() && Answers.front();
+            if (!Answers.empty())
+                Answers.pop_front();
+            return answer;
+        };
+        Updater.StartScript = [this](const std::string& path) {
+            StartedScripts.push_back(path);
+            return StartSucceeds;
+        };
+        Updater.QuitApplication = [this] { ++QuitCalls; };
+        Updater.ProgressBar = &Bar;
+        Updater.StatusBar = &Status;
+    }
+
+    void Publish(const QString& name, const QByteArray& bytes) {
+        WriteFile(ServerRoot + "/update/" + name, bytes);
+    }
+    void PublishManifest(const std::string& version, const std::vector<TFileLine>& files) {
+        Publish("Update.xml", QByteArray::fromStdString(ManifestXml(version, files)));
+    }
+    std::string Url(const std::string& name) const { return Updater.WebURL + "/" + name; }
+    bool HasStatus(const std::string& text) const {
+        return std::find(Statuses.begin(), Statuses.end(), text) != Statuses.end();
+    }
+    std::string Log() const { return ReadFile(App + "/Updater.txt").toStdString(); }
+    QString BackupFolder() const {
+        return App + "/" + QString::fromStdString(Updater.RunBackupFolder());
+    }
+    std::string DownloadFailed(const std::string& name) const {
+        return kErrorMessage + " downloading the update Info file!" + kLfCr + Url(name);
+    }
+    std::string Refused(const std::string& name) const {
+        return kErrorMessage + " trying to copy the file" + kLfCr + name;
+    }
+    std::string Cancelled() const {
+        return "Updates checking was canceled (An error has been found)." + kLfCr + kErrorMessage +
+               " trying to parse the XML file!";
+    }
+
+    QTemporaryDir Temp;
+    QString Root, App, ServerRoot;
+    TLocalHttpServer Http{Temp.path() + "/server"};
+    TWebUpdater Updater;
+    QProgressBar Bar;
+    QStatusBar Status;
+    std::vector<std::string> Statuses;
+    std::vector<int> Progress;
+    std::vector<std::string> Questions;
+    std::deque<bool> Answers;
+    std::vector<std::string> StartedScripts;
+    bool StartSucceeds = true;
+    int QuitCalls = 0;
+};
+
+using ServedRunTest = UpdateRunTest;
+
+TEST_F(ServedRunTest, InstallsNormalFilesIntoTheProgramFolderAndACreatedDataFolder) {
+    WriteFile(App + "/a.txt", "old a");
+    Publish("a.txt", "new a");
+    Publish("b.dat", "new b");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}, {"b.dat", "Data", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(ReadFile(App + "/a.txt"), "new a");
+    EXPECT_EQ(ReadFile(App + "/Data/b.dat"), "new b");
+    EXPECT_EQ(ReadFile(BackupFolder() + "a.txt"), "old a");
+    EXPECT_FALSE(Exists(BackupFolder() + "b.dat")); // nothing to back up
+    EXPECT_FALSE(Exists(App + "/Updates"));
+    EXPECT_FALSE(Exists(App + "/Update.xml"));
+    EXPECT_FALSE(Exists(App + "/Updater.txt"));
+    ASSERT_FALSE(Statuses.empty());
+    EXPECT_EQ(Statuses.back(), kSuccess);
+    EXPECT_EQ(Status.currentMessage(), QString::fromUtf8("更新成功!"));
+    EXPECT_TRUE(Questions.empty());
+    EXPECT_FALSE(Updater.Busy());
+    EXPECT_FALSE(Updater.RestartPending());
+    EXPECT_EQ(Bar.value(), 0);
+    EXPECT_EQ(Progress.front(), 10);
+    EXPECT_EQ(Progress.back(), 0);
+    EXPECT_EQ(Updater.ApplicationName, "TestApp");
+}
+
+TEST_F(ServedRunTest, LogHoldsEveryStepAsDatedEntriesWithCrLfLines) {
+    Updater.DeleteLogOnComplete = false;
+    Publish("a.txt", "new a");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}});
+
+    Updater.RunUpdate();
+
+    const std::string log = Log();
+    ASSERT_FALSE(log.empty());
+    // Lines end in CR LF; a bare LF only as part of the LF CR separator.
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i] != '\n')
+            continue;
+        ASSERT_TRUE((i > 0 && log[i - 1] == '\r') || (i + 1 < log.size() && log[i + 1] == '\r'))
+            << "bare LF at " << i;
+    }
+    const std::vector<std::string> expectedInOrder = {
+        "Initializing the updater.",
+        "Updating Application Controls",
+        "Checking for Updates",
+        "Start processing file names. ",
+        "Finished processing file names.",
+        "Start downloading xml remote file.",
+        "Trying to download: " + Url("Update.xml") + "  To: ApplicationFolder/Update.xml",
+        "Parsing XML Head section",
+        "Parsing XML tag: Updates",
+        "Parsing XML tag: Version",
+        "Application current version is: 0.001" + kLfCr + "  Update version is: 2.0",
+        "Parsing XML tag: Instructions",
+        "Adding files into the update list: a.txt",
+        "A new update is available for: ",
+        "XML Information: " + kLfCr + "A new update is available for: TestApp!" + kLfCr + "\r\n" +
+            kLfCr + "Press \"OK\" to update TestApp or press \"Abort\".",
+        "Creating Updates/ folder.",
+        "Creating Backup/ folder.",
+        "Creating " + Updater.RunBackupFolder() + " folder. --> OK.",
+        "Trying to download: " + Url("a.txt") + "  To: ApplicationFolder/Updates/a.txt",
+        "BINDSTATUS_ENDDOWNLOADDATA" + kLfCr + "Downloading " + Url("a.txt") +
+            "  To: ApplicationFolder/Updates/a.txt was successful.",
+        "The File " + (App + "/Updates/").toStdString() + "a.txt" + kLfCr +
+            " --> has been copied to: " + (App + "/").toStdString() + "a.txt",
+        kSuccess,
+        "Cleaning unnecessary files. ",
+        "File deleted: " + (App + "/Updates/a.txt").toStdString(),
+        "Folder deleted: " + (App + "/Updates/").toStdString(),
+    };
+    size_t at = 0;
+    for (const std::string& entry : expectedInOrder) {
+        const size_t found = log.find(entry + "\r\n", at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << entry;
+        at = found + entry.size();
+    }
+    // An entry: its date and time line, the message, an empty line.
+    const size_t message = log.find("\r\nInitializing the updater.\r\n\r\n");
+    ASSERT_NE(message, std::string::npos);
+    const size_t dateLine = log.rfind("\r\n", message - 1);
+    ASSERT_NE(dateLine, std::string::npos);
+    const std::string date = log.substr(dateLine + 2, message - dateLine - 2);
+    EXPECT_FALSE(date.empty());
+    EXPECT_NE(date.find_first_of("0123456789"), std::string::npos) << date;
+    // A notification: five lines, code and text, progress, status, empty, name.
+    EXPECT_NE(log.find("[ 6]:: " + Url("a.txt") + " - 100:100\r\nProgress: 100:  100\r\nStatus: " +
+                       Url("a.txt") + "\r\n\r\nBINDSTATUS_ENDDOWNLOADDATA"),
+              std::string::npos);
+}
+
+TEST_F(ServedRunTest, FileAlreadyInTheUpdatesFolderIsNotDownloadedAgain) {
+    Updater.DeleteLogOnComplete = false;
+    WriteFile(App + "/Updates/a.txt", "from an earlier run");
+    Publish("a.txt", "from the server");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_FALSE(Http.WasRequested("/update/a.txt"));
+    EXPECT_EQ(ReadFile(App + "/a.txt"), "from an earlier run");
+    EXPECT_NE(Log().find("File name: a.txt already exists in Updates/ folder. (OverWriting.)\r\n"),
+              std::string::npos);
+}
+
+TEST_F(ServedRunTest, ManifestWithoutFileElementsCancelsTheRun) {
+    Publish("Update.xml", QByteArray::fromStdString(ManifestXml("2.0", {}, false)));
+
+    Updater.RunUpdate();
+
+    ASSERT_FALSE(Statuses.empty());
+    EXPECT_EQ(Statuses.back(), Cancelled());
+    EXPECT_FALSE(Exists(App + "/Update.xml"));
+    EXPECT_FALSE(Exists(App + "/Updates"));
+    EXPECT_FALSE(Updater.Busy());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ServedRunTest, FailedManifestDownloadIsReportedAndCancelsTheRun) {
+    Http.SetBehaviour("/update/Update.xml", {TLocalHttpServer::Mode::Status, 500});
+
+    Updater.RunUpdate();
+
+    EXPECT_TRUE(HasStatus(DownloadFailed("Update.xml")));
+    ASSERT_FALSE(Statuses.empty());
+    EXPECT_EQ(Statuses.back(), Cancelled());
+    EXPECT_FALSE(Exists(App + "/Update.xml"));
+}
+
+TEST_F(ServedRunTest, TerminateOtherThanYesOrNoIsIgnored) {
+    Publish("x.txt", "x");
+    Publish("y.txt", "y");
+    PublishManifest(
+        "2.0", {{"x.txt", "ApplicationFolder", "maybe"}, {"y.txt", "ApplicationFolder", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_FALSE(Http.WasRequested("/update/x.txt"));
+    EXPECT_FALSE(Exists(App + "/x.txt"));
+    EXPECT_EQ(ReadFile(App + "/y.txt"), "y");
+    EXPECT_EQ(Updater.NormalFiles().size(), 1u);
+    EXPECT_TRUE(Updater.RestartFiles().empty());
+}
+
+TEST_F(ServedRunTest, FailedFileDownloadIsReportedAndTheRunGoesOn) {
+    Publish("b.txt", "b");
+    PublishManifest(
+        "2.0", {{"missing.txt", "ApplicationFolder", "no"}, {"b.txt", "ApplicationFolder", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_TRUE(HasStatus(DownloadFailed("missing.txt")));
+    EXPECT_TRUE(
+        HasStatus(kErrorMessage + " trying to locate the source folder!" + kLfCr + "missing.txt"));
+    EXPECT_FALSE(Exists(App + "/missing.txt"));
+    EXPECT_EQ(ReadFile(App + "/b.txt"), "b");
+    EXPECT_EQ(Statuses.back(), kSuccess);
+}
+
+TEST_F(ServedRunTest, DownloadBoundsStrikeAsFailedDownloads) {
+    Updater.DownloadBounds.IdleMs = 300;
+    Updater.DownloadBounds.WholeMs = 600;
+    Publish("slow.txt", "slow");
+    Publish("cut.txt", "cut");
+    Publish("ok.txt", "ok");
+    Http.SetBehaviour("/update/silent.txt", {TLocalHttpServer::Mode::Silent});
+    Http.SetBehaviour("/update/slow.txt", {TLocalHttpServer::Mode::Delay, 200, 3000});
+    Http.SetBehaviour("/update/cut.txt", {TLocalHttpServer::Mode::Cut});
+    PublishManifest("2.0", {{"silent.txt", "ApplicationFolder", "no"},
+                            {"slow.txt", "ApplicationFolder", "no"},
+                            {"cut.txt", "ApplicationFolder", "no"},
+                            {"ok.txt", "ApplicationFolder", "no"}});
+    Updater.DeleteUpdatesOnComplete = false;
+
+    QElapsedTimer clock;
+    clock.start();
+    Updater.RunUpdate();
+
+    EXPECT_LT(clock.elapsed(), 5000);
+    for (const char* name : {"silent.txt", "slow.txt", "cut.txt"}) {
+        EXPECT_TRUE(HasStatus(DownloadFailed(name))) << name;
+        EXPECT_FALSE(Exists(App + "/Updates/" + name)) << "no partial file of " << name;
+        EXPECT_FALSE(Exists(App + "/" + name)) << name;
+    }
+    EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok");
+}
+
+TEST_F(ServedRunTest, DecliningTheRestartKeepsTheUpdatesFolderAndDeletesLogAndManifest) {
+    WriteFile(App + "/r.bin", "old r");
+    Publish("r.bin", "new r");
+    Publish("a.txt", "new a");
+    PublishManifest("2.0",
+                    {{"r.bin", "ApplicationFolder", "yes"}, {"a.txt", "ApplicationFolder", "no"}});
+    Answers = {false};
+
+    Updater.RunUpdate();
+
+    ASSERT_EQ(Questions.size(), 1u);
+    EXPECT_EQ(Questions[0], "Some of the updates require a restart. " + kLfCr +
+                                "Press \"Yes\" to restart now, or press \"Abort\" to run the "
+                                "updates checking later.");
+    EXPECT_EQ(Statuses.back(), "Aborted! (User request).");
+    EXPECT_EQ(ReadFile(App + "/Updates/r.bin"), "new r");
+    EXPECT_EQ(ReadFile(App + "/r.bin"), "old r");
+    EXPECT_EQ(ReadFile(App + "/a.txt"), "new a");
+    EXPECT_FALSE(Exists(App + "/Updater.txt"));
+    EXPECT_FALSE(Exists(App + "/Update.xml"));
+    EXPECT_TRUE(StartedScripts.empty());
+    EXPECT_EQ(QuitCalls, 0);
+    EXPECT_TRUE(Updater.RestartPending());
+}
+
+TEST_F(ServedRunTest, AcceptingTheRestartWritesAndStartsTheScriptAndAsksToQuit) {
+    WriteFile(App + "/r.bin", "old r");
+    Publish("r.bin", "new r");
+    Publish("p.bin", "new p");
+    PublishManifest("2.0", {{"r.bin", "ApplicationFolder", "yes"}, {"p.bin", "Plugins", "yes"}});
+    Answers = {true};
+
+    Updater.RunUpdate();
+
+    const QString script = App + "/TavirelBrisvane.sh";
+    ASSERT_EQ(StartedScripts, std::vector<std::string>{script.toStdString()});
+    EXPECT_EQ(QuitCalls, 1);
+    EXPECT_EQ(Statuses.back(), kSuccess);
+    EXPECT_EQ(ReadFile(BackupFolder() + "r.bin"), "old r");
+    EXPECT_EQ(ReadFile(App + "/r.bin"), "old r") << "replaced only by the script";
+    EXPECT_EQ(ReadFile(App + "/Updates/r.bin"), "new r") << "the script needs the folder";
+    const std::string text = ReadFile(script).toStdString();
+    EXPECT_EQ(text.rfind("#!/bin/sh\n", 0), 0u);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find("while kill -0 999999 "), std::string::npos);
+    const std::string app = App.toStdString();
+    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/r.bin' || cp -f '" + app +
+                        "/" + Updater.RunBackupFolder() + "r.bin' '" + app + "/r.bin'"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("mkdir -p '" + app + "/Plugins/'"), std::string::npos) << text;
+    EXPECT_NE(text.find("'" + app + "/TavirelBrisvane' &"), std::string::npos) << text;
+    EXPECT_NE(text.find("rm -rf -- '" + app + "/Updates/'"), std::string::npos) << text;
+    EXPECT_NE(text.find("rm -f -- '" + app + "/TavirelBrisvane.sh'"), std::string::npos) << text;
+}
+
+TEST_F(ServedRunTest, ScriptThatCannotStartEndsTheRunWithAnError) {
+    Publish("r.bin", "new r");
+    PublishManifest("2.0", {{"r.bin", "ApplicationFolder", "yes"}});
+    Answers = {true};
+    StartSucceeds = false;
+
+    EXPECT_THROW(Updater.RunUpdate(), TUpdateError);
+    EXPECT_EQ(QuitCalls, 0);
+    EXPECT_FALSE(Updater.Busy());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ServedRunTest, PublishedVersionNotNewerEndsWithoutDownloads) {
+    Updater.AppCurrentVer = 3;
+    Publish("a.txt", "a");
+    PublishManifest("2.5", {{"a.txt", "ApplicationFolder", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_FALSE(Http.WasRequested("/update/a.txt"));
+    ASSERT_GE(Statuses.size(), 2u);
+    EXPECT_EQ(Statuses[Statuses.size() - 2], "Your application is up to date.");
+    EXPECT_EQ(Statuses.back(), "There are no new available updates. ");
+}
+
+TEST_F(ServedRunTest, RunShowsItsCaptionAndCursorAndRestoresThem) {
+    QWidget mainWindow;
+    mainWindow.setWindowTitle("Main");
+    Updater.MainWindow = &mainWindow;
+    QString captionDuring;
+    bool cursorDuring = false;
+    Updater.OnChangeText = [&](const std::string& text) {
+        if (text == "Checking for Updates") {
+            captionDuring = mainWindow.windowTitle();
+            cursorDuring = QApplication::overrideCursor() != nullptr;
+        }
+    };
+    Publish("a.txt", "a");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(captionDuring, QString::fromUtf8("正在更新中，请稍等..."));
+    EXPECT_TRUE(cursorDuring);
+    EXPECT_EQ(mainWindow.windowTitle(), "Main");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// --- Versions the run cannot read --------------------------------------------------------
+
+class BadVersionTest : public ServedRunTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BadVersionTest, EndsTheRunWithAnErrorButRestoresCursorCaptionAndBusy) {
+    QWidget mainWindow;
+    mainWindow.setWindowTitle("Main");
+    Updater.MainWindow = &mainWindow;
+    Publish("a.txt", "a");
+    PublishManifest(GetParam(), {{"a.txt", "ApplicationFolder", "no"}});
+
+    EXPECT_THROW(Updater.RunUpdate(), TUpdateError);
+
+    EXPECT_FALSE(Updater.Busy());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(mainWindow.windowTitle(), "Main");
+    EXPECT_FALSE(Http.WasRequested("/update/a.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(NotANumberOrTooManyDecimals, BadVersionTest,
+                         ::testing::Values("abc", "2.0005", "1,5", "", "3000000"));
+
+TEST(VersionNumbers, WholeNumberOfThousandthsOrAnError) {
+    struct Case {
+        const char* Text;
+        std::optional<int> Expected; // none: an error
+    };
+    const Case cases[] = {{"1.5", 1500},
+                          {"1.001", 1001},
+                          {"0.001", 1},
+                          {"100000", 100000000},
+                          {"2", 2000},
+                          {"-1", -1000},
+                          {"1.0005", std::nullopt},
+                          {"1e400", std::nullopt},
+                          {"x", std::nullopt}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        if (!c.Expected) {
+            EXPECT_THROW(webupdater::VersionToWholeNumber(webupdater::ParseVersionText(c.Text)),
+                         TUpdateError);
+        } else {
+            EXPECT_EQ(webupdater::VersionToWholeNumber(webupdater::ParseVersionText(c.Text)),
+                      *c.Expected);
+        }
+    }
+}
+
+// --- Entries the run refuses -------------------------------------------------------------
+
+struct RefusalCase {
+    const char* Label;
+    std::string NameAttribute; // as written in the XML
+    std::string DestinationAttribute;
+    std::string Terminate;
+    std::string ReportedName; // the name as the run reads it
+};
+
+class RefusalTest : public ServedRunTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, UnsafeEntryIsReportedAndNeverDownloadedCopiedOrScripted) {
+    const RefusalCase& c = GetParam();
+    Updater.DeleteLogOnComplete = false;
+    Publish("ok.txt", "ok");
+    PublishManifest("2.0", {{c.NameAttribute, c.DestinationAttribute, c.Terminate},
+                            {"ok.txt", "ApplicationFolder", "no"}});
+    Answers = {true};
+
+    Updater.RunUpdate();
+
+    EXPECT_TRUE(HasStatus(Refused(c.ReportedName)));
+    EXPECT_NE(Log().find("Refused file entry"), std::string::npos);
+    for (const TRecordedRequest& request : Http.Requests())
+        EXPECT_TRUE(request.Path == "/update/Update.xml" || request.Path == "/update/ok.txt")
+            << request.Path.toStdString();
+    EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok");
+    EXPECT_TRUE(Questions.empty()) << "no restart file is left";
+    EXPECT_FALSE(Exists(App + "/TavirelBrisvane.sh"));
+    EXPECT_EQ(FolderEntries(Root), (std::vector<std::string>{"app", "server"}));
+    EXPECT_EQ(Statuses.back(), kSuccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, RefusalTest,
+    ::testing::Values(
+        RefusalCase{"ParentFolder", "../evil.txt", "ApplicationFolder", "no", "../evil.txt"},
+        RefusalCase{"BackslashParent", "..\\..\\evil.txt", "ApplicationFolder", "no",
+                    "../../evil.txt"},
+        RefusalCase{"Absolute", "/tmp/evil.txt", "ApplicationFolder", "no", "/tmp/evil.txt"},
+        RefusalCase{"Dollar", "a$(id).txt", "ApplicationFolder", "yes", "a$(id).txt"},
+        RefusalCase{"Backquote", "a`id`.txt", "ApplicationFolder", "yes", "a`id`.txt"},
+        RefusalCase{"Semicolon", "a;b.txt", "ApplicationFolder", "yes", "a;b.txt"},
+        RefusalCase{"Ampersand", "a&amp;b.txt", "ApplicationFolder", "yes", "a&b.txt"},
+        RefusalCase{"Pipe", "a|b.txt", "ApplicationFolder", "yes", "a|b.txt"},
+        RefusalCase{"Less", "a&lt;b.txt", "ApplicationFolder", "yes", "a<b.txt"},
+        RefusalCase{"Greater", "a&gt;b.txt", "ApplicationFolder", "yes", "a>b.txt"},
+        RefusalCase{"DoubleQuote", "a&quot;b.txt", "ApplicationFolder", "yes", "a\"b.txt"},
+        RefusalCase{"SingleQuote", "a'b.txt", "ApplicationFolder", "yes", "a'b.txt"},
+        RefusalCase{"Newline", "a&#10;b.txt", "ApplicationFolder", "yes", "a\nb.txt"},
+        RefusalCase{"Tab", "a&#9;b.txt", "ApplicationFolder", "no", "a\tb.txt"},
+        RefusalCase{"DestinationParent", "d1.txt", "../outside", "no", "d1.txt"},
+        RefusalCase{"DestinationBackslashParent", "d2.txt", "Data\\..\\..\\x", "no", "d2.txt"},
+        RefusalCase{"DestinationAbsolute", "d3.txt", "/tmp", "yes", "d3.txt"},
+        RefusalCase{"DestinationEmpty", "d4.txt", "", "no", "d4.txt"},
+        RefusalCase{"DestinationDollar", "d5.txt", "$HOME", "yes", "d5.txt"},
+        RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.Label; });
+
+} // namespace
