@@ -1,0 +1,356 @@
+#include "ui/BatchController.h"
+
+#include "engine/IntegerText.h"
+#include "tools/FakeWhoisServer.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TLines = std::vector<std::string>;
+
+const std::string Running = "  \xD5\xFD\xD4\xDA\xB2\xE9\xD1\xAF\xA1\xAD"; // "  正在查询…"
+const std::string Ended = " - \xC8\xCE\xCE\xF1\xBD\xE1\xCA\xF8";          // " - 任务结束"
+const std::string PauseCaption = "\xD4\xDD\xCD\xA3\xB2\xE9\xD1\xAF";      // 暂停查询
+const std::string ResumeCaption = "\xBC\xCC\xD0\xF8\xB2\xE9\xD1\xAF";     // 继续查询
+const std::string FM = "\xA4\xF6";
+const std::string RegLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:"; // 注册时间:
+const std::string NoInfo = " \xCE\xDE\xB7\xB5\xBB\xD8\xD0\xC5\xCF\xA2   <<<";
+
+class TWhoisServerOverride {
+public:
+    explicit TWhoisServerOverride(const std::string& address) {
+        if (const char* old = std::getenv(Variable))
+            FSaved = old;
+        setenv(Variable, address.c_str(), 1);
+    }
+    ~TWhoisServerOverride() {
+        if (FSaved)
+            setenv(Variable, FSaved->c_str(), 1);
+        else
+            unsetenv(Variable);
+    }
+
+private:
+    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
+    std::optional<std::string> FSaved;
+};
+
+// Names starting with "free" are not registered; every other name was
+// registered on 2001-02-03.
+std::string Reply(const std::string& query) {
+    if (query.rfind("free", 0) == 0)
+        return "No match for \"" + query + "\".\r\n";
+    return "Domain Name: " + query + "\r\nCreation Date: 2001-02-03\r\nName Server: ns1.x.com\r\n";
+}
+
+std::string Registered(const std::string& domain) {
+    return domain + FM + RegLabel + "2001-02-03";
+}
+
+// A batch with its four lists over a fake server.
+class BatchControllerTest : public ::testing::Test {
+protected:
+    void StartServer(int latencyMs) {
+        TFakeWhoisOptions options;
+        options.Responder = Reply;
+        options.LatencyMs = latencyMs;
+        FServer = std::make_unique<TFakeWhoisServer>(options);
+        ASSERT_TRUE(FServer->Start()) << FServer->Error();
+        FOverride = std::make_unique<TWhoisServerOverride>(FServer->Address());
+    }
+    void SetUp() override {
+        FBatch = std::make_unique<TBatchController>(FDomains, FQueryState, FNoReg, FDomainInfo,
+                                                    [this] { return FFlags; });
+        QObject::connect(FBatch.get(), &TBatchController::BatchEnded, [this] { ++FEnded; });
+    }
+    void TearDown() override {
+        // No job may outlive the lists it reports to.
+        if (FBatch->IsPaused())
+            FBatch->PauseOrResume();
+        WaitForEnd();
+    }
+
+    // Runs the event loop until the batch ends (or 30 s pass).
+    void WaitForEnd() {
+        if (FBatch->RunningCount() == 0)
+            return;
+        QEventLoop loop;
+        QObject::connect(FBatch.get(), &TBatchController::BatchEnded, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
+        loop.exec();
+        ASSERT_EQ(FBatch->RunningCount(), 0) << "the batch did not end";
+    }
+    // Runs the event loop for ms milliseconds.
+    static void Spin(int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    TGbkListModel FDomains, FQueryState, FNoReg, FDomainInfo;
+    TDisplayFlags FFlags{true, false, false, true, false};
+    std::unique_ptr<TFakeWhoisServer> FServer;
+    std::unique_ptr<TWhoisServerOverride> FOverride;
+    std::unique_ptr<TBatchController> FBatch;
+    int FEnded = 0;
+};
+
+TEST_F(BatchControllerTest, FewerCandidatesThanSlots) {
+    StartServer(0);
+    FDomains.SetLines({"a.com", "b.com", "c.com"});
+    std::vector<std::pair<int, int>> progress;
+    QObject::connect(FBatch.get(), &TBatchController::ProgressChanged,
+                     [&](int position, int maximum) { progress.emplace_back(position, maximum); });
+    EXPECT_EQ(FBatch->Start("5"), "");
+    EXPECT_EQ(FBatch->ThreadCount(), 5);
+    EXPECT_EQ(FBatch->TotalCount(), 3);
+    EXPECT_EQ(FBatch->RunningCount(), 3);
+    EXPECT_EQ(FBatch->NextIndex(), 3);
+    EXPECT_EQ(FBatch->CurrentDomain(), "c.com");
+    EXPECT_EQ(FQueryState.Items(),
+              (TLines{"Thread 1 - a.com" + Running, "Thread 2 - b.com" + Running,
+                      "Thread 3 - c.com" + Running}));
+    EXPECT_FALSE(RunPageButtons(FBatch->RunningCount()).Start);
+    WaitForEnd();
+    EXPECT_EQ(FEnded, 1);
+    EXPECT_EQ(FQueryState.Count(), 0);
+    EXPECT_EQ(FBatch->NextIndex(), 0);
+    EXPECT_EQ(FBatch->ProgressMaximum(), 3);
+    EXPECT_EQ(FBatch->ProgressPosition(), 3);
+    EXPECT_EQ(progress.front(), std::make_pair(0, 3));
+    EXPECT_EQ(progress.back(), std::make_pair(3, 3));
+    EXPECT_EQ(FDomainInfo.Count(), 3);
+    EXPECT_EQ(FDomainInfo.CurrentRow(), 2);
+    EXPECT_TRUE(RunPageButtons(FBatch->RunningCount()).Start);
+    for (TQueryDomain* job : FBatch->QueryJobs())
+        EXPECT_EQ(job, nullptr);
+}
+
+TEST_F(BatchControllerTest, OneSlotQueriesInListOrder) {
+    StartServer(0);
+    FDomains.SetLines({"d1.com", "d2.com", "d3.com", "d4.com"});
+    // Every state the one line takes, and the most lines ever held.
+    TLines states;
+    int mostLines = 0;
+    auto record = [&] {
+        mostLines = std::max(mostLines, FQueryState.Count());
+        if (FQueryState.Count() > 0)
+            states.push_back(FQueryState.At(0));
+    };
+    QObject::connect(&FQueryState, &QAbstractItemModel::rowsInserted, record);
+    QObject::connect(&FQueryState, &QAbstractItemModel::dataChanged, record);
+    EXPECT_EQ(FBatch->Start("1"), "");
+    WaitForEnd();
+    EXPECT_EQ(FServer->Queries(), (TLines{"d1.com", "d2.com", "d3.com", "d4.com"}));
+    EXPECT_EQ(FDomainInfo.Items(), (TLines{Registered("d1.com"), Registered("d2.com"),
+                                           Registered("d3.com"), Registered("d4.com")}));
+    EXPECT_EQ(mostLines, 1);
+    TLines expected;
+    for (const char* d : {"d1.com", "d2.com", "d3.com", "d4.com"}) {
+        expected.push_back("Thread 1 - " + std::string(d) + Running);
+        expected.push_back("Thread 1" + Ended);
+    }
+    EXPECT_EQ(states, expected);
+    EXPECT_EQ(FQueryState.Count(), 0);
+}
+
+TEST_F(BatchControllerTest, SecondBatchStartsAgainFromTheTop) {
+    StartServer(0);
+    FDomains.SetLines({"free1.com", "b.com"});
+    ASSERT_EQ(FBatch->Start("2"), "");
+    WaitForEnd();
+    ASSERT_EQ(FDomainInfo.Count(), 2);
+    ASSERT_EQ(FNoReg.Items(), TLines{"free1.com"});
+    std::vector<std::pair<int, int>> progress;
+    QObject::connect(FBatch.get(), &TBatchController::ProgressChanged,
+                     [&](int position, int maximum) { progress.emplace_back(position, maximum); });
+    ASSERT_EQ(FBatch->Start("2"), "");
+    WaitForEnd();
+    EXPECT_EQ(FEnded, 2);
+    EXPECT_EQ(progress.front(), std::make_pair(0, 2));
+    EXPECT_EQ(FDomainInfo.Count(), 4);
+    EXPECT_EQ(FNoReg.Items(), (TLines{"free1.com", "free1.com"}));
+    EXPECT_EQ(FServer->Queries().size(), 4u);
+}
+
+TEST_F(BatchControllerTest, ShrinkingCandidateListDrainsTheBatch) {
+    StartServer(0);
+    FDomains.SetLines({"a.com", "b.com", "c.com", "d.com", "e.com"});
+    bool shrunk = false;
+    QObject::connect(FBatch.get(), &TBatchController::ResultAppended, [&](const std::string&) {
+        if (!shrunk) {
+            shrunk = true;
+            FDomains.SetLines({"x.com", "y.com"});
+        }
+    });
+    ASSERT_EQ(FBatch->Start("1"), "");
+    WaitForEnd();
+    // Position 1 is still a line (now y.com); position 2 is not, so the batch ends.
+    EXPECT_EQ(FServer->Queries(), (TLines{"a.com", "y.com"}));
+    EXPECT_EQ(FDomainInfo.Count(), 2);
+    EXPECT_EQ(FEnded, 1);
+    EXPECT_EQ(FQueryState.Count(), 0);
+    EXPECT_EQ(FBatch->ProgressPosition(), 2);
+    EXPECT_EQ(FBatch->ProgressMaximum(), 5);
+}
+
+TEST_F(BatchControllerTest, FlagsChangedMidBatchApplyToLaterJobs) {
+    StartServer(0);
+    FDomains.SetLines({"a.com", "b.com", "c.com"});
+    QObject::connect(FBatch.get(), &TBatchController::ResultAppended,
+                     [&](const std::string&) { FFlags.ShowRegTime = false; });
+    ASSERT_EQ(FBatch->Start("1"), "");
+    WaitForEnd();
+    EXPECT_EQ(FDomainInfo.Items(),
+              (TLines{Registered("a.com"), "b.com" + NoInfo, "c.com" + NoInfo}));
+}
+
+TEST_F(BatchControllerTest, PausedBatchReportsNothingUntilResumed) {
+    // Each exchange takes 300 ms, so the pause below lands while every job
+    // still waits for its server.
+    StartServer(300);
+    FDomains.SetLines({"a.com", "free1.com", "c.com", "free2.com"});
+    ASSERT_EQ(FBatch->Start("2"), "");
+    EXPECT_EQ(FBatch->StopCaption(), PauseCaption);
+    FBatch->PauseOrResume();
+    EXPECT_EQ(FBatch->StopCaption(), ResumeCaption);
+    EXPECT_TRUE(FBatch->IsPaused());
+    Spin(1000);
+    EXPECT_EQ(FDomainInfo.Count(), 0);
+    EXPECT_EQ(FNoReg.Count(), 0);
+    EXPECT_EQ(FBatch->ProgressPosition(), 0);
+    EXPECT_EQ(FBatch->RunningCount(), 2);
+    EXPECT_EQ(FEnded, 0);
+    EXPECT_TRUE(RunPageButtons(FBatch->RunningCount()).Stop);
+    FBatch->PauseOrResume();
+    EXPECT_EQ(FBatch->StopCaption(), PauseCaption);
+    WaitForEnd();
+    EXPECT_EQ(FDomainInfo.Count(), 4);
+    EXPECT_EQ(FNoReg.Items(), (TLines{"free1.com", "free2.com"}));
+    EXPECT_EQ(FEnded, 1);
+}
+
+TEST_F(BatchControllerTest, EmptyResultLineStillCounts) {
+    StartServer(0);
+    FDomains.SetLines({"bad-name.com", "b.com"});
+    ASSERT_EQ(FBatch->Start("1"), "");
+    WaitForEnd();
+    EXPECT_EQ(FDomainInfo.Items(), (TLines{"", Registered("b.com")}));
+    EXPECT_EQ(FBatch->ProgressPosition(), 2);
+    EXPECT_EQ(FServer->Queries(), TLines{"b.com"});
+}
+
+TEST_F(BatchControllerTest, FreeDomainIsListedBeforeItsResultLine) {
+    StartServer(0);
+    FDomains.SetLines({"free1.com"});
+    TLines order;
+    QObject::connect(&FNoReg, &QAbstractItemModel::rowsInserted, [&] { order.push_back("free"); });
+    QObject::connect(&FDomainInfo, &QAbstractItemModel::rowsInserted,
+                     [&] { order.push_back("result"); });
+    ASSERT_EQ(FBatch->Start("1"), "");
+    WaitForEnd();
+    EXPECT_EQ(order, (TLines{"free", "result"}));
+    EXPECT_EQ(FNoReg.CurrentRow(), 0);
+}
+
+TEST_F(BatchControllerTest, NeverMoreConnectionsThanSlots) {
+    StartServer(40);
+    TLines domains;
+    for (int i = 0; i < 24; ++i)
+        domains.push_back("n" + std::to_string(i) + ".com");
+    FDomains.SetLines(domains);
+    ASSERT_EQ(FBatch->Start("3"), "");
+    WaitForEnd();
+    EXPECT_EQ(FDomainInfo.Count(), 24);
+    EXPECT_LE(FServer->MaxOpenCount(), 3);
+    EXPECT_GE(FServer->MaxOpenCount(), 1);
+}
+
+struct TStartCase {
+    const char* Name;
+    std::string Text;
+    std::string Message;
+};
+
+class BatchStartRefusedTest : public BatchControllerTest,
+                              public ::testing::WithParamInterface<TStartCase> {};
+
+TEST_P(BatchStartRefusedTest, ShowsTheMessageAndChangesNothing) {
+    FDomains.SetLines({"a.com", "b.com"});
+    std::vector<std::pair<int, int>> progress;
+    QObject::connect(FBatch.get(), &TBatchController::ProgressChanged,
+                     [&](int position, int maximum) { progress.emplace_back(position, maximum); });
+    EXPECT_EQ(FBatch->Start(GetParam().Text), GetParam().Message);
+    EXPECT_EQ(FBatch->RunningCount(), 0);
+    EXPECT_EQ(FBatch->ThreadCount(), 0);
+    EXPECT_EQ(FBatch->TotalCount(), 0);
+    EXPECT_EQ(FQueryState.Count(), 0);
+    EXPECT_TRUE(progress.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchStartRefusedTest,
+    ::testing::Values(TStartCase{"Letters", "abc", "'abc' is not a valid integer value"},
+                      TStartCase{"Empty", "", "'' is not a valid integer value"},
+                      TStartCase{"TooLarge", "2147483648", NotAnIntegerMessage("2147483648")},
+                      TStartCase{"Negative", "-1", "Range check error"}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST_F(BatchControllerTest, ZeroThreadsStartsNothingButResetsProgress) {
+    FDomains.SetLines({"a.com", "b.com"});
+    std::vector<std::pair<int, int>> progress;
+    QObject::connect(FBatch.get(), &TBatchController::ProgressChanged,
+                     [&](int position, int maximum) { progress.emplace_back(position, maximum); });
+    EXPECT_EQ(FBatch->Start(" $0"), "");
+    EXPECT_EQ(FBatch->RunningCount(), 0);
+    EXPECT_EQ(FBatch->TotalCount(), 2);
+    EXPECT_TRUE(FBatch->QueryJobs().empty());
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 2}}));
+}
+
+TEST_F(BatchControllerTest, HugeThreadCountRunsOneJobPerCandidate) {
+    StartServer(0);
+    FDomains.SetLines({"a.com", "b.com"});
+    EXPECT_EQ(FBatch->Start("2147483647"), "");
+    EXPECT_EQ(FBatch->RunningCount(), 2);
+    WaitForEnd();
+    EXPECT_EQ(FDomainInfo.Count(), 2);
+}
+
+TEST_F(BatchControllerTest, StartWhileRunningDoesNothing) {
+    StartServer(200);
+    FDomains.SetLines({"a.com", "b.com"});
+    ASSERT_EQ(FBatch->Start("1"), "");
+    EXPECT_EQ(FBatch->Start("5"), "");
+    EXPECT_EQ(FBatch->ThreadCount(), 1);
+    EXPECT_EQ(FBatch->RunningCount(), 1);
+    WaitForEnd();
+    EXPECT_EQ(FDomainInfo.Count(), 2);
+}
+
+TEST(RunPageButtonsTest, FollowRunningCount) {
+    for (int running : {1, 3}) {
+        const TRunPageButtons b = RunPageButtons(running);
+        EXPECT_FALSE(b.Start);
+        EXPECT_FALSE(b.Prev);
+        EXPECT_TRUE(b.Stop);
+        EXPECT_FALSE(b.Next);
+    }
+    const TRunPageButtons idle = RunPageButtons(0);
+    EXPECT_TRUE(idle.Start);
+    EXPECT_TRUE(idle.Prev);
+    EXPECT_FALSE(idle.Stop);
+    EXPECT_FALSE(idle.Next);
+}
+
+} // namespace
