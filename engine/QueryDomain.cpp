@@ -4,15 +4,11 @@
 
 #include <initializer_list>
 
+using namespace queryfields;
+
 namespace {
 
 constexpr std::string_view LF = "\n";
-
-// "注册时间:" "到期时间:" "IP:" "邮箱:"
-constexpr std::string_view RegTimeLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:";
-constexpr std::string_view ExpTimeLabel = "\xB5\xBD\xC6\xDA\xCA\xB1\xBC\xE4:";
-constexpr std::string_view IPLabel = "IP:";
-constexpr std::string_view EmailLabel = "\xD3\xCA\xCF\xE4:";
 
 // "  查询失败了"
 constexpr std::string_view QueryFailedText = "  \xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC\xC1\xCB";
@@ -32,15 +28,6 @@ constexpr std::size_t MaxEmailBytes = 120;
 // marker is tried, and its value replaces the earlier one.
 constexpr std::size_t SettledFieldBytes = 6;
 
-// Fewer bytes than this is no reply at all.
-constexpr std::size_t MinReplyBytes = 3;
-// Shown only when longer than these.
-constexpr std::size_t MinDateBytes = 4;
-constexpr std::size_t MinAddressBytes = 6;
-constexpr std::size_t MinEmailBytes = 6;
-// A referral server name must be longer than this to be asked.
-constexpr std::size_t MinReferralBytes = 5;
-
 std::string FirstSettledField(std::string_view reply,
                               std::initializer_list<std::string_view> markers) {
     std::string value;
@@ -50,16 +37,6 @@ std::string FirstSettledField(std::string_view reply,
             break;
     }
     return value;
-}
-
-std::string TrimControlBytes(std::string_view text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 0x20)
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 0x20)
-        --last;
-    return std::string(text.substr(first, last - first));
 }
 
 std::string AsciiUpper(std::string text) {
@@ -98,6 +75,22 @@ void AppendField(std::string& line, bool shown, std::string_view label, const st
 
 } // namespace
 
+std::string queryfields::FailureLine(std::string_view domain) {
+    std::string line(domain);
+    line.append(QueryFailedText).append(LineEndMark);
+    return line;
+}
+
+std::string queryfields::TrimControlBytes(std::string_view text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= 0x20)
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 0x20)
+        --last;
+    return std::string(text.substr(first, last - first));
+}
+
 std::string ReadRegTime(std::string_view reply) {
     return NormaliseDate(
         FirstSettledField(reply, {"creation date", "registration date", "created on",
@@ -127,11 +120,8 @@ std::string ReadReferralServer(std::string_view reply) {
 
 std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& flags) {
     std::string line;
-    if (facts.ReplyBytes < MinReplyBytes) {
-        line = facts.Domain;
-        line.append(QueryFailedText).append(LineEndMark);
-        return line;
-    }
+    if (facts.ReplyBytes < MinReplyBytes)
+        return FailureLine(facts.Domain);
     if (flags.ShowDomain)
         line = facts.Domain;
     AppendField(line, flags.ShowRegTime, RegTimeLabel, facts.RegTime, MinDateBytes);

@@ -18,6 +18,33 @@ inline constexpr std::string_view FieldMark = "\xA4\xF6";
 // this one is taken for such a refusal.
 inline constexpr std::string_view RateLimitAddress = "whoisrequest@networksolutions.com";
 
+// The pieces of a result line that the single-domain WHOIS report is made of
+// too, so both say the same thing in the same bytes.
+namespace queryfields {
+
+// "注册时间:" "到期时间:" "IP:" "邮箱:"
+inline constexpr std::string_view RegTimeLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:";
+inline constexpr std::string_view ExpTimeLabel = "\xB5\xBD\xC6\xDA\xCA\xB1\xBC\xE4:";
+inline constexpr std::string_view IPLabel = "IP:";
+inline constexpr std::string_view EmailLabel = "\xD3\xCA\xCF\xE4:";
+
+// Fewer bytes than this is no reply at all.
+inline constexpr std::size_t MinReplyBytes = 3;
+// A value is shown only when longer than these.
+inline constexpr std::size_t MinDateBytes = 4;
+inline constexpr std::size_t MinAddressBytes = 6;
+inline constexpr std::size_t MinEmailBytes = 6;
+// A referral server name must be longer than this to be asked.
+inline constexpr std::size_t MinReferralBytes = 5;
+
+// What stands for a query without a reply: the domain, "  查询失败了", "  <<<".
+std::string FailureLine(std::string_view domain);
+// The text without its leading and trailing bytes up to 0x20 (blanks and
+// control characters).
+std::string TrimControlBytes(std::string_view text);
+
+} // namespace queryfields
+
 // What a query reads from a WHOIS reply. The batch job and the single-domain
 // WHOIS job share these; each is a pure function of the reply text.
 // The normalised registration date ("2009 03 01 10 20 30"), or "".
