@@ -4,7 +4,6 @@
 // report (heading, dates, address, e-mail and the whole replies). Each window
 // runs at most one query at a time; any number of windows may be open.
 
-#include <QPointer>
 #include <QWidget>
 
 #include <functional>

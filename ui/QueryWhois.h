@@ -1,0 +1,68 @@
+#pragma once
+
+// The job behind the single-domain WHOIS window: it asks the domain's server,
+// always follows the reply's referral, and produces the full report the window
+// shows. Qt Core only: it touches no window, its one product is Report.
+
+#include "engine/Job.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// What a report is made of.
+struct TWhoisReportFacts {
+    std::string Domain;
+    // The reply the failure test reads: the referral reply when one was
+    // fetched, else the first reply.
+    std::size_t ReplyBytes = 0;
+    std::string RegTime;
+    std::string ExpTime;
+    std::string IPAddress;
+    std::string Email;
+    // The first reply, or the first reply, a blank line and the referral reply.
+    std::string FullText;
+};
+
+// The report: the heading and the field line (or the failure line when there
+// was no reply), a blank line and the full reply text; every LF turned into
+// CR LF, and no leading or trailing blanks or line breaks.
+std::string ComposeWhoisReport(const TWhoisReportFacts& facts);
+
+class TQueryWhois : public TJob {
+    Q_OBJECT
+
+public:
+    TQueryWhois(std::string domain, bool showIPAddress);
+
+    // The job's record. The creator sets Domain and ShowIPAddress; the job
+    // writes the rest (the dates and e-mail on the UI thread). The completion
+    // handler is their only reader.
+    std::string Report;
+    std::string Domain;
+    std::string WhoisServer;
+    std::string ReferralServer;
+    std::string WhoisInfo;
+    std::string RegTime;
+    std::string ExpTime;
+    std::string Email;
+    std::string IPAddress;
+    bool ShowIPAddress;
+
+    // The name service for the address; empty means GetHostIP. Set before
+    // Start; tests use it so that no name leaves the machine.
+    std::function<std::string(std::string_view)> ResolveHost;
+
+protected:
+    ~TQueryWhois() override = default;
+    void Execute() override;
+
+private:
+    // Run on the UI thread, like the batch jobs' extractions.
+    void GetRegTime();
+    void GetExpTime();
+    void GetEmail();
+
+    std::string LookUpAddress() const;
+};
