@@ -73,6 +73,13 @@ void TLocalHttpServer::Answer(QTcpSocket* socket, const TRecordedRequest& reques
     }
     case Mode::Silent:
         break; // holds the connection open and says nothing
+    case Mode::Drip: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n");
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+        timer->start(behaviour.DelayMs);
+        break;
+    }
     case Mode::Cut:
         socket->write(
             "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\npartial");

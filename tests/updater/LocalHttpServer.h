@@ -23,7 +23,8 @@ struct TRecordedRequest {
 class TLocalHttpServer : public QObject {
     Q_OBJECT
 public:
-    enum class Mode { Serve, Status, Delay, Silent, Cut };
+    // Drip: announces a large body and sends one byte every DelayMs.
+    enum class Mode { Serve, Status, Delay, Silent, Cut, Drip };
     struct Behaviour {
         Mode Kind = Mode::Serve;
         int Status = 200; // for Mode::Status

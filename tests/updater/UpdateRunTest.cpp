@@ -126,6 +126,18 @@ TEST_F(ServedRunTest, InstallsNormalFilesIntoTheProgramFolderAndACreatedDataFold
     EXPECT_EQ(Updater.ApplicationName, "TestApp");
 }
 
+// Chinese names travel as GBK inside the run; some GBK characters end in the
+// byte of "\\" or "|", which must not be read as a separator or refused.
+TEST_F(ServedRunTest, ChineseFileAndFolderNamesAreInstalled) {
+    Publish(QString::fromUtf8("億刓.txt"), "chinese");
+    PublishManifest("2.0", {{"億刓.txt", "资料", "no"}});
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(ReadFile(App + QString::fromUtf8("/资料/億刓.txt")), "chinese");
+    EXPECT_EQ(Statuses.back(), kSuccess);
+}
+
 TEST_F(ServedRunTest, LogHoldsEveryStepAsDatedEntriesWithCrLfLines) {
     Updater.DeleteLogOnComplete = false;
     Publish("a.txt", "new a");
@@ -266,26 +278,33 @@ TEST_F(ServedRunTest, DownloadBoundsStrikeAsFailedDownloads) {
     Publish("slow.txt", "slow");
     Publish("cut.txt", "cut");
     Publish("ok.txt", "ok");
+    Http.SetBehaviour("/update/drip.txt", {TLocalHttpServer::Mode::Drip, 200, 50});
     Http.SetBehaviour("/update/silent.txt", {TLocalHttpServer::Mode::Silent});
     Http.SetBehaviour("/update/slow.txt", {TLocalHttpServer::Mode::Delay, 200, 3000});
     Http.SetBehaviour("/update/cut.txt", {TLocalHttpServer::Mode::Cut});
-    PublishManifest("2.0", {{"silent.txt", "ApplicationFolder", "no"},
+    PublishManifest("2.0", {{"drip.txt", "ApplicationFolder", "no"},
+                            {"silent.txt", "ApplicationFolder", "no"},
                             {"slow.txt", "ApplicationFolder", "no"},
                             {"cut.txt", "ApplicationFolder", "no"},
                             {"ok.txt", "ApplicationFolder", "no"}});
     Updater.DeleteUpdatesOnComplete = false;
+    Updater.DeleteLogOnComplete = false;
 
     QElapsedTimer clock;
     clock.start();
     Updater.RunUpdate();
 
     EXPECT_LT(clock.elapsed(), 5000);
-    for (const char* name : {"silent.txt", "slow.txt", "cut.txt"}) {
+    // drip.txt never idles but outlasts the whole-download bound.
+    for (const char* name : {"drip.txt", "silent.txt", "slow.txt", "cut.txt"}) {
         EXPECT_TRUE(HasStatus(DownloadFailed(name))) << name;
         EXPECT_FALSE(Exists(App + "/Updates/" + name)) << "no partial file of " << name;
         EXPECT_FALSE(Exists(App + "/" + name)) << name;
     }
     EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok");
+    EXPECT_NE(Log().find("Download failed: " + Url("drip.txt") +
+                         "  (the download took longer than its time bound)"),
+              std::string::npos);
 }
 
 TEST_F(ServedRunTest, DecliningTheRestartKeepsTheUpdatesFolderAndDeletesLogAndManifest) {

@@ -27,9 +27,9 @@ bool Exists(const QString& path);
 std::vector<std::string> FolderEntries(const QString& folder);
 
 // The GBK texts the tests compare with.
-inline const std::
-    string kErrorMessage = "\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3,"
-                           "\xC7\xEB\xC1\xAA\xCF\xB5\xCE\xD2\xC3\xC7!"; // 出现错误,请联系我们!
+inline const std::string kErrorMessage =
+    "\xB3\xF6\xCF\xD6\xB4\xED\xCE\xF3,"
+    "\xC7\xEB\xC1\xAA\xCF\xB5\xCE\xD2\xC3\xC7!"; // 出现错误,请联系我们!
 inline const std::string kSuccess = "\xB8\xFC\xD0\xC2\xB3\xC9\xB9\xA6!"; // 更新成功!
 inline const std::string kLfCr = "\n\r";
 
