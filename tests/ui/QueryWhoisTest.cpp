@@ -1,0 +1,319 @@
+#include "ui/QueryWhois.h"
+
+#include "engine/QueryDomain.h"
+
+#include "tools/FakeWhoisServer.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string FM = "\xA4\xF6";
+const std::string RegLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:";             // 注册时间:
+const std::string ExpLabel = "\xB5\xBD\xC6\xDA\xCA\xB1\xBC\xE4:";             // 到期时间:
+const std::string EmailLabel = "\xD3\xCA\xCF\xE4:";                           // 邮箱:
+const std::string Failed = "  \xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC\xC1\xCB  <<<"; // "  查询失败了  <<<"
+const std::string TooFrequent = "\xB2\xE9\xD1\xAF\xB9\xFD\xD3\xDA\xC6\xB5\xB7\xB1"; // 查询过于频繁
+
+// "Morvessa Brisvane → " domain " 的查询结果"
+std::string Heading(const std::string& domain) {
+    return "Morvessa Brisvane \xA1\xFA " + domain + " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB";
+}
+
+// --- The report from its facts ---------------------------------------------------
+
+struct TReportCase {
+    const char* Name;
+    TWhoisReportFacts Facts;
+    std::string Report;
+};
+
+TWhoisReportFacts Facts(std::string regTime, std::string expTime, std::string ip, std::string email,
+                        std::string fullText = "Domain: abc.com\n") {
+    return TWhoisReportFacts{"abc.com",          fullText.size(), std::move(regTime),
+                             std::move(expTime), std::move(ip),   std::move(email),
+                             std::move(fullText)};
+}
+
+TWhoisReportFacts WithReplyBytes(TWhoisReportFacts facts, std::size_t bytes) {
+    facts.ReplyBytes = bytes;
+    return facts;
+}
+
+const std::string H = Heading("abc.com");
+
+class ComposeWhoisReportTest : public ::testing::TestWithParam<TReportCase> {};
+TEST_P(ComposeWhoisReportTest, BuildsTheReport) {
+    EXPECT_EQ(ComposeWhoisReport(GetParam().Facts), GetParam().Report);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ComposeWhoisReportTest,
+    ::testing::Values(
+        TReportCase{"EveryField", Facts("2001-02-03", "2030-12-31", "1.2.3.4", "a@b.com"),
+                    H + "\r\n\r\n" + RegLabel + "2001-02-03" + FM + ExpLabel + "2030-12-31" + FM +
+                        "IP:1.2.3.4" + FM + EmailLabel + "a@b.com" + "\r\n\r\nDomain: abc.com"},
+        // Heading, three empty lines, the reply.
+        TReportCase{"NoFieldLongEnough", Facts("2001", "2030", "1.2.3.", "a@b.cn"),
+                    H + "\r\n\r\n\r\n\r\nDomain: abc.com"},
+        TReportCase{"FiveByteDatesShown", Facts("20011", "20302", "", ""),
+                    H + "\r\n\r\n" + RegLabel + "20011" + FM + ExpLabel + "20302" +
+                        "\r\n\r\nDomain: abc.com"},
+        TReportCase{"OnlyExpiryBeginsWithFieldMark", Facts("", "2030-12-31", "", ""),
+                    H + "\r\n\r\n" + FM + ExpLabel + "2030-12-31\r\n\r\nDomain: abc.com"},
+        TReportCase{"SevenByteAddressAndEmail", Facts("", "", "1.2.3.4", "a@bc.cn"),
+                    H + "\r\n\r\n" + FM + "IP:1.2.3.4" + FM + EmailLabel +
+                        "a@bc.cn\r\n\r\nDomain: abc.com"},
+        TReportCase{"EmailMessageShown", Facts("", "", "", TooFrequent),
+                    H + "\r\n\r\n" + FM + EmailLabel + TooFrequent + "\r\n\r\nDomain: abc.com"},
+        // A reply's own CR LF becomes CR CR LF; trailing blank lines go.
+        TReportCase{"EveryLfBecomesCrLf", Facts("", "", "", "", "a\r\nb\nc\r\n\r\n  \t"),
+                    H + "\r\n\r\n\r\n\r\na\r\r\nb\r\nc"},
+        TReportCase{"NoReplyAtAll", WithReplyBytes(Facts("", "", "", "", ""), 0),
+                    "abc.com" + Failed},
+        TReportCase{"TwoBytesAreNoReply", WithReplyBytes(Facts("", "", "", "", "ok\n"), 2),
+                    "abc.com" + Failed + "\r\n\r\nok"},
+        TReportCase{"ThreeBytesAreAReply", WithReplyBytes(Facts("", "", "", "", "ok!"), 3),
+                    H + "\r\n\r\n\r\n\r\nok!"},
+        // The failure line replaces the heading and fields, the replies stay.
+        TReportCase{"FailedReferral",
+                    WithReplyBytes(Facts("2001-02-03", "", "", "", "first\n\n"), 0),
+                    "abc.com" + Failed + "\r\n\r\nfirst"}),
+    [](const auto& info) { return info.param.Name; });
+
+// --- The job against fake servers -------------------------------------------------
+
+// Points GetWhoisServer at a test server for the test's life.
+class TWhoisServerOverride {
+public:
+    explicit TWhoisServerOverride(const std::string& address) {
+        if (const char* old = std::getenv(Variable))
+            FSaved = old;
+        setenv(Variable, address.c_str(), 1);
+    }
+    ~TWhoisServerOverride() {
+        if (FSaved)
+            setenv(Variable, FSaved->c_str(), 1);
+        else
+            unsetenv(Variable);
+    }
+
+private:
+    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
+    std::optional<std::string> FSaved;
+};
+
+using TResponder = std::function<std::string(const std::string&)>;
+
+std::unique_ptr<TFakeWhoisServer> StartServer(TResponder reply, int port = 0) {
+    TFakeWhoisOptions options;
+    options.Responder = std::move(reply);
+    options.Port = port;
+    auto server = std::make_unique<TFakeWhoisServer>(options);
+    if (!server->Start())
+        return nullptr;
+    return server;
+}
+
+TResponder Always(std::string reply) {
+    return [reply = std::move(reply)](const std::string&) { return reply; };
+}
+
+// What the completion handler saw.
+struct TOutcome {
+    bool Ended = false;
+    bool OnUiThread = false;
+    std::string Report, WhoisInfo, ReferralServer, RegTime, ExpTime, Email, IPAddress;
+};
+
+TOutcome RunJob(const std::string& domain, bool showIPAddress = false,
+                std::function<std::string(std::string_view)> resolve = nullptr) {
+    TOutcome out;
+    QEventLoop loop;
+    auto* job = new TQueryWhois(domain, showIPAddress);
+    job->ResolveHost = std::move(resolve);
+    job->Start([&](TJob* ended) {
+        auto* q = static_cast<TQueryWhois*>(ended);
+        out = TOutcome{true,
+                       QThread::currentThread() == qApp->thread(),
+                       q->Report,
+                       q->WhoisInfo,
+                       q->ReferralServer,
+                       q->RegTime,
+                       q->ExpTime,
+                       q->Email,
+                       q->IPAddress};
+        loop.quit();
+    });
+    QTimer::singleShot(20'000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return out;
+}
+
+const std::string RegisteredReply = "Domain Name: ABC.COM\r\n"
+                                    "Creation Date: 1997-09-15T04:00:00Z\r\n"
+                                    "Expiration Date: 14-sep-2028\r\n"
+                                    "Registrant Email: owner@abc.example\r\n";
+
+TEST(QueryWhoisJobTest, ReplyWithoutReferralGivesHeadingFieldsAndReply) {
+    auto server = StartServer(Always(RegisteredReply));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    const TOutcome out = RunJob("ABC.com");
+    ASSERT_TRUE(out.Ended);
+    EXPECT_TRUE(out.OnUiThread);
+    EXPECT_EQ(out.Report, Heading("ABC.com") + "\r\n\r\n" + RegLabel + "1997-09-15T04 00 00Z" + FM +
+                              ExpLabel + "14-09-2028" + FM + EmailLabel +
+                              "owner@abc.example\r\n\r\n" +
+                              "Domain Name: ABC.COM\r\r\n"
+                              "Creation Date: 1997-09-15T04:00:00Z\r\r\n"
+                              "Expiration Date: 14-sep-2028\r\r\n"
+                              "Registrant Email: owner@abc.example");
+    EXPECT_EQ(server->Queries(), std::vector<std::string>{"abc.com"});
+}
+
+TEST(QueryWhoisJobTest, ReferralIsAlwaysFollowedAndShownAfterTheFirstReply) {
+    const std::string referralReply =
+        "Creation Date: 2099-01-01\r\nEmail: owner@registrar.example\r\n";
+    auto second = StartServer(Always(referralReply));
+    ASSERT_TRUE(second);
+    const std::string firstReply =
+        "Creation Date: 1997-09-15\r\nWhois Server: " + second->Address() +
+        "\r\nadmin@first.example\r\n";
+    auto first = StartServer(Always(firstReply));
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+
+    const TOutcome out = RunJob("abc.com");
+    EXPECT_EQ(out.ReferralServer, second->Address());
+    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+    EXPECT_EQ(out.WhoisInfo, referralReply);
+    // The dates from the first reply, the address from the referral reply.
+    EXPECT_EQ(out.RegTime, "1997-09-15");
+    EXPECT_EQ(out.Email, "owner@registrar.example");
+    EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n" + RegLabel + "1997-09-15" + FM +
+                              EmailLabel + "owner@registrar.example\r\n\r\n" +
+                              "Creation Date: 1997-09-15\r\r\nWhois Server: " + second->Address() +
+                              "\r\r\nadmin@first.example\r\r\n\r\n\r\n" +
+                              "Creation Date: 2099-01-01\r\r\nEmail: owner@registrar.example");
+}
+
+TEST(QueryWhoisJobTest, ReferralGivingTheSameReplyIsShownOnce) {
+    std::unique_ptr<TFakeWhoisServer> server;
+    std::string reply;
+    server = StartServer([&reply](const std::string&) { return reply; });
+    ASSERT_TRUE(server);
+    reply = "Whois Server: " + server->Address() + "\r\nEmail: a@one.example";
+    TWhoisServerOverride to(server->Address());
+    const TOutcome out = RunJob("abc.com");
+    EXPECT_EQ(server->AcceptedCount(), 2);
+    EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n" + FM + EmailLabel +
+                              "a@one.example\r\n\r\nWhois Server: " + server->Address() +
+                              "\r\r\nEmail: a@one.example");
+}
+
+TEST(QueryWhoisJobTest, FailedReferralGivesFailureLineThenFirstReply) {
+    // Nothing listens on port 1: the referral exchange fails at once.
+    auto first = StartServer(Always("Creation Date: 1997-09-15\r\nWhois Server: 127.0.0.1:1\r\n"));
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    const TOutcome out = RunJob("abc.com");
+    EXPECT_EQ(out.WhoisInfo, "");
+    EXPECT_EQ(out.Report, "abc.com" + Failed +
+                              "\r\n\r\nCreation Date: 1997-09-15\r\r\nWhois Server: 127.0.0.1:1");
+}
+
+TEST(QueryWhoisJobTest, FailedFirstExchangeGivesTheFailureLineAlone) {
+    auto server = StartServer(Always(""));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    EXPECT_EQ(RunJob("abc.com").Report, "abc.com" + Failed);
+}
+
+// "127.1" (5 bytes) would reach 127.0.0.1:43, where nothing answers: asking
+// it would turn the report into the failure form.
+TEST(QueryWhoisJobTest, ReferralOfFiveBytesIsNotAsked) {
+    auto server = StartServer(Always("Whois Server: 127.1\r\n"));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    const TOutcome out = RunJob("abc.com");
+    EXPECT_EQ(out.ReferralServer, "127.1");
+    EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n\r\n\r\nWhois Server: 127.1");
+}
+
+// A port of four digits, so that "0:PPPP" (0.0.0.0 reaches the loopback
+// listener) names the server in exactly 6 bytes.
+std::unique_ptr<TFakeWhoisServer> StartOnFourDigitPort(TResponder reply) {
+    for (int port = 4000 + static_cast<int>(QCoreApplication::applicationPid() % 5000);
+         port < 10000; port += 89) {
+        if (auto server = StartServer(reply, port))
+            return server;
+    }
+    return nullptr;
+}
+
+TEST(QueryWhoisJobTest, ReferralOfSixBytesIsAsked) {
+    auto second = StartOnFourDigitPort(Always("second\r\n"));
+    ASSERT_TRUE(second);
+    const std::string referral = "0:" + std::to_string(second->Port());
+    ASSERT_EQ(referral.size(), 6u);
+    auto first = StartServer(Always("Whois Server: " + referral + "\r\n"));
+    ASSERT_TRUE(first);
+    TWhoisServerOverride to(first->Address());
+    const TOutcome out = RunJob("abc.com");
+    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+    EXPECT_EQ(out.WhoisInfo, "second\r\n");
+}
+
+TEST(QueryWhoisJobTest, InvalidNamesGiveAnEmptyReportWithoutConnecting) {
+    auto server = StartServer(Always(RegisteredReply));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    for (const char* name : {" abc.com", "abc.com ", "my-name.com", "abc.com.cn"}) {
+        const TOutcome out = RunJob(name);
+        ASSERT_TRUE(out.Ended) << name;
+        EXPECT_EQ(out.Report, "") << name;
+    }
+    EXPECT_EQ(server->AcceptedCount(), 0);
+}
+
+TEST(QueryWhoisJobTest, AddressIsLookedUpOnlyWhenAsked) {
+    auto server = StartServer(Always("Domain Name: ABC.COM\r\n"));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    std::atomic<int> lookups = 0;
+    auto resolve = [&lookups](std::string_view name) {
+        ++lookups;
+        return name == "abc.com" ? std::string("1.2.3.4") : std::string();
+    };
+    const TOutcome with = RunJob("abc.com", true, resolve);
+    EXPECT_EQ(with.IPAddress, "1.2.3.4");
+    EXPECT_EQ(with.Report,
+              Heading("abc.com") + "\r\n\r\n" + FM + "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM");
+    EXPECT_EQ(lookups, 1);
+
+    const TOutcome without = RunJob("abc.com", false, resolve);
+    EXPECT_EQ(without.IPAddress, "");
+    EXPECT_EQ(lookups, 1);
+}
+
+TEST(QueryWhoisJobTest, RateLimitAddressShowsTooFrequent) {
+    auto server = StartServer(Always("Contact: " + std::string(RateLimitAddress) + "\r\n"));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    EXPECT_EQ(RunJob("abc.com").Email, TooFrequent);
+}
+
+} // namespace
