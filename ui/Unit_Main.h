@@ -1,0 +1,173 @@
+#pragma once
+
+// The main window: a three-step wizard that builds the candidate list, takes
+// the query settings and runs the batch. It owns the four lists, starts the
+// generation and import jobs, saves any list as a text file, opens WHOIS
+// windows and shows the advertising page.
+
+#include "ui/BatchController.h"
+#include "ui/GbkListModel.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTextBrowser;
+class QTimer;
+class TAdsPage;
+
+// The name a list is saved under: name itself when its extension (the text
+// from the last "." after the last path separator) is exactly ".txt", else
+// name + ".txt". Bytes are compared, so ".TXT" gets ".txt" appended.
+std::string SaveFileNameWithTxt(const std::string& name);
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    // Destroy only once no job runs: jobs hold the lists. The program never
+    // destroys its main window; it ends the process after the loop instead.
+    ~TForm1() override;
+
+    // Every modal wait of the window goes through these, so a test can answer
+    // them at once. The defaults show a message box and the two file dialogs.
+    struct TDialogs {
+        std::function<void(const QString& text)> ShowMessage;
+        // The path the user confirmed, or nothing when cancelled.
+        std::function<std::optional<QString>(const QString& filter)> ChooseFileToOpen;
+        std::function<std::optional<QString>(const QString& filter)> ChooseFileToSave;
+    };
+    TDialogs Dialogs;
+
+    // The wizard step: 0 = Tab1, 1 = Tab2, 2 = Tab3.
+    int StepIndex = 0;
+
+    // Handlers, named after their control and event.
+    void TimersTimer();
+    void btnNextClick();
+    void btnPrevClick();
+    void btnCreateDomainsClick();
+    void btnImportDomainFileClick();
+    void btnImportDomainsClick();
+    void btnClearDomainsClick();
+    void btnClearInfoClick();
+    void btnSaveDomainListClick();
+    void btnSaveNoRegListClick();
+    void btnSaveDomainInfoClick();
+    void btnShowWhoisQueryClick();
+    void btnStartClick();
+    void btnStopClick();
+    void FormShow();
+    void CreateDomainsTerminate();
+    void ImportDomainsTerminate();
+
+    TGbkListModel& DomainsList() { return FDomains; }
+    TGbkListModel& QueryStateList() { return FQueryState; }
+    TGbkListModel& NoRegList() { return FNoReg; }
+    TGbkListModel& DomainInfoList() { return FDomainInfo; }
+    TBatchController& Batch() { return *FBatch; }
+    // The address the advertising panel shows ("about:blank" or the page).
+    QString AdsAddress() const;
+
+    // Controls; each carries its name as objectName too.
+    QTabWidget* Pages = nullptr;
+    QWidget* Tab1 = nullptr;
+    QWidget* Tab2 = nullptr;
+    QWidget* Tab3 = nullptr;
+    QPushButton* btnShowWhoisQuery = nullptr;
+    QFrame* PanelAds = nullptr;
+    QTextBrowser* webAds = nullptr;
+    QPushButton* btnPrev = nullptr;
+    QPushButton* btnNext = nullptr;
+    QPushButton* btnStart = nullptr;
+    QPushButton* btnStop = nullptr;
+
+    QGroupBox* GroupCreateDomains = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* txTCreateDomain = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* txtMaxCreateCount = nullptr;
+    QPushButton* btnCreateDomains = nullptr;
+    QGroupBox* GroupBoxImport = nullptr;
+    QLineEdit* txtImportDomain = nullptr;
+    QPushButton* btnImportDomainFile = nullptr;
+    QLabel* labImportDomain = nullptr;
+    QPushButton* btnImportDomains = nullptr;
+    QGroupBox* GroupCreateMemo = nullptr;
+    QPlainTextEdit* MemoCreateMemo = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QLabel* labDomainCount = nullptr;
+    QPushButton* btnClearDomains = nullptr;
+    QPushButton* btnSaveDomainList = nullptr;
+    QListView* listDomains = nullptr;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QCheckBox* cbDomain = nullptr;
+    QCheckBox* cbRegTime = nullptr;
+    QCheckBox* cbExpTime = nullptr;
+    QCheckBox* cbEmail = nullptr;
+    QCheckBox* cbIPAddress = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* txtMaxThread = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+
+    QLabel* Label7 = nullptr;
+    QListView* listQueryState = nullptr;
+    QLabel* Label8 = nullptr;
+    QListView* listNoReg = nullptr;
+    QPushButton* btnSaveNoRegList = nullptr;
+    QPushButton* btnSaveDomainInfo = nullptr;
+    QPushButton* btnClearInfo = nullptr;
+    QListView* listDomainInfo = nullptr;
+    QProgressBar* prog = nullptr;
+
+    QTimer* Timers = nullptr;
+    QFileDialog* SaveText = nullptr;
+    QFileDialog* OpenText = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    QWidget* CreateTab1();
+    QWidget* CreateTab2();
+    QWidget* CreateTab3();
+    QWidget* CreateButtonBar();
+    void ConnectHandlers();
+    void UseDefaultDialogs();
+
+    // Runs a handler; an error escaping it is shown and the window goes on.
+    void Guarded(const std::function<void()>& handler);
+    void ShowMessage(const std::string& gbkText);
+    void SaveList(const TGbkListModel& list);
+    void ApplyStep();
+    void PlaceAdsBrowser();
+    void ShowProgress(int position, int maximum);
+
+    TGbkListModel FDomains;
+    TGbkListModel FQueryState;
+    TGbkListModel FNoReg;
+    TGbkListModel FDomainInfo;
+    TBatchController* FBatch = nullptr;
+    TAdsPage* FAds = nullptr;
+    bool FShown = false;
+    QString FLastSaveName;
+};
