@@ -68,6 +68,8 @@ TForm2::TForm2(QWidget* parent)
     setFont(font);
     CreateControls();
     resize(DesignWidth, DesignHeight);
+    // A hidden window hears of its size only when shown; place them now.
+    PlaceControls();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
