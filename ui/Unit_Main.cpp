@@ -636,9 +636,13 @@ void TForm1::ApplyStep() {
         Pages->setCurrentWidget(Tab2);
         if (FDomains.Count() == 0) {
             StepIndex = 0;
-            // The ticks go on while the box is open, so the window is back on
-            // the first page before the user closes it.
-            ShowMessage(NoCandidatesMessage);
+            // Shown from a call of its own: a timer does not fire again while
+            // its own tick waits, and the ticks must go on while the box is
+            // open, so the window is back on the first page before the user
+            // closes it.
+            QMetaObject::invokeMethod(
+                this, [this] { Guarded([this] { ShowMessage(NoCandidatesMessage); }); },
+                Qt::QueuedConnection);
         }
         break;
     case 2: {
