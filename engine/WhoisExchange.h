@@ -11,10 +11,10 @@
 #include <string_view>
 
 struct TWhoisBounds {
-    std::chrono::milliseconds Connect{10'000};  // to open the connection
-    std::chrono::milliseconds Idle{15'000};     // without a byte from the server
-    std::chrono::milliseconds Whole{60'000};    // the whole exchange
-    std::size_t MaxReplyBytes = 4u << 20;       // reply size cap
+    std::chrono::milliseconds Connect{10'000}; // to open the connection
+    std::chrono::milliseconds Idle{15'000};    // without a byte from the server
+    std::chrono::milliseconds Whole{60'000};   // the whole exchange
+    std::size_t MaxReplyBytes = 4u << 20;      // reply size cap
 };
 
 // "host" (port 43) or "host:port" split; false for an empty host or a port
