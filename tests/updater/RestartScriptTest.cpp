@@ -1,7 +1,7 @@
 // The restart script run for real: it waits for a stand-in of the program to
 // end, puts the restart files in place, starts the stand-in again and tidies up.
 
-#include "tests/updater/LocalHttpServer.h"
+#include "tests/support/LocalHttpServer.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/AppWebUpdater.h"
 

@@ -1,6 +1,6 @@
 // The start-up check and the updater window, against a loopback HTTP server.
 
-#include "tests/updater/LocalHttpServer.h"
+#include "tests/support/LocalHttpServer.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/Update.h"
 

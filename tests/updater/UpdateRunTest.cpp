@@ -1,7 +1,7 @@
 // The update run against a real HTTP server on loopback, in a temporary
 // program folder.
 
-#include "tests/updater/LocalHttpServer.h"
+#include "tests/support/LocalHttpServer.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/AppWebUpdater.h"
 

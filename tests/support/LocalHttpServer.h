@@ -1,6 +1,7 @@
 #pragma once
 
-// A small HTTP/1.1 server on 127.0.0.1 for the updater's tests: serves the
+// A small HTTP/1.1 server on 127.0.0.1 for tests of the program's HTTP
+// requests (the updater's check and run, and start-up): serves the
 // files of one folder, records every request, and misbehaves on request for
 // chosen paths (an error status, a delay, silence, a cut connection).
 
