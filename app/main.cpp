@@ -1,24 +1,59 @@
-// The desktop program: the main window and its message loop.
+// The desktop program: start-up in its fixed order, the message loop, and a
+// shutdown that ends the process as soon as the main window is closed.
 
+#include "app/GuardedApplication.h"
 #include "ui/Unit_Main.h"
+#include "updater/Update.h"
 
-#include <QApplication>
+#include <QMetaObject>
 
 #include <cstdio>
 #include <cstdlib>
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+namespace {
 
-    // Never destroyed: the process ends right after the loop (below).
-    auto* mainWindow = new TForm1;
-    mainWindow->show();
-    const int status = app.exec();
-
-    // Jobs still running are not waited for and must not reach the windows
-    // and lists that tearing down would free: a query job appends to the free
-    // list itself. Nothing is saved at shutdown, so the process ends here,
-    // and the running jobs end with it.
+// Jobs still running are not waited for and must not reach the windows and
+// lists that tearing down would free: a query job appends to the free list
+// itself. Nothing is saved at shutdown, so the process ends here, without
+// destroying anything, and the running jobs end with it.
+[[noreturn]] void EndProcess(int status) {
     std::fflush(nullptr);
     std::_Exit(status);
+}
+
+// Every top-level window on this desktop is its own taskbar entry, titled with
+// its caption, and there is no hidden application window to take it over: the
+// main window is a plain top-level window, and the updater window, hidden from
+// here on, stays hidden. What remains is that the main window alone is the
+// program's window: closing it ends the loop.
+void HandTaskbarEntryTo(QWidget& mainWindow) {
+    mainWindow.setAttribute(Qt::WA_QuitOnClose, true);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TGuardedApplication app(argc, argv);
+
+    // The main window first: the window whose closing ends the loop. Its
+    // timer runs from here on; the window stays hidden until the loop runs.
+    // Neither window is ever destroyed (see EndProcess).
+    auto* mainWindow = new TForm1;
+
+    // The update check runs while the updater window is created, before the
+    // main window is shown; when a newer version is published it shows the
+    // updater modally and returns once the user has closed it. The main
+    // window is only the one whose caption an update run changes.
+    auto* updater = new TForm3(mainWindow);
+    // Closing the updater lets start-up go on; it never ends the program.
+    updater->setAttribute(Qt::WA_QuitOnClose, false);
+    updater->FormCreate();
+    if (updater->QuitRequested())
+        EndProcess(0); // a restart script waits for this process to end
+
+    HandTaskbarEntryTo(*mainWindow);
+
+    // The loop shows the main window as its first step.
+    QMetaObject::invokeMethod(mainWindow, &QWidget::show, Qt::QueuedConnection);
+    EndProcess(app.exec());
 }
