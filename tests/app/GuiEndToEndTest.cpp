@@ -2,6 +2,7 @@
 // xdotool clicks and keys against an in-test fake WHOIS server, from the first
 // page to a saved free list; and closed while its jobs still run.
 
+#include "tests/app/XvfbSession.h"
 #include "tests/support/TestPaths.h"
 #include "tools/FakeWhoisServer.h"
 
@@ -24,16 +25,8 @@
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
+using xvfbsession::TXvfb;
+using xvfbsession::WaitUntil;
 
 // Places on the main window, relative to its top-left corner, as laid out.
 struct TPoint {
@@ -44,52 +37,6 @@ constexpr TPoint GenerateButton{406, 68};
 constexpr TPoint NextButton{321, 509};
 constexpr TPoint StartButton{441, 509};
 constexpr TPoint SaveFreeListButton{595, 86};
-
-// One X server from xvfb-run for the whole test; ends with it.
-class TXvfb {
-public:
-    bool Start(const QString& dir) {
-        const QString info = dir + "/display";
-        FProcess.start("xvfb-run",
-                       {"-a", "-s", "-screen 0 1024x768x24", "sh", "-c",
-                        "echo \"$DISPLAY $XAUTHORITY $$\" > '" + info + "'; exec sleep 300"});
-        if (!FProcess.waitForStarted(5000))
-            return false;
-        if (!WaitUntil([&] { return QFile(info).size() > 0; }, 15000))
-            return false;
-        QFile file(info);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const QStringList parts = QString::fromLocal8Bit(file.readAll()).trimmed().split(' ');
-        if (parts.size() != 3)
-            return false;
-        Display = parts[0];
-        Authority = parts[1];
-        FSleepPid = parts[2].toLongLong();
-        return true;
-    }
-    ~TXvfb() {
-        // The command ending lets xvfb-run stop its server.
-        if (FSleepPid > 0)
-            ::kill(static_cast<pid_t>(FSleepPid), SIGTERM);
-        FProcess.waitForFinished(10000);
-    }
-    QProcessEnvironment Environment() const {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", Display);
-        environment.insert("XAUTHORITY", Authority);
-        environment.remove("QT_QPA_PLATFORM");
-        environment.remove("TAVIREL_AD_HOST");
-        return environment;
-    }
-
-    QString Display;
-    QString Authority;
-
-private:
-    QProcess FProcess;
-    qint64 FSleepPid = 0;
-};
 
 class GuiEndToEndTest : public ::testing::Test {
 protected:
@@ -127,16 +74,10 @@ protected:
 
     // Runs a tool on the test's display; its standard output.
     QString Run(const QString& tool, const QStringList& args) {
-        QProcess process;
-        process.setProcessEnvironment(X.Environment());
-        process.start(tool, args);
-        if (!process.waitForFinished(15000)) {
-            process.kill();
-            process.waitForFinished();
+        const std::optional<QString> output = X.Run(tool, args);
+        if (!output)
             ADD_FAILURE() << tool.toStdString() << " did not finish";
-            return {};
-        }
-        return QString::fromLocal8Bit(process.readAllStandardOutput());
+        return output.value_or(QString());
     }
 
     void Click(TPoint at) {
