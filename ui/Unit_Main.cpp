@@ -601,7 +601,7 @@ void TForm1::Guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& e) {
-        Dialogs.ShowMessage(QString::fromLocal8Bit(e.what()));
+        Dialogs.ShowMessage(GbkToQString(e.what()));
     } catch (...) {
         Dialogs.ShowMessage(QStringLiteral("unexpected error"));
     }
