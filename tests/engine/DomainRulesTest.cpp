@@ -1,11 +1,10 @@
 #include "engine/Unit_Functions.h"
 #include "engine/Unit_FunctionsTesting.h"
+#include "tests/support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,24 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
 // --- GetWhoisServer ---------------------------------------------------------------
 
 // Unsets TAVIREL_WHOIS_SERVER for the test's life and puts back what was there.
-class TWhoisServerVariableGuard {
+class TWhoisServerVariableGuard : public TScopedEnv {
 public:
-    TWhoisServerVariableGuard() {
-        if (const char* value = std::getenv(Variable))
-            FSaved = value;
-        unsetenv(Variable);
-    }
-    ~TWhoisServerVariableGuard() {
-        if (FSaved)
-            setenv(Variable, FSaved->c_str(), 1);
-        else
-            unsetenv(Variable);
-    }
-    void Set(const char* value) { setenv(Variable, value, 1); }
-
-private:
-    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
-    std::optional<std::string> FSaved;
+    TWhoisServerVariableGuard() : TScopedEnv("TAVIREL_WHOIS_SERVER") {}
 };
 
 struct TServerRow {

@@ -1,5 +1,5 @@
 #include "engine/QueryDomain.h"
-#include "tools/FakeWhoisServer.h"
+#include "tests/support/FakeWhois.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -7,9 +7,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,20 +38,21 @@ TEST_P(ReadRegTimeTest, PicksAndNormalises) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadRegTimeTest,
-    ::testing::Values(
-        TReadCase{"DotsAndColons", "Registration Date: 2009.03.01 10:20:30\r\n",
-                  "2009 03 01 10 20 30"},
-        TReadCase{"MonthNameAndCapitals", "Creation Date: 15-Jan-2005t00:00:00z\n",
-                  "15-01-2005T00 00 00Z"},
-        TReadCase{"FourBlanksBecomeTwo", "created: 2001    05\n", "2001  05"},
-        TReadCase{"LaterMarkerWhileShort", "Creation Date: 1\nCreated on: 2002-02-02\n",
-                  "2002-02-02"},
-        // ": 209" (5 bytes) is not settled; the last marker's empty result stands.
-        TReadCase{"ShortValueGivesWayToActivated", "Creation Date: 209\n", ""},
-        TReadCase{"ActivatedOnly", "Activated: 2010-10-10\n", "2010-10-10"},
-        TReadCase{"FirstMarkerWinsWhenLongEnough",
-                  "registered: 2003-03-03\ncreation date: 2004-04-04\n", "2004-04-04"},
-        TReadCase{"NoMarker", "Domain Name: example.com\n", ""}, TReadCase{"Empty", "", ""}),
+    ::testing::Values(TReadCase{"DotsAndColons", "Registration Date: 2009.03.01 10:20:30\r\n",
+                                "2009 03 01 10 20 30"},
+                      TReadCase{"MonthNameAndCapitals", "Creation Date: 15-Jan-2005t00:00:00z\n",
+                                "15-01-2005T00 00 00Z"},
+                      TReadCase{"FourBlanksBecomeTwo", "created: 2001    05\n", "2001  05"},
+                      TReadCase{"LaterMarkerWhileShort",
+                                "Creation Date: 1\nCreated on: 2002-02-02\n", "2002-02-02"},
+                      // ": 209" (5 bytes) is not settled; the last marker's empty result stands.
+                      TReadCase{"ShortValueGivesWayToActivated", "Creation Date: 209\n", ""},
+                      TReadCase{"ActivatedOnly", "Activated: 2010-10-10\n", "2010-10-10"},
+                      TReadCase{"FirstMarkerWinsWhenLongEnough",
+                                "registered: 2003-03-03\ncreation date: 2004-04-04\n",
+                                "2004-04-04"},
+                      TReadCase{"NoMarker", "Domain Name: example.com\n", ""},
+                      TReadCase{"Empty", "", ""}),
     [](const auto& info) { return info.param.Name; });
 
 class ReadExpTimeTest : public ::testing::TestWithParam<TReadCase> {};
@@ -171,26 +170,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The job against a fake server ------------------------------------------------
 
-// Points GetWhoisServer at a test server for the test's life.
-class TWhoisServerOverride {
-public:
-    explicit TWhoisServerOverride(const std::string& address) {
-        if (const char* old = std::getenv(Variable))
-            FSaved = old;
-        setenv(Variable, address.c_str(), 1);
-    }
-    ~TWhoisServerOverride() {
-        if (FSaved)
-            setenv(Variable, FSaved->c_str(), 1);
-        else
-            unsetenv(Variable);
-    }
-
-private:
-    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
-    std::optional<std::string> FSaved;
-};
-
 // Records the operations in order and that each ran on the UI thread.
 class TRecordingNoRegList : public TNoRegList {
 public:
@@ -244,17 +223,6 @@ TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegL
     // Let the job's deferred deletion run.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return out;
-}
-
-std::unique_ptr<TFakeWhoisServer> StartServer(std::function<std::string(const std::string&)> reply,
-                                              int port = 0) {
-    TFakeWhoisOptions options;
-    options.Responder = std::move(reply);
-    options.Port = port;
-    auto server = std::make_unique<TFakeWhoisServer>(options);
-    if (!server->Start())
-        return nullptr;
-    return server;
 }
 
 const std::string RegisteredReply = "Domain Name: ABC.COM\r\n"
@@ -380,18 +348,6 @@ TEST(QueryDomainJobTest, RateLimitAddressInReferralShowsTooFrequent) {
     TRecordingNoRegList list;
     const TOutcome out = RunJob("abc.com", WithEmail, list);
     EXPECT_EQ(out.ResultLine, "abc.com" + FM + EmailLabel + TooFrequent);
-}
-
-// A port of four digits, so that "0:PPPP" (0.0.0.0 reaches the loopback
-// listener) names the server in exactly 6 bytes.
-std::unique_ptr<TFakeWhoisServer>
-StartOnFourDigitPort(std::function<std::string(const std::string&)> reply) {
-    for (int port = 4000 + static_cast<int>(QCoreApplication::applicationPid() % 5000);
-         port < 10000; port += 97) {
-        if (auto server = StartServer(reply, port))
-            return server;
-    }
-    return nullptr;
 }
 
 TEST(QueryDomainJobTest, ReferralOfSixBytesIsAsked) {

@@ -1,16 +1,14 @@
 #include "ui/BatchController.h"
 
 #include "engine/IntegerText.h"
-#include "tools/FakeWhoisServer.h"
+#include "tests/support/FakeWhois.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,25 +23,6 @@ const std::string ResumeCaption = "\xBC\xCC\xD0\xF8\xB2\xE9\xD1\xAF";     // 继
 const std::string FM = "\xA4\xF6";
 const std::string RegLabel = "\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:"; // 注册时间:
 const std::string NoInfo = " \xCE\xDE\xB7\xB5\xBB\xD8\xD0\xC5\xCF\xA2   <<<";
-
-class TWhoisServerOverride {
-public:
-    explicit TWhoisServerOverride(const std::string& address) {
-        if (const char* old = std::getenv(Variable))
-            FSaved = old;
-        setenv(Variable, address.c_str(), 1);
-    }
-    ~TWhoisServerOverride() {
-        if (FSaved)
-            setenv(Variable, FSaved->c_str(), 1);
-        else
-            unsetenv(Variable);
-    }
-
-private:
-    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
-    std::optional<std::string> FSaved;
-};
 
 // Names starting with "free" are not registered; every other name was
 // registered on 2001-02-03.
@@ -61,11 +40,8 @@ std::string Registered(const std::string& domain) {
 class BatchControllerTest : public ::testing::Test {
 protected:
     void StartServer(int latencyMs) {
-        TFakeWhoisOptions options;
-        options.Responder = Reply;
-        options.LatencyMs = latencyMs;
-        FServer = std::make_unique<TFakeWhoisServer>(options);
-        ASSERT_TRUE(FServer->Start()) << FServer->Error();
+        FServer = ::StartServer(Reply, 0, latencyMs);
+        ASSERT_TRUE(FServer) << "no loopback port could be bound";
         FOverride = std::make_unique<TWhoisServerOverride>(FServer->Address());
     }
     void SetUp() override {

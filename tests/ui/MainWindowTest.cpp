@@ -5,8 +5,8 @@
 
 #include "ui/Unit_Main.h"
 
+#include "tests/support/FakeWhois.h"
 #include "tests/support/TestPaths.h"
-#include "tools/FakeWhoisServer.h"
 #include "ui/GbkQt.h"
 #include "ui/Unit_Whois.h"
 
@@ -70,25 +70,6 @@ std::string Reply(const std::string& query) {
     return "Domain Name: " + query + "\r\nCreation Date: 2001-02-03\r\nName Server: ns1.x.com\r\n";
 }
 
-class TEnvironmentOverride {
-public:
-    TEnvironmentOverride(const char* name, const std::string& value) : FName(name) {
-        if (const char* old = std::getenv(name))
-            FSaved = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~TEnvironmentOverride() {
-        if (FSaved)
-            setenv(FName, FSaved->c_str(), 1);
-        else
-            unsetenv(FName);
-    }
-
-private:
-    const char* FName;
-    std::optional<std::string> FSaved;
-};
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -132,13 +113,9 @@ protected:
     }
 
     void StartServer(int latencyMs) {
-        TFakeWhoisOptions options;
-        options.Responder = Reply;
-        options.LatencyMs = latencyMs;
-        Server = std::make_unique<TFakeWhoisServer>(options);
-        ASSERT_TRUE(Server->Start()) << Server->Error();
-        ServerOverride =
-            std::make_unique<TEnvironmentOverride>("TAVIREL_WHOIS_SERVER", Server->Address());
+        Server = ::StartServer(Reply, 0, latencyMs);
+        ASSERT_TRUE(Server) << "no loopback port could be bound";
+        ServerOverride = std::make_unique<TWhoisServerOverride>(Server->Address());
     }
 
     void GoToRunPage() {
@@ -160,7 +137,7 @@ protected:
     std::vector<QString> SaveFilters;
     QTemporaryDir Dir;
     std::unique_ptr<TFakeWhoisServer> Server;
-    std::unique_ptr<TEnvironmentOverride> ServerOverride;
+    std::unique_ptr<TWhoisServerOverride> ServerOverride;
 };
 
 // --- What the window shows ----------------------------------------------------
@@ -674,7 +651,7 @@ TEST_F(MainWindowTest, AdHostPageIsShownAndItsLinksStayOutOfThePanel) {
                             "\xB9\xE3\xB8\xE6" /* 广告 */ + "</a></body></html>");
     ASSERT_TRUE(http.listen(QHostAddress::LocalHost));
     const std::string host = "127.0.0.1:" + std::to_string(http.serverPort());
-    TEnvironmentOverride adHost("TAVIREL_AD_HOST", host);
+    TScopedEnv adHost("TAVIREL_AD_HOST", host);
     Form.reset();
     Form = std::make_unique<TForm1>();
     Form->Dialogs.ShowMessage = [this](const QString& text) { Messages.push_back(text); };

@@ -2,7 +2,7 @@
 
 #include "engine/QueryDomain.h"
 
-#include "tools/FakeWhoisServer.h"
+#include "tests/support/FakeWhois.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -11,10 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,42 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.Name; });
 
 // --- The job against fake servers -------------------------------------------------
-
-// Points GetWhoisServer at a test server for the test's life.
-class TWhoisServerOverride {
-public:
-    explicit TWhoisServerOverride(const std::string& address) {
-        if (const char* old = std::getenv(Variable))
-            FSaved = old;
-        setenv(Variable, address.c_str(), 1);
-    }
-    ~TWhoisServerOverride() {
-        if (FSaved)
-            setenv(Variable, FSaved->c_str(), 1);
-        else
-            unsetenv(Variable);
-    }
-
-private:
-    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
-    std::optional<std::string> FSaved;
-};
-
-using TResponder = std::function<std::string(const std::string&)>;
-
-std::unique_ptr<TFakeWhoisServer> StartServer(TResponder reply, int port = 0) {
-    TFakeWhoisOptions options;
-    options.Responder = std::move(reply);
-    options.Port = port;
-    auto server = std::make_unique<TFakeWhoisServer>(options);
-    if (!server->Start())
-        return nullptr;
-    return server;
-}
-
-TResponder Always(std::string reply) {
-    return [reply = std::move(reply)](const std::string&) { return reply; };
-}
 
 // What the completion handler saw.
 struct TOutcome {
@@ -251,17 +213,6 @@ TEST(QueryWhoisJobTest, ReferralOfFiveBytesIsNotAsked) {
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(out.ReferralServer, "127.1");
     EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n\r\n\r\nWhois Server: 127.1");
-}
-
-// A port of four digits, so that "0:PPPP" (0.0.0.0 reaches the loopback
-// listener) names the server in exactly 6 bytes.
-std::unique_ptr<TFakeWhoisServer> StartOnFourDigitPort(TResponder reply) {
-    for (int port = 4000 + static_cast<int>(QCoreApplication::applicationPid() % 5000);
-         port < 10000; port += 89) {
-        if (auto server = StartServer(reply, port))
-            return server;
-    }
-    return nullptr;
 }
 
 TEST(QueryWhoisJobTest, ReferralOfSixBytesIsAsked) {

@@ -1,6 +1,6 @@
 #include "ui/Unit_Whois.h"
 
-#include "tools/FakeWhoisServer.h"
+#include "tests/support/FakeWhois.h"
 #include "ui/GbkQt.h"
 
 #include <QApplication>
@@ -14,7 +14,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -35,39 +34,11 @@ const QString IPField = GbkToQString("\xA4\xF6IP:");
 // "  查询失败了  <<<"
 const QString Failed = GbkToQString("  \xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC\xC1\xCB  <<<");
 
-class TWhoisServerOverride {
-public:
-    explicit TWhoisServerOverride(const std::string& address) {
-        if (const char* old = std::getenv(Variable))
-            FSaved = old;
-        setenv(Variable, address.c_str(), 1);
-    }
-    ~TWhoisServerOverride() {
-        if (FSaved)
-            setenv(Variable, FSaved->c_str(), 1);
-        else
-            unsetenv(Variable);
-    }
-
-private:
-    static constexpr const char* Variable = "TAVIREL_WHOIS_SERVER";
-    std::optional<std::string> FSaved;
-};
-
-// Answers "name.tld" with a reply naming it; the latency keeps a query
-// running long enough to act while it runs.
-std::unique_ptr<TFakeWhoisServer> StartServer(int latencyMs = 0) {
-    TFakeWhoisOptions options;
-    options.Responder = [](const std::string& query) {
-        if (query.rfind("silent", 0) == 0)
-            return std::string();
-        return "Domain Name: " + query + "\r\nCreation Date: 2001-02-03\r\n";
-    };
-    options.LatencyMs = latencyMs;
-    auto server = std::make_unique<TFakeWhoisServer>(options);
-    if (!server->Start())
-        return nullptr;
-    return server;
+// Answers "name.tld" with a reply naming it; "silent..." gets no reply.
+std::string Reply(const std::string& query) {
+    if (query.rfind("silent", 0) == 0)
+        return std::string();
+    return "Domain Name: " + query + "\r\nCreation Date: 2001-02-03\r\n";
 }
 
 QString ReportOf(const std::string& domain) {
@@ -83,7 +54,8 @@ bool WaitIdle(TForm2& window) {
 class WhoisWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        FServer = StartServer(300);
+        // The latency keeps a query running long enough to act while it runs.
+        FServer = StartServer(Reply, 0, 300);
         ASSERT_TRUE(FServer);
         FOverride.emplace(FServer->Address());
         FWindow = std::make_unique<TForm2>();
