@@ -1,8 +1,7 @@
+#include "tests/support/CliRunner.h"
 #include "tests/support/TestPaths.h"
 #include "tools/FakeWhoisServer.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -11,19 +10,16 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using TLines = std::vector<std::string>;
+using testcli::LinesOf;
+using testcli::RunCli;
+using testcli::TCliRun;
 
-struct TRun {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
+using TLines = std::vector<std::string>;
 
 // Names starting with "free" are not registered; others were registered on
 // 2001-02-03 and expire on 14-sep-2031.
@@ -46,14 +42,6 @@ const std::string ExpGbk = "\xB5\xBD\xC6\xDA\xCA\xB1\xBC\xE4:";
 const std::string NoInfoUtf8 = " 无返回信息   <<<";
 const std::string NoInfoGbk = " \xCE\xDE\xB7\xB5\xBB\xD8\xD0\xC5\xCF\xA2   <<<";
 
-TLines LinesOf(const std::string& text) {
-    TLines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 class CliCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,28 +52,9 @@ protected:
         ASSERT_TRUE(FDir.isValid());
     }
 
-    TRun Check(QStringList args, const std::string& input = {}) const {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(FServer->Address()));
-        process.setProcessEnvironment(env);
+    TCliRun Check(QStringList args, const std::string& input = {}) const {
         args.prepend("check");
-        process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"),
-                      args);
-        TRun run;
-        if (!process.waitForStarted(10000))
-            return run;
-        process.write(input.data(), static_cast<qint64>(input.size()));
-        process.closeWriteChannel();
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return run;
-        }
-        run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.Out = process.readAllStandardOutput().toStdString();
-        run.Err = process.readAllStandardError().toStdString();
-        return run;
+        return RunCli(args, {.Stdin = input, .WhoisServer = FServer->Address()});
     }
 
     QString WriteFile(const char* name, const std::string& bytes) const {
@@ -107,7 +76,7 @@ std::string RegisteredUtf8(const std::string& domain) {
 
 TEST_F(CliCheckTest, PrintsResultLinesAndOneSummaryLine) {
     const QString list = WriteFile("list.txt", "a.com\r\nfree1.com\nb.com");
-    const TRun run = Check({"--threads", "1", list});
+    const TCliRun run = Check({"--threads", "1", list});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(LinesOf(run.Out),
               (TLines{RegisteredUtf8("a.com"), "free1.com" + NoInfoUtf8, RegisteredUtf8("b.com")}));
@@ -119,7 +88,7 @@ TEST_F(CliCheckTest, PrintsResultLinesAndOneSummaryLine) {
 
 TEST_F(CliCheckTest, ReadsStandardInputWhenNoFileOrDash) {
     for (const QStringList& args : {QStringList{}, QStringList{"-"}}) {
-        const TRun run = Check(args, "a.com\n");
+        const TCliRun run = Check(args, "a.com\n");
         ASSERT_EQ(run.ExitCode, 0) << run.Err;
         EXPECT_EQ(LinesOf(run.Out), TLines{RegisteredUtf8("a.com")});
     }
@@ -134,7 +103,7 @@ struct TShowCase {
 class CliCheckShowTest : public CliCheckTest, public ::testing::WithParamInterface<TShowCase> {};
 
 TEST_P(CliCheckShowTest, HandsTheFlagsToEveryJob) {
-    const TRun run = Check({"--show", GetParam().Show}, "a.com\n");
+    const TCliRun run = Check({"--show", GetParam().Show}, "a.com\n");
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(LinesOf(run.Out), TLines{GetParam().Line});
 }
@@ -150,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.Name; });
 
 TEST_F(CliCheckTest, GbkWritesTheBytesAsTheyAre) {
-    const TRun run = Check({"--gbk", "--show", "domain,regtime"}, "a.com\n");
+    const TCliRun run = Check({"--gbk", "--show", "domain,regtime"}, "a.com\n");
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "a.com" + FMGbk + RegGbk + "2001-02-03\n");
 }
@@ -160,8 +129,8 @@ TEST_F(CliCheckTest, SavesFreeListAndResultsAsGbkWithCrLf) {
     const QString results = FDir.filePath("results.txt");
     // An earlier file is replaced, not appended to.
     WriteFile("free.txt", "old content\r\n");
-    const TRun run = Check({"--threads", "1", "--free-out", free, "--results-out", results},
-                           "free1.com\na.com\nfree2.com\n");
+    const TCliRun run = Check({"--threads", "1", "--free-out", free, "--results-out", results},
+                              "free1.com\na.com\nfree2.com\n");
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(ReadFile("free.txt"), "free1.com\r\nfree2.com\r\n");
     EXPECT_EQ(ReadFile("results.txt"), "free1.com" + NoInfoGbk + "\r\na.com" + FMGbk + RegGbk +
@@ -171,13 +140,13 @@ TEST_F(CliCheckTest, SavesFreeListAndResultsAsGbkWithCrLf) {
 
 TEST_F(CliCheckTest, EmptyFreeListGivesEmptyFile) {
     const QString free = FDir.filePath("free.txt");
-    const TRun run = Check({"--free-out", free}, "a.com\n");
+    const TCliRun run = Check({"--free-out", free}, "a.com\n");
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(ReadFile("free.txt"), "");
 }
 
 TEST_F(CliCheckTest, ZeroThreadsQueriesNothing) {
-    const TRun run = Check({"--threads", "0"}, "a.com\nb.com\n");
+    const TCliRun run = Check({"--threads", "0"}, "a.com\nb.com\n");
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "");
     EXPECT_EQ(FServer->AcceptedCount(), 0);
@@ -193,7 +162,7 @@ class CliCheckBadArgumentsTest : public CliCheckTest,
                                  public ::testing::WithParamInterface<TBadCase> {};
 
 TEST_P(CliCheckBadArgumentsTest, ExitsWithTwoAndSaysWhy) {
-    const TRun run = Check(GetParam().Args, "a.com\n");
+    const TCliRun run = Check(GetParam().Args, "a.com\n");
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;
     EXPECT_EQ(run.Out, "");

@@ -1,6 +1,6 @@
+#include "tests/support/CliRunner.h"
 #include "tests/support/TestPaths.h"
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,46 +10,16 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+using testcli::LinesOf;
+using testcli::RunCli;
+using testcli::TCliRun;
+
 using TLines = std::vector<std::string>;
-
-struct TRun {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunCli(const QStringList& args, const std::string& input = {}) {
-    QProcess process;
-    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"), args);
-    TRun run;
-    if (!process.waitForStarted(10000))
-        return run;
-    process.write(input.data(), static_cast<qint64>(input.size()));
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = process.readAllStandardOutput().toStdString();
-    run.Err = process.readAllStandardError().toStdString();
-    return run;
-}
-
-TLines LinesOf(const std::string& text) {
-    TLines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 class CliCandidatesTest : public ::testing::Test {
 protected:
@@ -66,7 +36,7 @@ protected:
 };
 
 TEST_F(CliCandidatesTest, GeneratePrintsTwentyDistinctNames) {
-    const TRun run = RunCli({"generate", "{拼音}{数字}.com", "--count", "20"});
+    const TCliRun run = RunCli({"generate", "{拼音}{数字}.com", "--count", "20"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     const TLines names = LinesOf(run.Out);
     EXPECT_EQ(names.size(), 20u);
@@ -76,19 +46,19 @@ TEST_F(CliCandidatesTest, GeneratePrintsTwentyDistinctNames) {
 }
 
 TEST_F(CliCandidatesTest, GenerateMakesAHundredNamesByDefault) {
-    const TRun run = RunCli({"generate", "n{数字}{数字}{数字}.com"});
+    const TCliRun run = RunCli({"generate", "n{数字}{数字}{数字}.com"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(LinesOf(run.Out).size(), 100u);
 }
 
 TEST_F(CliCandidatesTest, GenerateWithCountZeroMakesOneName) {
-    const TRun run = RunCli({"generate", "n{数字}{数字}{数字}.com", "--count", "0"});
+    const TCliRun run = RunCli({"generate", "n{数字}{数字}{数字}.com", "--count", "0"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(LinesOf(run.Out).size(), 1u);
 }
 
 TEST_F(CliCandidatesTest, GenerateTakesAndPrintsUtf8) {
-    const TRun run = RunCli({"generate", "中{数字}.com", "--count", "100"});
+    const TCliRun run = RunCli({"generate", "中{数字}.com", "--count", "100"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     const TLines names = LinesOf(run.Out);
     std::set<std::string> expected;
@@ -99,7 +69,7 @@ TEST_F(CliCandidatesTest, GenerateTakesAndPrintsUtf8) {
 }
 
 TEST_F(CliCandidatesTest, GenerateSavesGbkWithCrLf) {
-    const TRun run =
+    const TCliRun run =
         RunCli({"generate", "中{数字}{数字}.com", "--count", "7", "--to", PathOf("out.txt")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "");
@@ -109,7 +79,7 @@ TEST_F(CliCandidatesTest, GenerateSavesGbkWithCrLf) {
 
 TEST_F(CliCandidatesTest, GenerateWithGbkTakesThePatternAsBytes) {
     // The UTF-8 spelling of {数字} is no GBK placeholder, so it stays.
-    const TRun run = RunCli({"generate", "a{数字}.com", "--gbk", "--count", "1"});
+    const TCliRun run = RunCli({"generate", "a{数字}.com", "--gbk", "--count", "1"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "a{数字}.com\n");
 }
@@ -118,27 +88,27 @@ TEST_F(CliCandidatesTest, ImportPrintsTheValidNamesOnceInFileOrder) {
     const QString file =
         WriteFile("list.txt", "\xEF\xBB\xBF"
                               "b.com\r\n  a.com\t\nbad-name.com\n\nB.com\ra.com\nx.com\x1Ay.com\n");
-    const TRun run = RunCli({"import", file});
+    const TCliRun run = RunCli({"import", file});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "b.com\na.com\nB.com\nx.com\n");
 }
 
 TEST_F(CliCandidatesTest, ImportReadsStandardInput) {
-    const TRun run = RunCli({"import", "-"}, "q.com\nq.com\nr.net\n");
+    const TCliRun run = RunCli({"import", "-"}, {.Stdin = "q.com\nq.com\nr.net\n"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "q.com\nr.net\n");
 }
 
 TEST_F(CliCandidatesTest, ImportSavesWithCrLf) {
     const QString file = WriteFile("list.txt", "b.com\na.com");
-    const TRun run = RunCli({"import", file, "--to", PathOf("out.txt")});
+    const TCliRun run = RunCli({"import", file, "--to", PathOf("out.txt")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "");
     EXPECT_EQ(ReadFile("out.txt"), "b.com\r\na.com\r\n");
 }
 
 TEST_F(CliCandidatesTest, ImportOfAMissingFileSaysSo) {
-    const TRun run = RunCli({"import", PathOf("gone.txt")});
+    const TCliRun run = RunCli({"import", PathOf("gone.txt")});
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_NE(run.Err.find("Cannot open file"), std::string::npos) << run.Err;
     EXPECT_EQ(run.Out, "");
@@ -153,7 +123,7 @@ struct TBadArguments {
 class CliBadArguments : public ::testing::TestWithParam<TBadArguments> {};
 
 TEST_P(CliBadArguments, ExitTwoWithAMessage) {
-    const TRun run = RunCli(GetParam().Args);
+    const TCliRun run = RunCli(GetParam().Args);
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_EQ(run.Out, "");
     EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;

@@ -1,8 +1,6 @@
-#include "tests/support/TestPaths.h"
+#include "tests/support/CliRunner.h"
 #include "tools/FakeWhoisServer.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -12,29 +10,8 @@
 
 namespace {
 
-struct TRun {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunCli(const QStringList& args, const std::string& whoisServer) {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(whoisServer));
-    process.setProcessEnvironment(environment);
-    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"), args);
-    TRun run;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = process.readAllStandardOutput().toStdString();
-    run.Err = process.readAllStandardError().toStdString();
-    return run;
-}
+using testcli::RunCli;
+using testcli::TCliRun;
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -56,7 +33,8 @@ TEST(CliLookup, ShowsWhatTheEngineReadsInEachReply) {
     TFakeWhoisServer server(std::move(options));
     ASSERT_TRUE(server.Start()) << server.Error();
 
-    const TRun run = RunCli({"lookup", "LocalHost", "127.0.0.1"}, server.Address());
+    const TCliRun run =
+        RunCli({"lookup", "LocalHost", "127.0.0.1"}, {.WhoisServer = server.Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(server.RawQueries(), (std::vector<std::string>{"localhost\r\n", "127.0.0.1\r\n"}));
 
@@ -84,13 +62,13 @@ TEST(CliLookup, RegisteredReplyAndFailedExchange) {
     TFakeWhoisServer server(std::move(options));
     ASSERT_TRUE(server.Start()) << server.Error();
 
-    const TRun registered = RunCli({"lookup", "localhost"}, server.Address());
+    const TCliRun registered = RunCli({"lookup", "localhost"}, {.WhoisServer = server.Address()});
     ASSERT_EQ(registered.ExitCode, 0) << registered.Err;
     EXPECT_TRUE(Has(registered.Out, "available: no\n")) << registered.Out;
     EXPECT_TRUE(Has(registered.Out, "Name Server: ns1.x\n")) << registered.Out;
 
     // The server closes without a byte: an empty reply, still exit 0.
-    const TRun empty = RunCli({"lookup", "127.0.0.1"}, server.Address());
+    const TCliRun empty = RunCli({"lookup", "127.0.0.1"}, {.WhoisServer = server.Address()});
     ASSERT_EQ(empty.ExitCode, 0) << empty.Err;
     EXPECT_TRUE(Has(empty.Out, "reply: 0 bytes\n")) << empty.Out;
     EXPECT_TRUE(Has(empty.Out, "available: no\n")) << empty.Out;
@@ -98,7 +76,7 @@ TEST(CliLookup, RegisteredReplyAndFailedExchange) {
 }
 
 TEST(CliLookup, WithoutDomainsShowsUsage) {
-    const TRun run = RunCli({"lookup"}, "127.0.0.1:1");
+    const TCliRun run = RunCli({"lookup"}, {.WhoisServer = "127.0.0.1:1"});
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_TRUE(Has(run.Err, "usage")) << run.Err;
     EXPECT_TRUE(run.Out.empty()) << run.Out;

@@ -1,8 +1,6 @@
-#include "tests/support/TestPaths.h"
+#include "tests/support/CliRunner.h"
 #include "tools/FakeWhoisServer.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -13,29 +11,8 @@
 
 namespace {
 
-struct TRun {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunCli(const QStringList& args, const std::string& whoisServer) {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(whoisServer));
-    process.setProcessEnvironment(environment);
-    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"), args);
-    TRun run;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = process.readAllStandardOutput().toStdString();
-    run.Err = process.readAllStandardError().toStdString();
-    return run;
-}
+using testcli::RunCli;
+using testcli::TCliRun;
 
 // A GBK reply with a Chinese line, naming the queried domain.
 // 注册人：中文
@@ -61,7 +38,7 @@ protected:
 // "Morvessa Brisvane → abc.com 的查询结果", then the field line and the reply,
 // every line ended by CR LF.
 TEST_F(CliWhoisTest, PrintsTheReportInUtf8) {
-    const TRun run = RunCli({"whois", "abc.com"}, FServer->Address());
+    const TCliRun run = RunCli({"whois", "abc.com"}, {.WhoisServer = FServer->Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "Morvessa Brisvane \xE2\x86\x92 abc.com "
                        "\xE7\x9A\x84\xE6\x9F\xA5\xE8\xAF\xA2\xE7\xBB\x93\xE6\x9E\x9C\r\n\r\n"
@@ -72,7 +49,7 @@ TEST_F(CliWhoisTest, PrintsTheReportInUtf8) {
 }
 
 TEST_F(CliWhoisTest, GbkPrintsTheReportBytes) {
-    const TRun run = RunCli({"whois", "--gbk", "abc.com"}, FServer->Address());
+    const TCliRun run = RunCli({"whois", "--gbk", "abc.com"}, {.WhoisServer = FServer->Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "Morvessa Brisvane \xA1\xFA abc.com \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB"
                        "\r\n\r\n\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:2001-02-03\r\n\r\n"
@@ -81,7 +58,7 @@ TEST_F(CliWhoisTest, GbkPrintsTheReportBytes) {
 }
 
 TEST_F(CliWhoisTest, FailedExchangePrintsTheFailureLine) {
-    const TRun run = RunCli({"whois", "silent.com"}, FServer->Address());
+    const TCliRun run = RunCli({"whois", "silent.com"}, {.WhoisServer = FServer->Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     // "  查询失败了  <<<"
     EXPECT_EQ(run.Out, "silent.com  \xE6\x9F\xA5\xE8\xAF\xA2\xE5\xA4\xB1\xE8\xB4\xA5\xE4\xBA\x86  "
@@ -89,7 +66,7 @@ TEST_F(CliWhoisTest, FailedExchangePrintsTheFailureLine) {
 }
 
 TEST_F(CliWhoisTest, NameTheQueryRejectsPrintsNothing) {
-    const TRun run = RunCli({"whois", "my-name.com"}, FServer->Address());
+    const TCliRun run = RunCli({"whois", "my-name.com"}, {.WhoisServer = FServer->Address()});
     EXPECT_EQ(run.ExitCode, 0);
     EXPECT_EQ(run.Out, "");
     EXPECT_NE(run.Err, "");
@@ -104,7 +81,7 @@ struct TBadArguments {
 class CliWhoisBadArguments : public CliWhoisTest,
                              public ::testing::WithParamInterface<TBadArguments> {};
 TEST_P(CliWhoisBadArguments, SayWhyAndExitWithTwo) {
-    const TRun run = RunCli(GetParam().Args, FServer->Address());
+    const TCliRun run = RunCli(GetParam().Args, {.WhoisServer = FServer->Address()});
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_EQ(run.Out, "");
     EXPECT_NE(run.Err.find("usage:"), std::string::npos) << run.Err;
