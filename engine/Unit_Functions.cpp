@@ -81,6 +81,26 @@ template <class TBody> auto OrStop(const char* where, TBody&& body) -> decltype(
     }
 }
 
+// Each occurrence of find, left to right and without overlap, gives way to
+// what replacement() returns for it; an empty find changes nothing.
+template <class TReplacement>
+std::string ReplaceEachOccurrence(std::string_view text, std::string_view find,
+                                  TReplacement&& replacement) {
+    if (find.empty())
+        return std::string(text);
+    std::string result;
+    result.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t at = text.find(find); at != std::string_view::npos;
+         at = text.find(find, from)) {
+        result.append(text.substr(from, at - from));
+        result.append(replacement());
+        from = at + find.size();
+    }
+    result.append(text.substr(from));
+    return result;
+}
+
 // --- Regular expressions ----------------------------------------------------
 
 // Latin-1 so every GBK byte is one plain character; RE2's \w and \d are ASCII
@@ -459,19 +479,7 @@ std::string ExtractWhoisField(std::string_view reply, std::string_view startMark
 std::string ReplaceAllText(std::string_view text, std::string_view oldText,
                            std::string_view newText) {
     return OrStop("text replacement", [&]() -> std::string {
-        if (oldText.empty() || text.empty())
-            return std::string(text);
-        std::string result;
-        result.reserve(text.size());
-        std::size_t from = 0;
-        for (std::size_t at = text.find(oldText); at != std::string_view::npos;
-             at = text.find(oldText, from)) {
-            result.append(text.substr(from, at - from));
-            result.append(newText);
-            from = at + oldText.size();
-        }
-        result.append(text.substr(from));
-        return result;
+        return ReplaceEachOccurrence(text, oldText, [&] { return newText; });
     });
 }
 
@@ -553,19 +561,8 @@ std::string RandomPinyin(int n) {
 std::string ReplaceEachWithRandomChar(std::string_view text, std::string_view find,
                                       std::string_view set) {
     return OrStop("pattern expansion", [&]() -> std::string {
-        if (find.empty())
-            return std::string(text);
-        std::string result;
-        result.reserve(text.size());
-        std::size_t from = 0;
-        for (std::size_t at = text.find(find); at != std::string_view::npos;
-             at = text.find(find, from)) {
-            result.append(text.substr(from, at - from));
-            result.append(RandomCharOf(set));
-            from = at + find.size();
-        }
-        result.append(text.substr(from));
-        return result;
+        // A fresh character for every occurrence.
+        return ReplaceEachOccurrence(text, find, [&] { return RandomCharOf(set); });
     });
 }
 
