@@ -64,16 +64,21 @@ std::string NormaliseDate(std::string_view value) {
     return TrimControlBytes(AsciiUpper(std::move(date)));
 }
 
-void AppendField(std::string& line, bool shown, std::string_view label, const std::string& value,
-                 std::size_t minBytes) {
-    if (!shown || value.size() <= minBytes)
-        return;
-    line.append(FieldMark);
-    line.append(label);
-    line.append(value);
+// Every field of a result line follows a FieldMark, and only when its flag is set.
+void AppendShownField(std::string& line, bool shown, std::string_view label,
+                      const std::string& value, std::size_t minBytes) {
+    if (shown)
+        AppendField(line, FieldMark, label, value, minBytes);
 }
 
 } // namespace
+
+void queryfields::AppendField(std::string& line, std::string_view mark, std::string_view label,
+                              std::string_view value, std::size_t minBytes) {
+    if (value.size() <= minBytes)
+        return;
+    line.append(mark).append(label).append(value);
+}
 
 std::string queryfields::FailureLine(std::string_view domain) {
     std::string line(domain);
@@ -124,10 +129,10 @@ std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& fla
         return FailureLine(facts.Domain);
     if (flags.ShowDomain)
         line = facts.Domain;
-    AppendField(line, flags.ShowRegTime, RegTimeLabel, facts.RegTime, MinDateBytes);
-    AppendField(line, flags.ShowExpTime, ExpTimeLabel, facts.ExpTime, MinDateBytes);
-    AppendField(line, flags.ShowIPAddress, IPLabel, facts.IPAddress, MinAddressBytes);
-    AppendField(line, flags.ShowEmail, EmailLabel, facts.Email, MinEmailBytes);
+    AppendShownField(line, flags.ShowRegTime, RegTimeLabel, facts.RegTime, MinDateBytes);
+    AppendShownField(line, flags.ShowExpTime, ExpTimeLabel, facts.ExpTime, MinDateBytes);
+    AppendShownField(line, flags.ShowIPAddress, IPLabel, facts.IPAddress, MinAddressBytes);
+    AppendShownField(line, flags.ShowEmail, EmailLabel, facts.Email, MinEmailBytes);
     if (line == facts.Domain)
         line.append(NoInformationText).append(LineEndMark);
     return line;

@@ -37,6 +37,11 @@ inline constexpr std::size_t MinEmailBytes = 6;
 // A referral server name must be longer than this to be asked.
 inline constexpr std::size_t MinReferralBytes = 5;
 
+// Appends mark, label and value, but only when the value is longer than
+// minBytes: a shorter one means nothing and is left out.
+void AppendField(std::string& line, std::string_view mark, std::string_view label,
+                 std::string_view value, std::size_t minBytes);
+
 // What stands for a query without a reply: the domain, "  查询失败了", "  <<<".
 std::string FailureLine(std::string_view domain);
 // The text without its leading and trailing bytes up to 0x20 (blanks and

@@ -15,14 +15,6 @@ constexpr std::string_view BlankLine = "\n\n";
 constexpr std::string_view HeadingStart = "Morvessa Brisvane \xA1\xFA ";
 constexpr std::string_view HeadingEnd = " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB";
 
-// A field goes in only when its value is long enough to mean something.
-void AppendField(std::string& line, std::string_view mark, std::string_view label,
-                 const std::string& value, std::size_t minBytes) {
-    if (value.size() <= minBytes)
-        return;
-    line.append(mark).append(label).append(value);
-}
-
 // The registration date opens the line, so it has no FieldMark before it.
 std::string FieldLine(const TWhoisReportFacts& facts) {
     std::string line;
