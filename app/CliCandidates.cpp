@@ -24,6 +24,15 @@ std::string CannotCreateMessage(const std::string& path, const std::string& reas
 
 } // namespace
 
+bool AsksForHelp(const std::vector<std::string>& args) {
+    return args.size() == 1 && (args[0] == "--help" || args[0] == "-h");
+}
+
+int FailCommand(const char* program, int status, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+    return status;
+}
+
 std::string RunCandidateJob(TCandidateJob* job, const std::function<void(TCandidateJob&)>& atEnd) {
     std::string error;
     QEventLoop loop;
@@ -85,4 +94,17 @@ bool SaveCandidateFile(const std::string& path, const std::vector<std::string>& 
         return true;
     error = CannotCreateMessage(path, reason);
     return false;
+}
+
+int PrintOrSaveCandidates(const char* program, const std::vector<std::string>& lines,
+                          const std::string& to, bool gbk) {
+    if (to.empty()) {
+        PrintLines(lines, gbk);
+        return 0;
+    }
+    std::string error;
+    if (!SaveCandidateFile(to, lines, error))
+        return FailCommand(program, 1, error);
+    std::fprintf(stderr, "%s: saved %zu names to %s\n", program, lines.size(), to.c_str());
+    return 0;
 }

@@ -1,13 +1,21 @@
 #pragma once
 
-// What the commands that build candidate lists share: running a generation or
-// import job to its end on a list model, and printing or saving the list.
+// What the commands that build candidate lists share: reading their command
+// line, running a generation or import job to its end on a list model, and
+// printing or saving the list.
 
 #include "candidates/CandidateJob.h"
 
 #include <functional>
 #include <string>
 #include <vector>
+
+// True for a lone "--help" or "-h".
+bool AsksForHelp(const std::vector<std::string>& args);
+
+// Says "program: message" on standard error; returns status, the command's
+// exit status.
+int FailCommand(const char* program, int status, const std::string& message);
 
 // Starts job and runs the event loop until its completion handler has run.
 // atEnd runs inside the handler, while the job still exists. Returns the
@@ -33,3 +41,10 @@ bool CanCreateOutputFile(const std::string& path, std::string& error);
 // with the message ("Cannot create file ...") when that fails.
 bool SaveCandidateFile(const std::string& path, const std::vector<std::string>& lines,
                        std::string& error);
+
+// The end of a command that built a list: the lines printed as PrintLines
+// does when to is empty, else saved to it as SaveCandidateFile does, with a
+// note on standard error. The command's exit status: 0, or 1 when the file
+// cannot be saved.
+int PrintOrSaveCandidates(const char* program, const std::vector<std::string>& lines,
+                          const std::string& to, bool gbk);

@@ -28,11 +28,6 @@ struct TGenerateOptions {
     bool Gbk = false;
 };
 
-int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
-    return status;
-}
-
 // The error text, or nothing when the arguments are good.
 std::optional<std::string> ParseGenerateArguments(const std::vector<std::string>& args,
                                                   TGenerateOptions& options) {
@@ -64,32 +59,25 @@ std::optional<std::string> ParseGenerateArguments(const std::vector<std::string>
 } // namespace
 
 int RunGenerateCommand(const std::vector<std::string>& args) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    if (AsksForHelp(args)) {
         std::fputs(Usage, stdout);
         return 0;
     }
     TGenerateOptions options;
     if (const auto error = ParseGenerateArguments(args, options))
-        return Fail(2, *error + "\n" + Usage);
+        return FailCommand(Program, 2, *error + "\n" + Usage);
     const std::optional<std::int32_t> count = ParseIntegerText(options.Count);
     if (!count)
-        return Fail(2, "--count: " + NotAnIntegerMessage(options.Count));
+        return FailCommand(Program, 2, "--count: " + NotAnIntegerMessage(options.Count));
     std::string error;
     if (!options.To.empty() && !CanCreateOutputFile(options.To, error))
-        return Fail(2, error);
+        return FailCommand(Program, 2, error);
 
     const std::string pattern = options.Gbk ? options.Pattern : Utf8ToGbk(options.Pattern);
     TGbkListModel list;
     error = RunCandidateJob(new TCreateDomains(pattern, list, *count));
     if (!error.empty())
-        return Fail(1, error);
+        return FailCommand(Program, 1, error);
 
-    if (options.To.empty()) {
-        PrintLines(list.Lines(), options.Gbk);
-        return 0;
-    }
-    if (!SaveCandidateFile(options.To, list.Lines(), error))
-        return Fail(1, error);
-    std::fprintf(stderr, "%s: saved %d names to %s\n", Program, list.Count(), options.To.c_str());
-    return 0;
+    return PrintOrSaveCandidates(Program, list.Lines(), options.To, options.Gbk);
 }

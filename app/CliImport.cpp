@@ -18,11 +18,6 @@ struct TImportOptions {
     std::string To;
 };
 
-int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
-    return status;
-}
-
 std::optional<std::string> ParseImportArguments(const std::vector<std::string>& args,
                                                 TImportOptions& options) {
     bool haveFrom = false;
@@ -49,28 +44,21 @@ std::optional<std::string> ParseImportArguments(const std::vector<std::string>& 
 } // namespace
 
 int RunImportCommand(const std::vector<std::string>& args) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    if (AsksForHelp(args)) {
         std::fputs(Usage, stdout);
         return 0;
     }
     TImportOptions options;
     if (const auto error = ParseImportArguments(args, options))
-        return Fail(2, *error + "\n" + Usage);
+        return FailCommand(Program, 2, *error + "\n" + Usage);
     std::string error;
     if (!options.To.empty() && !CanCreateOutputFile(options.To, error))
-        return Fail(2, error);
+        return FailCommand(Program, 2, error);
 
     std::vector<std::string> names;
     bool fileFailed = false;
     if (!ImportCandidateFile(options.From, names, error, &fileFailed))
-        return Fail(fileFailed ? 2 : 1, error);
+        return FailCommand(Program, fileFailed ? 2 : 1, error);
 
-    if (options.To.empty()) {
-        PrintLines(names, false);
-        return 0;
-    }
-    if (!SaveCandidateFile(options.To, names, error))
-        return Fail(1, error);
-    std::fprintf(stderr, "%s: saved %zu names to %s\n", Program, names.size(), options.To.c_str());
-    return 0;
+    return PrintOrSaveCandidates(Program, names, options.To, false);
 }
