@@ -1,10 +1,9 @@
 #include "engine/QueryDomain.h"
 #include "tests/support/FakeWhois.h"
+#include "tests/support/RunJob.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -207,21 +206,14 @@ struct TOutcome {
 TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegList& list,
                 unsigned stackSize = 0) {
     TOutcome out;
-    QEventLoop loop;
     auto* job = new TQueryDomain(7, domain, &list, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
     if (stackSize != 0)
         job->setStackSize(stackSize);
-    job->Start([&](TJob* ended) {
-        auto* q = static_cast<TQueryDomain*>(ended);
-        out = TOutcome{true,     q->Index,  q->ResultLine, q->WhoisInfo, q->ReferralServer,
-                       q->Email, list.Items};
-        loop.quit();
+    RunJobToEnd<TQueryDomain>(job, [&](TQueryDomain& q) {
+        out = TOutcome{true,    q.Index,   q.ResultLine, q.WhoisInfo, q.ReferralServer,
+                       q.Email, list.Items};
     });
-    QTimer::singleShot(20'000, &loop, &QEventLoop::quit);
-    loop.exec();
-    // Let the job's deferred deletion run.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return out;
 }
 

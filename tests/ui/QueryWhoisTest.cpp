@@ -3,11 +3,10 @@
 #include "engine/QueryDomain.h"
 
 #include "tests/support/FakeWhois.h"
+#include "tests/support/RunJob.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -102,25 +101,19 @@ struct TOutcome {
 TOutcome RunJob(const std::string& domain, bool showIPAddress = false,
                 std::function<std::string(std::string_view)> resolve = nullptr) {
     TOutcome out;
-    QEventLoop loop;
     auto* job = new TQueryWhois(domain, showIPAddress);
     job->ResolveHost = std::move(resolve);
-    job->Start([&](TJob* ended) {
-        auto* q = static_cast<TQueryWhois*>(ended);
+    RunJobToEnd<TQueryWhois>(job, [&](TQueryWhois& q) {
         out = TOutcome{true,
                        QThread::currentThread() == qApp->thread(),
-                       q->Report,
-                       q->WhoisInfo,
-                       q->ReferralServer,
-                       q->RegTime,
-                       q->ExpTime,
-                       q->Email,
-                       q->IPAddress};
-        loop.quit();
+                       q.Report,
+                       q.WhoisInfo,
+                       q.ReferralServer,
+                       q.RegTime,
+                       q.ExpTime,
+                       q.Email,
+                       q.IPAddress};
     });
-    QTimer::singleShot(20'000, &loop, &QEventLoop::quit);
-    loop.exec();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return out;
 }
 
