@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
