@@ -25,14 +25,6 @@ bool IsTrimmed(char c) {
     return static_cast<unsigned char>(c) <= 32;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsTrimmed(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsTrimmed(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 class TFileHandle {
 public:
     explicit TFileHandle(const std::string& fileName)
@@ -114,7 +106,7 @@ private:
             if (line.starts_with(Utf8ByteOrderMark))
                 line.remove_prefix(Utf8ByteOrderMark.size());
         }
-        line = Trim(line);
+        line = TrimText(line);
         if (!line.empty() && IsValidDomain(line))
             FNames.Add(line);
     }

@@ -39,29 +39,12 @@ std::string FirstSettledField(std::string_view reply,
     return value;
 }
 
-std::string AsciiUpper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
-std::string AsciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
-
 // Separators become single blanks; each replacement is one left-to-right pass.
 std::string NormaliseDate(std::string_view value) {
     std::string date = ReplaceAllText(value, ":", " ");
     date = ReplaceAllText(date, ".", " ");
     date = ReplaceAllText(date, "  ", " ");
-    return TrimControlBytes(AsciiUpper(std::move(date)));
+    return std::string(TrimText(UpperAscii(date)));
 }
 
 // Every field of a result line follows a FieldMark, and only when its flag is set.
@@ -84,16 +67,6 @@ std::string queryfields::FailureLine(std::string_view domain) {
     std::string line(domain);
     line.append(QueryFailedText).append(LineEndMark);
     return line;
-}
-
-std::string queryfields::TrimControlBytes(std::string_view text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 0x20)
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 0x20)
-        --last;
-    return std::string(text.substr(first, last - first));
 }
 
 std::string ReadRegTime(std::string_view reply) {
@@ -119,8 +92,8 @@ std::string ReadEmail(std::string_view reply) {
 }
 
 std::string ReadReferralServer(std::string_view reply) {
-    const std::string lower = AsciiLower(reply);
-    return TrimControlBytes(TextBefore(LF, TextAfter("whois server:", lower)));
+    const std::string lower = LowerAscii(reply);
+    return std::string(TrimText(TextBefore(LF, TextAfter("whois server:", lower))));
 }
 
 std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& flags) {

@@ -44,9 +44,6 @@ void AppendField(std::string& line, std::string_view mark, std::string_view labe
 
 // What stands for a query without a reply: the domain, "  查询失败了", "  <<<".
 std::string FailureLine(std::string_view domain);
-// The text without its leading and trailing bytes up to 0x20 (blanks and
-// control characters).
-std::string TrimControlBytes(std::string_view text);
 
 } // namespace queryfields
 

@@ -22,24 +22,8 @@ namespace {
 
 // Only A-Z change: bytes of 128 and above belong to GBK characters and must
 // stay as they are.
-std::string LowerAscii(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
-}
-
 std::string Trim(std::string_view text) {
-    auto isSpaceOrControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && isSpaceOrControl(text[begin]))
-        ++begin;
-    while (end > begin && isSpaceOrControl(text[end - 1]))
-        --end;
-    return std::string(text.substr(begin, end - begin));
+    return std::string(TrimText(text));
 }
 
 bool Contains(std::string_view text, std::string_view marker) {
@@ -587,3 +571,33 @@ std::string GetHostIPUsing(std::string_view name,
 }
 
 } // namespace unitfunctions_testing
+
+std::string_view TrimText(std::string_view text) {
+    auto isSpaceOrControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    while (!text.empty() && isSpaceOrControl(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpaceOrControl(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+namespace {
+
+std::string ShiftAsciiCase(std::string_view text, char from, char to) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= from && c <= static_cast<char>(from + 25))
+            c = static_cast<char>(c - from + to);
+    }
+    return result;
+}
+
+} // namespace
+
+std::string LowerAscii(std::string_view text) {
+    return ShiftAsciiCase(text, 'A', 'a');
+}
+
+std::string UpperAscii(std::string_view text) {
+    return ShiftAsciiCase(text, 'a', 'A');
+}

@@ -36,6 +36,15 @@ std::string TextBefore(std::string_view marker, std::string_view text);
 std::string TextAfter(std::string_view marker, std::string_view text);
 std::string FirstRegexMatch(std::string_view text, std::string_view pattern);
 
+// --- Text tools -------------------------------------------------------------
+
+// The text without the bytes of 32 or less (blanks, line ends, control bytes)
+// at either end; nothing else is removed.
+std::string_view TrimText(std::string_view text);
+// ASCII letters only; bytes of 128 and above never change, so GBK stays intact.
+std::string LowerAscii(std::string_view text);
+std::string UpperAscii(std::string_view text);
+
 // --- Address lookup -----------------------------------------------------------
 
 // First IPv4 address of name (or of "www." + name) in dotted form, or "".

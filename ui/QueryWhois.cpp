@@ -39,7 +39,7 @@ std::string ComposeWhoisReport(const TWhoisReportFacts& facts) {
         facts.ReplyBytes < MinReplyBytes ? FailureLine(facts.Domain) : HeadingAndFields(facts);
     report.append(BlankLine).append(facts.FullText);
     // Every LF, also one that already had a CR before it.
-    return TrimControlBytes(ReplaceAllText(report, LF, CRLF));
+    return std::string(TrimText(ReplaceAllText(report, LF, CRLF)));
 }
 
 TQueryWhois::TQueryWhois(std::string domain, bool showIPAddress)
