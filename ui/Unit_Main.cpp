@@ -48,8 +48,6 @@ constexpr const char* PrevCaption = "\xC9\xCF\xD2\xBB\xB2\xBD";
 constexpr const char* NextCaption = "\xCF\xC2\xD2\xBB\xB2\xBD";
 // "开始查询"
 constexpr const char* StartCaption = "\xBF\xAA\xCA\xBC\xB2\xE9\xD1\xAF";
-// "暂停查询"
-constexpr const char* StopCaption = "\xD4\xDD\xCD\xA3\xB2\xE9\xD1\xAF";
 // "生成待查列表"
 constexpr const char* Tab1Caption = "\xC9\xFA\xB3\xC9\xB4\xFD\xB2\xE9\xC1\xD0\xB1\xED";
 // "设置查询参数"
@@ -542,7 +540,8 @@ QWidget* TForm1::CreateButtonBar() {
     btnPrev = Named(new QPushButton(Text(PrevCaption), bar), "btnPrev");
     btnNext = Named(new QPushButton(Text(NextCaption), bar), "btnNext");
     btnStart = Named(new QPushButton(Text(StartCaption), bar), "btnStart");
-    btnStop = Named(new QPushButton(Text(StopCaption), bar), "btnStop");
+    // The controller's caption is the one record of whether the batch is paused.
+    btnStop = Named(new QPushButton(GbkToQString(FBatch->StopCaption()), bar), "btnStop");
     row->addStretch(1);
     for (QPushButton* button : {btnPrev, btnNext, btnStart, btnStop}) {
         button->setFont(kai);
