@@ -41,8 +41,7 @@ constexpr TPoint SaveFreeListButton{595, 86};
 class GuiEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (QStandardPaths::findExecutable("xvfb-run").isEmpty() ||
-            QStandardPaths::findExecutable("xdotool").isEmpty())
+        if (!xvfbsession::XvfbToolsPresent())
             GTEST_SKIP() << "xvfb-run and xdotool are needed";
         ASSERT_TRUE(Dir.isValid());
         ASSERT_TRUE(X.Start(Dir.path())) << "Xvfb did not start";

@@ -81,8 +81,7 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (QStandardPaths::findExecutable("xvfb-run").isEmpty() ||
-            QStandardPaths::findExecutable("xdotool").isEmpty())
+        if (!xvfbsession::XvfbToolsPresent())
             GTEST_SKIP() << "xvfb-run and xdotool are needed";
         ASSERT_TRUE(Dir.isValid());
         ASSERT_TRUE(X.Start(Dir.path())) << "Xvfb did not start";

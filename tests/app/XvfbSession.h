@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -26,6 +27,12 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
         QThread::msleep(50);
     }
     return true;
+}
+
+// The runs need an X server and a way to click in it.
+inline bool XvfbToolsPresent() {
+    return !QStandardPaths::findExecutable("xvfb-run").isEmpty() &&
+           !QStandardPaths::findExecutable("xdotool").isEmpty();
 }
 
 // One X server from xvfb-run for the whole test; ends with it.
