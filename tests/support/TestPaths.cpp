@@ -6,7 +6,10 @@
 namespace testpaths {
 
 std::string WhoisRepliesDir() {
-    return std::string(TAVIREL_SHARED_DIR) + "/whois-replies";
+    return std::string(TAVIREL_SOURCE_DIR) + "/tests/data/whois-replies";
+}
+std::string WhoisReplies2Dir() {
+    return std::string(TAVIREL_SOURCE_DIR) + "/tests/data/whois-replies-2";
 }
 std::string BuildDir() {
     return TAVIREL_BUILD_DIR;

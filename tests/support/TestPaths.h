@@ -5,8 +5,9 @@
 // Where the test programs find what lies outside them.
 namespace testpaths {
 
-// The captured registry replies and their truth table.
+// The captured registry replies and their truth tables, copied into the tree.
 std::string WhoisRepliesDir();
+std::string WhoisReplies2Dir();
 // The build folder, to start the programs the build made.
 std::string BuildDir();
 std::string SourceDir();
