@@ -394,17 +394,23 @@ std::string GetWhoisServer(std::string_view domain) {
 
 // --- WHOIS exchange -----------------------------------------------------------
 
-std::string GetWhoisReply(std::string_view domain, std::string_view server) {
+TExchangeResult GetWhoisAnswer(std::string_view domain, std::string_view server) {
+    TExchangeResult answer;
     try {
         const std::string queryLine = LowerAscii(domain) + "\r\n";
-        std::string reply = ExchangeWhois(server, queryLine, TWhoisBounds{});
-        if (IsUtf8Text(reply))
-            return Utf8ToGbk(reply);
-        return reply;
+        answer = RunWhoisExchange(server, queryLine, TWhoisBounds{});
+        if (IsUtf8Text(answer.Reply))
+            answer.Reply = Utf8ToGbk(answer.Reply);
     } catch (...) {
         // A failed exchange is the empty reply, which every caller reports.
-        return "";
+        answer.Reply.clear();
+        answer.End = TExchangeEnd::OtherError;
     }
+    return answer;
+}
+
+std::string GetWhoisReply(std::string_view domain, std::string_view server) {
+    return GetWhoisAnswer(domain, server).Reply;
 }
 
 bool IsUtf8Text(std::string_view text) {

@@ -5,6 +5,8 @@
 // address lookup and the pattern expressions. Texts are GBK bytes. No Qt here;
 // every routine is safe on any thread and none throws to its caller.
 
+#include "engine/WhoisExchange.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +24,9 @@ int IndexOfString(std::string_view text, const std::vector<std::string>& list, i
 
 // The server's whole reply (UTF-8 replies converted to GBK), or "" on failure.
 std::string GetWhoisReply(std::string_view domain, std::string_view server);
+// The same exchange with what ended it, so a caller can tell a complete reply
+// from a cut or failed one and say why.
+TExchangeResult GetWhoisAnswer(std::string_view domain, std::string_view server);
 // Well-formed UTF-8 holding at least one byte of 128 or more.
 bool IsUtf8Text(std::string_view text);
 

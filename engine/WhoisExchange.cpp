@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -93,35 +94,78 @@ bool WaitReady(int fd, short events, TTimePoint deadline) {
     }
 }
 
-// One non-blocking connect attempt that gives up at deadline.
-TSocket ConnectOne(const addrinfo& address, TTimePoint deadline) {
+// Why a step of the exchange stopped, while it runs.
+struct TStepEnd {
+    TExchangeEnd End = TExchangeEnd::Closed;
+    int Errno = 0;
+};
+
+TStepEnd FromErrno(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+        return {TExchangeEnd::Refused, 0};
+    case ECONNRESET:
+    case EPIPE:
+        return {TExchangeEnd::Reset, 0};
+    case ETIMEDOUT:
+        return {TExchangeEnd::ConnectBound, 0};
+    default:
+        return {TExchangeEnd::OtherError, error};
+    }
+}
+
+// The bound that ended a wait: the whole exchange's when it has passed, else
+// the step's own.
+TExchangeEnd BoundStruck(TTimePoint whole, TExchangeEnd stepBound) {
+    return TClock::now() >= whole ? TExchangeEnd::WholeBound : stepBound;
+}
+
+// One non-blocking connect attempt that gives up at deadline; why it failed
+// goes to end.
+TSocket ConnectOne(const addrinfo& address, TTimePoint deadline, TStepEnd& end) {
     TSocket socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address.ai_protocol));
-    if (!socket.IsOpen())
+    if (!socket.IsOpen()) {
+        end = {TExchangeEnd::OtherError, errno};
         return socket;
+    }
     int rc = ::connect(socket.Fd(), address.ai_addr, address.ai_addrlen);
     while (rc != 0 && errno == EINTR)
         rc = ::connect(socket.Fd(), address.ai_addr, address.ai_addrlen);
     if (rc == 0)
         return socket;
-    if (errno != EINPROGRESS && errno != EALREADY)
+    if (errno != EINPROGRESS && errno != EALREADY) {
+        end = FromErrno(errno);
         return TSocket(-1);
-    if (!WaitReady(socket.Fd(), POLLOUT, deadline))
+    }
+    if (!WaitReady(socket.Fd(), POLLOUT, deadline)) {
+        end = {TExchangeEnd::ConnectBound, 0};
         return TSocket(-1);
+    }
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(socket.Fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+    if (::getsockopt(socket.Fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        end = {TExchangeEnd::OtherError, errno};
         return TSocket(-1);
+    }
+    if (error != 0) {
+        end = FromErrno(error);
+        return TSocket(-1);
+    }
     return socket;
 }
 
 // Tries the addresses in the order the name service gave them until one
-// connects; the deadline covers all attempts together.
-TSocket ConnectAny(const addrinfo* list, TTimePoint deadline) {
+// connects; the deadline covers all attempts together. The last failure is
+// the one reported.
+TSocket ConnectAny(const addrinfo* list, TTimePoint deadline, TStepEnd& end) {
+    end = {TExchangeEnd::ConnectBound, 0};
     for (const addrinfo* address = list; address != nullptr; address = address->ai_next) {
-        if (TClock::now() >= deadline)
+        if (TClock::now() >= deadline) {
+            end = {TExchangeEnd::ConnectBound, 0};
             break;
-        TSocket socket = ConnectOne(*address, deadline);
+        }
+        TSocket socket = ConnectOne(*address, deadline, end);
         if (socket.IsOpen())
             return socket;
     }
@@ -130,7 +174,8 @@ TSocket ConnectAny(const addrinfo* list, TTimePoint deadline) {
 
 // Sends all of data; a send that cannot progress for the idle bound, or an
 // error, is a failure. MSG_NOSIGNAL keeps a closed peer from raising SIGPIPE.
-bool SendAll(int fd, std::string_view data, std::chrono::milliseconds idle, TTimePoint whole) {
+bool SendAll(int fd, std::string_view data, std::chrono::milliseconds idle, TTimePoint whole,
+             TStepEnd& end) {
     while (!data.empty()) {
         const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
         if (sent > 0) {
@@ -141,10 +186,13 @@ bool SendAll(int fd, std::string_view data, std::chrono::milliseconds idle, TTim
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             const TTimePoint idleEnd = TClock::now() + idle;
-            if (!WaitReady(fd, POLLOUT, idleEnd < whole ? idleEnd : whole))
+            if (!WaitReady(fd, POLLOUT, idleEnd < whole ? idleEnd : whole)) {
+                end = {BoundStruck(whole, TExchangeEnd::IdleBound), 0};
                 return false;
+            }
             continue;
         }
+        end = sent < 0 ? FromErrno(errno) : TStepEnd{TExchangeEnd::OtherError, 0};
         return false;
     }
     return true;
@@ -152,26 +200,34 @@ bool SendAll(int fd, std::string_view data, std::chrono::milliseconds idle, TTim
 
 // Appends what the server sends until it closes, falls silent for the idle
 // bound, the whole bound passes, the size cap is reached or the connection
-// fails. Pauses shorter than the idle bound never end the reply.
-void ReadReply(int fd, const TWhoisBounds& bounds, TTimePoint whole, std::string& reply) {
+// fails, and says which. Pauses shorter than the idle bound never end the reply.
+TStepEnd ReadReply(int fd, const TWhoisBounds& bounds, TTimePoint whole, std::string& reply) {
     char buffer[16 * 1024];
     while (reply.size() < bounds.MaxReplyBytes) {
         const TTimePoint idleEnd = TClock::now() + bounds.Idle;
         if (!WaitReady(fd, POLLIN, idleEnd < whole ? idleEnd : whole))
-            return;
+            return {BoundStruck(whole, TExchangeEnd::IdleBound), 0};
         const ssize_t received = ::recv(fd, buffer, sizeof buffer, 0);
         if (received == 0)
-            return; // the server closed: the reply is complete
+            return {TExchangeEnd::Closed, 0};
         if (received < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                 continue;
-            return; // reset or other failure: keep what arrived
+            return FromErrno(errno); // keep what arrived
         }
         const std::size_t room = bounds.MaxReplyBytes - reply.size();
         const std::size_t take =
             static_cast<std::size_t>(received) < room ? static_cast<std::size_t>(received) : room;
         reply.append(buffer, take);
     }
+    return {TExchangeEnd::SizeBound, 0};
+}
+
+std::string Seconds(std::chrono::milliseconds bound) {
+    const long long ms = bound.count();
+    if (ms % 1000 == 0)
+        return std::to_string(ms / 1000) + " s";
+    return std::to_string(ms) + " ms";
 }
 
 bool ParsePort(std::string_view text, int& port) {
@@ -208,9 +264,9 @@ bool SplitServerAddress(std::string_view server, std::string& host, int& port) {
     }
 }
 
-std::string ExchangeWhois(std::string_view server, std::string_view queryLine,
-                          const TWhoisBounds& bounds) {
-    std::string reply;
+TExchangeResult RunWhoisExchange(std::string_view server, std::string_view queryLine,
+                                 const TWhoisBounds& bounds) {
+    TExchangeResult result;
     try {
         const TTimePoint start = TClock::now();
         const TTimePoint whole = start + bounds.Whole;
@@ -219,22 +275,55 @@ std::string ExchangeWhois(std::string_view server, std::string_view queryLine,
 
         std::string host;
         int port = 0;
+        result.End = TExchangeEnd::NameLookupFailed;
         if (!SplitServerAddress(server, host, port))
-            return reply;
+            return result;
         const std::string service = std::to_string(port);
         const TAddrInfoList addresses = ResolveStream(host, service.c_str());
         if (!addresses)
-            return reply;
-        const TSocket socket = ConnectAny(addresses.get(), connectEnd);
-        if (!socket.IsOpen())
-            return reply;
-        if (!SendAll(socket.Fd(), queryLine, bounds.Idle, whole))
-            return reply;
-        ReadReply(socket.Fd(), bounds, whole, reply);
+            return result;
+        TStepEnd end;
+        const TSocket socket = ConnectAny(addresses.get(), connectEnd, end);
+        if (socket.IsOpen() && SendAll(socket.Fd(), queryLine, bounds.Idle, whole, end))
+            end = ReadReply(socket.Fd(), bounds, whole, result.Reply);
+        result.End = end.End;
+        result.Errno = end.Errno;
     } catch (...) {
         // Only memory can run out here; what arrived so far is still the reply.
+        result.End = TExchangeEnd::OtherError;
+        result.Errno = ENOMEM;
     }
-    return reply;
+    return result;
+}
+
+std::string ExchangeWhois(std::string_view server, std::string_view queryLine,
+                          const TWhoisBounds& bounds) {
+    return RunWhoisExchange(server, queryLine, bounds).Reply;
+}
+
+std::string DescribeExchangeEnd(const TExchangeResult& result, std::string_view host,
+                                const TWhoisBounds& bounds) {
+    switch (result.End) {
+    case TExchangeEnd::Closed:
+        return "closed by the server";
+    case TExchangeEnd::NameLookupFailed:
+        return "name lookup of " + std::string(host) + " failed";
+    case TExchangeEnd::Refused:
+        return "connection refused by " + std::string(host);
+    case TExchangeEnd::ConnectBound:
+        return "no connection within " + Seconds(bounds.Connect);
+    case TExchangeEnd::IdleBound:
+        return "no byte for " + Seconds(bounds.Idle);
+    case TExchangeEnd::WholeBound:
+        return "cut after " + Seconds(bounds.Whole);
+    case TExchangeEnd::SizeBound:
+        return "cut at " + std::to_string(bounds.MaxReplyBytes) + " bytes";
+    case TExchangeEnd::Reset:
+        return "connection reset";
+    case TExchangeEnd::OtherError:
+        break;
+    }
+    return result.Errno != 0 ? std::string(std::strerror(result.Errno)) : "exchange failed";
 }
 
 std::string ResolveIPv4(const std::string& name) {
