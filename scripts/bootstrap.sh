@@ -6,7 +6,7 @@ TAVIREL_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libre2-dev
     libgtest-dev libgmock-dev
-    whois xvfb xauth xdotool libx11-dev
+    whois xvfb xauth xdotool libx11-dev openssl
     fonts-wqy-microhei fonts-arphic-ukai
 )
 

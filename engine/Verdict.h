@@ -1,0 +1,50 @@
+#pragma once
+
+// What a query decided about a name: free, registered, or unknown with the
+// reason. Free is said only when a registry said so in a complete answer; a
+// cut, failed or refused answer is unknown, never free. No Qt here.
+
+#include "engine/WhoisExchange.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class TVerdictKind { Free, Registered, Unknown };
+
+enum class TVerdictReason {
+    None,              // free: nothing more to say
+    Registered,        // held by someone
+    Reserved,          // not registrable (premium, prohibited, reserved)
+    Throttled,         // the server refused because of too many queries
+    Unavailable,       // the server cannot answer now
+    Failed,            // no answer: lookup, refusal, connect bound, error
+    Cut,               // an answer that a bound or a reset cut short
+    InvalidName,       // the name was refused, by our rule or by the registry
+    UnsupportedSuffix, // no server is known for the suffix
+};
+
+struct TVerdict {
+    TVerdictKind Kind = TVerdictKind::Unknown;
+    TVerdictReason Reason = TVerdictReason::Failed;
+    // Throttled: the wait the server asked for, when its text names one.
+    std::optional<std::chrono::seconds> Wait;
+    // For people: why, in a few words (the exchange's end, the text matched).
+    std::string Detail;
+};
+
+// Stable words for outputs and files: "free", "registered", "unknown".
+std::string_view VerdictWord(TVerdictKind kind);
+// "" for None; "registered", "reserved", "throttled", "unavailable",
+// "failed", "cut", "invalid", "unsupported-suffix".
+std::string_view ReasonWord(TVerdictReason reason);
+
+// Whether time can mend the reason, so the name is worth asking again.
+bool IsRetryable(TVerdictReason reason);
+
+// The verdict of one port-43 answer: answer as GetWhoisAnswer gives it (the
+// reply in GBK, with what ended the exchange), answeringHost the server whose
+// wording the reply is read with (and that the reason names).
+TVerdict ReadWhoisVerdict(const TExchangeResult& answer, std::string_view answeringHost,
+                          const TWhoisBounds& bounds = TWhoisBounds{});
