@@ -22,6 +22,7 @@ void TJob::Start(TerminateHandler onTerminate) {
     // through the same handler so that nobody waits for it for ever.
     if (!isRunning() && !isFinished()) {
         FError = "thread not started";
+        ThreadRefused();
         QMetaObject::invokeMethod(this, &TJob::Finish, Qt::QueuedConnection);
     }
 }

@@ -40,6 +40,9 @@ protected:
 
     // The job's body, on its own thread.
     virtual void Execute() = 0;
+    // Called on the UI thread in place of Execute when the system refuses the
+    // job a thread (Error() then says so); the completion handler follows.
+    virtual void ThreadRefused() {}
 
     // Waits here while the job is suspended.
     void PausePoint();

@@ -115,14 +115,24 @@ TQueryDomain::TQueryDomain(int index, std::string domain, TNoRegList* noRegList,
                            bool showEmail, bool showIPAddress, bool showRegTime, bool showExpTime)
     : Index(index), Domain(std::move(domain)), NoRegList(noRegList), ShowDomain(showDomain),
       ShowEmail(showEmail), ShowIPAddress(showIPAddress), ShowRegTime(showRegTime),
-      ShowExpTime(showExpTime) {}
+      ShowExpTime(showExpTime),
+      // What stands when the body ends before it has read a reply (an error
+      // escaped it).
+      Verdict{TVerdictKind::Unknown, TVerdictReason::Failed, std::nullopt,
+              "the query did not finish"} {}
 
 void TQueryDomain::Execute() {
-    if (!IsValidDomain(Domain))
+    if (!IsValidDomain(Domain)) {
+        Verdict.Reason = TVerdictReason::InvalidName;
+        Verdict.Detail = "not a domain name this program queries";
         return;
+    }
     PausePoint();
     WhoisServer = GetWhoisServer(Domain);
-    WhoisInfo = GetWhoisReply(Domain, WhoisServer);
+    const TExchangeResult firstAnswer = GetWhoisAnswer(Domain, WhoisServer);
+    ExchangeEnd = firstAnswer.End;
+    ExchangeEndText = DescribeExchangeEnd(firstAnswer, WhoisServer);
+    WhoisInfo = firstAnswer.Reply;
 
     // The dates always come from the first reply, whatever the flags.
     RunOnUiThread([this] { GetRegTime(); });
@@ -142,8 +152,25 @@ void TQueryDomain::Execute() {
         IPAddress = GetHostIP(Domain);
     }
     BuildResultLine();
+    Verdict = ReadVerdict(firstAnswer);
     // The free list hears of the domain before the result line is handed on.
     ReportIfFree();
+}
+
+void TQueryDomain::ThreadRefused() {
+    ResultLine = FailureLine(Domain);
+    Verdict.Detail = Error();
+}
+
+TVerdict TQueryDomain::ReadVerdict(const TExchangeResult& firstAnswer) const {
+    TVerdict verdict = ReadWhoisVerdict(firstAnswer, WhoisServer);
+    // WhoisInfo holds the referral reply too when one was fetched; the
+    // registrar's record of a held name outweighs the first reply's not-found
+    // marker.
+    if (verdict.Kind == TVerdictKind::Free && !IsDomainAvailable(WhoisInfo))
+        return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt,
+                        "the reply of " + ReferralServer + " shows it held"};
+    return verdict;
 }
 
 void TQueryDomain::BuildResultLine() {
@@ -153,7 +180,7 @@ void TQueryDomain::BuildResultLine() {
 }
 
 void TQueryDomain::ReportIfFree() {
-    if (NoRegList == nullptr || !IsDomainAvailable(WhoisInfo))
+    if (NoRegList == nullptr || Verdict.Kind != TVerdictKind::Free)
         return;
     RunOnUiThread([this] { NoRegList->Append(Domain); });
     // A separate step: another job's addition may come in between, and the

@@ -4,6 +4,8 @@
 
 #include "engine/Job.h"
 #include "engine/NoRegList.h"
+#include "engine/Verdict.h"
+#include "engine/WhoisExchange.h"
 
 #include <cstddef>
 #include <string>
@@ -114,10 +116,21 @@ public:
     bool ShowIPAddress;
     bool ShowRegTime;
     bool ShowExpTime;
+    // How the exchange with WhoisServer ended, and that in words ("no byte
+    // for 15 s", "name lookup of whois.example failed"); OtherError until a
+    // query was made.
+    TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
+    std::string ExchangeEndText;
+    // What the query decided: read from the first reply with WhoisServer's
+    // wording, unless the referral reply shows the name held. Unknown until the
+    // job has read a reply; only a Free verdict puts the name in NoRegList.
+    TVerdict Verdict;
 
 protected:
     ~TQueryDomain() override = default;
     void Execute() override;
+    // The batch counts a name whose job never ran as a failed query.
+    void ThreadRefused() override;
 
 private:
     // Run on the UI thread, one at a time among all jobs.
@@ -127,4 +140,5 @@ private:
 
     void ReportIfFree();
     void BuildResultLine();
+    TVerdict ReadVerdict(const TExchangeResult& firstAnswer) const;
 };

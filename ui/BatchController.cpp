@@ -98,6 +98,7 @@ void TBatchController::QueryDomainTerminate(TJob* sender) {
     FDomainInfo.Append(job->ResultLine);
     FDomainInfo.Select(FDomainInfo.Count() - 1);
     emit ResultAppended(job->ResultLine);
+    emit QueryEnded(job);
 
     FQueryState.ReplaceLine(slot, EndedStateLine(slot));
     --FRunningCount;

@@ -76,6 +76,10 @@ signals:
     void ProgressChanged(int position, int maximum);
     // A finished job's result line was appended to the result list.
     void ResultAppended(const std::string& line);
+    // A job ended (after ResultAppended for its line): its verdict, exchange
+    // end and facts, for front ends that report more than the line. The job
+    // is valid only during the call.
+    void QueryEnded(const TQueryDomain* job);
     // The last job of the batch ended; the controller is idle again.
     void BatchEnded();
 

@@ -49,7 +49,10 @@ void TQueryWhois::Execute() {
     if (!IsValidDomain(Domain))
         return;
     WhoisServer = GetWhoisServer(Domain);
-    WhoisInfo = GetWhoisReply(Domain, WhoisServer);
+    TExchangeResult answer = GetWhoisAnswer(Domain, WhoisServer);
+    ExchangeEnd = answer.End;
+    ExchangeEndText = DescribeExchangeEnd(answer, WhoisServer);
+    WhoisInfo = std::move(answer.Reply);
     std::string fullText = WhoisInfo;
 
     // The dates come from the first reply.

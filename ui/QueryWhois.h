@@ -5,6 +5,7 @@
 // shows. Qt Core only: it touches no window, its one product is Report.
 
 #include "engine/Job.h"
+#include "engine/WhoisExchange.h"
 
 #include <cstddef>
 #include <functional>
@@ -49,6 +50,10 @@ public:
     std::string Email;
     std::string IPAddress;
     bool ShowIPAddress;
+    // How the exchange with WhoisServer ended, and that in words; OtherError
+    // until a query was made.
+    TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
+    std::string ExchangeEndText;
 
     // The name service for the address; empty means GetHostIP. Set before
     // Start; tests use it so that no name leaves the machine.

@@ -201,6 +201,9 @@ struct TOutcome {
     int Index = -1;
     std::string ResultLine, WhoisInfo, ReferralServer, Email;
     std::vector<std::string> FreeWhenEnded;
+    TVerdict Verdict;
+    TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
+    std::string ExchangeEndText;
 };
 
 TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegList& list,
@@ -211,8 +214,8 @@ TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegL
     if (stackSize != 0)
         job->setStackSize(stackSize);
     RunJobToEnd<TQueryDomain>(job, [&](TQueryDomain& q) {
-        out = TOutcome{true,    q.Index,   q.ResultLine, q.WhoisInfo, q.ReferralServer,
-                       q.Email, list.Items};
+        out = TOutcome{true,    q.Index,    q.ResultLine, q.WhoisInfo,   q.ReferralServer,
+                       q.Email, list.Items, q.Verdict,    q.ExchangeEnd, q.ExchangeEndText};
     });
     return out;
 }
@@ -250,6 +253,8 @@ TEST(QueryDomainJobTest, InvalidNamesMakeNoConnection) {
         ASSERT_TRUE(out.Ended) << name;
         EXPECT_EQ(out.ResultLine, "") << name;
         EXPECT_TRUE(list.Ops.empty()) << name;
+        EXPECT_EQ(out.Verdict.Kind, TVerdictKind::Unknown) << name;
+        EXPECT_EQ(out.Verdict.Reason, TVerdictReason::InvalidName) << name;
     }
     EXPECT_EQ(server->AcceptedCount(), 0);
 }
@@ -303,6 +308,7 @@ TEST(QueryDomainJobTest, ReferralReplyComesFirstAndItsAddressWins) {
     EXPECT_EQ(out.ResultLine, "abc.com" + FM + EmailLabel + "owner@registrar.example");
     // The referral's name server outweighs the first reply's not-found marker.
     EXPECT_TRUE(list.Ops.empty());
+    EXPECT_EQ(out.Verdict.Kind, TVerdictKind::Registered);
 }
 
 TEST(QueryDomainJobTest, WithoutEmailFlagNoReferralIsMade) {
@@ -381,11 +387,65 @@ TEST(QueryDomainJobTest, JobWhoseThreadCannotStartStillEnds) {
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
     TRecordingNoRegList list;
-    // A stack this small is refused, so the thread never runs.
+    // A stack this small is refused, so the thread never runs: the name
+    // counts as a failed query, not as one that was never in the batch.
     const TOutcome out = RunJob("abc.com", Defaults, list, 1);
     EXPECT_TRUE(out.Ended);
     EXPECT_EQ(out.Index, 7);
-    EXPECT_EQ(out.ResultLine, "");
+    EXPECT_EQ(out.ResultLine, "abc.com" + Failed + End);
+    EXPECT_EQ(out.Verdict.Kind, TVerdictKind::Unknown);
+    EXPECT_EQ(out.Verdict.Reason, TVerdictReason::Failed);
+    EXPECT_EQ(out.Verdict.Detail, "thread not started");
+    EXPECT_EQ(server->AcceptedCount(), 0);
 }
+
+// How the server answered, what the job decided, and whether the name went
+// to the free list: only a free verdict from a complete answer does.
+struct TVerdictCase {
+    const char* Name;
+    TFakeWhoisMode Mode;
+    std::string Reply;
+    TVerdictKind Kind;
+    TVerdictReason Reason;
+    TExchangeEnd End;
+    bool Listed;
+};
+
+class QueryDomainVerdictTest : public ::testing::TestWithParam<TVerdictCase> {};
+
+TEST_P(QueryDomainVerdictTest, OnlyAFreeVerdictReachesTheFreeList) {
+    const TVerdictCase& c = GetParam();
+    TFakeWhoisOptions options;
+    options.Responder = [&c](const std::string&) { return c.Reply; };
+    options.Mode = c.Mode;
+    options.ResetAfterBytes = c.Reply.size();
+    TFakeWhoisServer server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    TWhoisServerOverride to(server.Address());
+    TRecordingNoRegList list;
+    const TOutcome out = RunJob("abc.com", Defaults, list);
+    EXPECT_EQ(out.Verdict.Kind, c.Kind);
+    EXPECT_EQ(out.Verdict.Reason, c.Reason);
+    EXPECT_EQ(out.ExchangeEnd, c.End);
+    EXPECT_EQ(out.ExchangeEndText, DescribeExchangeEnd({"", c.End, 0}, server.Address()));
+    EXPECT_EQ(list.Items,
+              c.Listed ? std::vector<std::string>{"abc.com"} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QueryDomainVerdictTest,
+    ::testing::Values(TVerdictCase{"Free", TFakeWhoisMode::Normal, FreeReply, TVerdictKind::Free,
+                                   TVerdictReason::None, TExchangeEnd::Closed, true},
+                      TVerdictCase{"Registered", TFakeWhoisMode::Normal, RegisteredReply,
+                                   TVerdictKind::Registered, TVerdictReason::Registered,
+                                   TExchangeEnd::Closed, false},
+                      TVerdictCase{"NoReply", TFakeWhoisMode::Normal, "", TVerdictKind::Unknown,
+                                   TVerdictReason::Failed, TExchangeEnd::Closed, false},
+                      // The whole not-found text arrived, but the server reset the
+                      // connection instead of closing it: more may have been meant.
+                      TVerdictCase{"FreeTextThenReset", TFakeWhoisMode::Reset, FreeReply,
+                                   TVerdictKind::Unknown, TVerdictReason::Cut, TExchangeEnd::Reset,
+                                   false}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

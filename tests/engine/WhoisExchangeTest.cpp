@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -305,6 +306,86 @@ TEST(WhoisExchangeTest, UnusableServerNamesGiveEmpty) {
         EXPECT_LT(result.Elapsed, 2s) << '"' << server << '"';
     }
 }
+
+// --- What ended the exchange ---------------------------------------------
+
+// One way a server behaves, what the exchange then says ended it, and the
+// words for it. Address: the server to ask (it may start one) given the
+// server holder the case fills.
+struct TEndCase {
+    const char* Name;
+    std::function<std::string(std::unique_ptr<TFakeWhoisServer>&, TRefusingPort&)> Address;
+    TExchangeEnd End;
+    const char* Description; // the start of DescribeExchangeEnd's text
+    int ReplyBytes;          // -1: some, how many depends on the timing
+};
+
+std::function<std::string(std::unique_ptr<TFakeWhoisServer>&, TRefusingPort&)>
+Serving(TFakeWhoisMode mode, std::string reply = "Domain Name: X.COM\r\n") {
+    return [mode, reply](std::unique_ptr<TFakeWhoisServer>& server, TRefusingPort&) {
+        TFakeWhoisOptions options = Answering(reply);
+        options.Mode = mode;
+        options.DripPauseMs = 20;
+        options.ResetAfterBytes = 5;
+        options.HugeBytes = 10'000;
+        server = StartServer(std::move(options));
+        return server->Address();
+    };
+}
+
+std::function<std::string(std::unique_ptr<TFakeWhoisServer>&, TRefusingPort&)>
+Named(std::string address) {
+    return [address](std::unique_ptr<TFakeWhoisServer>&, TRefusingPort&) { return address; };
+}
+
+class ExchangeEndTest : public ::testing::TestWithParam<TEndCase> {};
+
+TEST_P(ExchangeEndTest, SaysWhatEndedIt) {
+    const TEndCase& c = GetParam();
+    std::unique_ptr<TFakeWhoisServer> server;
+    TRefusingPort refusing;
+    const std::string address = c.Address(server, refusing);
+    TWhoisBounds bounds = SmallBounds();
+    bounds.Whole = 700ms; // longer than the idle bound, which a drip never lets strike
+    bounds.MaxReplyBytes = 1000;
+    const TExchangeResult result = RunWhoisExchange(address, "x.com\r\n", bounds);
+    EXPECT_EQ(result.End, c.End);
+    if (c.ReplyBytes >= 0) {
+        EXPECT_EQ(result.Reply.size(), static_cast<std::size_t>(c.ReplyBytes));
+    } else {
+        EXPECT_GE(result.Reply.size(), 3u);
+    }
+    const std::string text = DescribeExchangeEnd(result, address, bounds);
+    EXPECT_TRUE(text.starts_with(c.Description)) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExchangeEndTest,
+    ::testing::Values(TEndCase{"Normal", Serving(TFakeWhoisMode::Normal), TExchangeEnd::Closed,
+                               "closed by the server", 20},
+                      TEndCase{"Silent", Serving(TFakeWhoisMode::Silent), TExchangeEnd::IdleBound,
+                               "no byte for 300 ms", 0},
+                      TEndCase{"Drip", Serving(TFakeWhoisMode::Drip), TExchangeEnd::WholeBound,
+                               "cut after 700 ms", -1},
+                      TEndCase{"Reset", Serving(TFakeWhoisMode::Reset), TExchangeEnd::Reset,
+                               "connection reset", 5},
+                      TEndCase{"Huge", Serving(TFakeWhoisMode::Huge), TExchangeEnd::SizeBound,
+                               "cut at 1000 bytes", 1000},
+                      TEndCase{"NoAccept", Serving(TFakeWhoisMode::NoAccept),
+                               TExchangeEnd::ConnectBound, "no connection within 300 ms", 0},
+                      TEndCase{"RefusedPort",
+                               [](std::unique_ptr<TFakeWhoisServer>&, TRefusingPort& port) {
+                                   return "127.0.0.1:" + std::to_string(port.Port());
+                               },
+                               TExchangeEnd::Refused, "connection refused by 127.0.0.1:", 0},
+                      // Names the resolver refuses before it would ask DNS: no packet leaves.
+                      TEndCase{"NoHostName", Named("no such host!"), TExchangeEnd::NameLookupFailed,
+                               "name lookup of no such host! failed", 0},
+                      TEndCase{"ZeroByteInName", Named(std::string("localhost\0.example", 17)),
+                               TExchangeEnd::NameLookupFailed, "name lookup of localhost", 0},
+                      TEndCase{"EmptyHost", Named(":43"), TExchangeEnd::NameLookupFailed,
+                               "name lookup of ", 0}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(WhoisExchangeTest, TwentyExchangesAtOnceEachGetTheirOwnReply) {
     TFakeWhoisOptions options;

@@ -96,6 +96,8 @@ struct TOutcome {
     bool Ended = false;
     bool OnUiThread = false;
     std::string Report, WhoisInfo, ReferralServer, RegTime, ExpTime, Email, IPAddress;
+    TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
+    std::string ExchangeEndText;
 };
 
 TOutcome RunJob(const std::string& domain, bool showIPAddress = false,
@@ -112,7 +114,9 @@ TOutcome RunJob(const std::string& domain, bool showIPAddress = false,
                        q.RegTime,
                        q.ExpTime,
                        q.Email,
-                       q.IPAddress};
+                       q.IPAddress,
+                       q.ExchangeEnd,
+                       q.ExchangeEndText};
     });
     return out;
 }
@@ -194,7 +198,11 @@ TEST(QueryWhoisJobTest, FailedFirstExchangeGivesTheFailureLineAlone) {
     auto server = StartServer(Always(""));
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
-    EXPECT_EQ(RunJob("abc.com").Report, "abc.com" + Failed);
+    const TOutcome out = RunJob("abc.com");
+    EXPECT_EQ(out.Report, "abc.com" + Failed);
+    // The server closed without a byte: the job can say so.
+    EXPECT_EQ(out.ExchangeEnd, TExchangeEnd::Closed);
+    EXPECT_EQ(out.ExchangeEndText, "closed by the server");
 }
 
 // "127.1" (5 bytes) would reach 127.0.0.1:43, where nothing answers: asking
