@@ -45,9 +45,12 @@ private:
 // view into the block, so a line costs no allocation of its own.
 class TLineReader {
 public:
-    // onReadError: ends the job with the reason (errno) of a failed read.
-    TLineReader(int fd, std::function<void(int)> onReadError, TNameIndex& names)
-        : FFd(fd), FOnReadError(std::move(onReadError)), FNames(names), FBuffer(BlockSize) {}
+    // onReadError: ends the job with the reason (errno) of a failed read;
+    // onInvalid: hears of every line that holds no valid name.
+    TLineReader(int fd, std::function<void(int)> onReadError,
+                std::function<void(std::string_view)> onInvalid, TNameIndex& names)
+        : FFd(fd), FOnReadError(std::move(onReadError)), FOnInvalid(std::move(onInvalid)),
+          FNames(names), FBuffer(BlockSize) {}
 
     void ReadAll() {
         std::size_t kept = 0; // the start of a line the last block did not finish
@@ -107,12 +110,17 @@ private:
                 line.remove_prefix(Utf8ByteOrderMark.size());
         }
         line = TrimText(line);
-        if (!line.empty() && IsValidDomain(line))
+        if (line.empty())
+            return;
+        if (IsValidDomain(line))
             FNames.Add(line);
+        else
+            FOnInvalid(line);
     }
 
     int FFd;
     std::function<void(int)> FOnReadError;
+    std::function<void(std::string_view)> FOnInvalid;
     TNameIndex& FNames;
     std::vector<char> FBuffer;
     bool FFirstLine = true;
@@ -120,8 +128,15 @@ private:
 
 } // namespace
 
-TImportDomains::TImportDomains(std::string fileName, TDomainList& domainList)
-    : FileName(std::move(fileName)), DomainList(domainList) {}
+TImportDomains::TImportDomains(std::string fileName, TDomainList& domainList,
+                               std::size_t keepRejected)
+    : FileName(std::move(fileName)), DomainList(domainList), FKeepRejected(keepRejected) {}
+
+void TImportDomains::Reject(std::string_view line) {
+    ++FRejectedCount;
+    if (FRejectedLines.size() < FKeepRejected)
+        FRejectedLines.emplace_back(line);
+}
 
 void TImportDomains::FailOnFile(const char* what, int error) {
     FFileFailed = true;
@@ -137,7 +152,8 @@ void TImportDomains::Execute() {
             FailOnFile("Cannot open file", errno);
         TNameIndex names(ReadList(DomainList));
         TLineReader(
-            file.Fd(), [this](int error) { FailOnFile("Cannot read file", error); }, names)
+            file.Fd(), [this](int error) { FailOnFile("Cannot read file", error); },
+            [this](std::string_view line) { Reject(line); }, names)
             .ReadAll();
         added = names.TakeAdded();
     }

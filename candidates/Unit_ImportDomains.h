@@ -3,7 +3,10 @@
 #include "candidates/CandidateJob.h"
 #include "candidates/DomainList.h"
 
+#include <cstddef>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Adds every valid name of a text file (one name per line, GBK bytes) that the
 // candidate list does not hold yet, in file order, in one update at the end.
@@ -11,8 +14,9 @@
 // Lines end at LF, CR LF or a lone CR; a byte 0x1A ends the file wherever it
 // stands; a UTF-8 byte-order mark at the very start is skipped, so the first
 // name is kept. Bytes of code 32 or less are trimmed from both ends of a line;
-// empty lines, names already met and names that fail IsValidDomain are
-// skipped without a message.
+// empty lines and names already met are skipped without a word; lines that
+// fail IsValidDomain are skipped too, and counted, the first few kept as they
+// stood (trimmed) so that the caller can say which.
 //
 // A file that cannot be opened or read, or exhausted memory, ends the job
 // with the list unchanged and the reason in Error() ("Cannot open file ...",
@@ -21,8 +25,9 @@ class TImportDomains : public TCandidateJob {
     Q_OBJECT
 
 public:
-    // fileName: the path as the file system spells it. Call Start next.
-    TImportDomains(std::string fileName, TDomainList& domainList);
+    // fileName: the path as the file system spells it; keepRejected: how many
+    // of the invalid lines to keep for RejectedLines. Call Start next.
+    TImportDomains(std::string fileName, TDomainList& domainList, std::size_t keepRejected = 0);
 
     const std::string FileName;
     TDomainList& DomainList;
@@ -31,11 +36,21 @@ public:
     // says why), as opposed to exhausted memory.
     bool FileFailed() const { return FFileFailed; }
 
+    // The lines skipped because they are no valid name: how many, and the
+    // first keepRejected of them in file order. Read them once the job ended.
+    std::size_t RejectedCount() const { return FRejectedCount; }
+    const std::vector<std::string>& RejectedLines() const { return FRejectedLines; }
+
 protected:
     void Execute() override;
 
 private:
     [[noreturn]] void FailOnFile(const char* what, int error);
 
+    void Reject(std::string_view line);
+
     bool FFileFailed = false;
+    std::size_t FKeepRejected;
+    std::size_t FRejectedCount = 0;
+    std::vector<std::string> FRejectedLines;
 };

@@ -127,6 +127,45 @@ TEST_F(ImportDomainsTest, AddedCountIsTheNumberOfNewNames) {
     EXPECT_EQ(added, 2u);
 }
 
+struct TRejectCase {
+    const char* Name;
+    std::size_t Keep;
+    std::size_t Count;
+    TLines Kept;
+};
+
+class ImportRejectedTest : public ImportDomainsTest,
+                           public ::testing::WithParamInterface<TRejectCase> {};
+
+// Invalid lines are counted and the first few kept, trimmed; blank lines and
+// repeats of valid names are no rejection.
+TEST_P(ImportRejectedTest, CountsInvalidLinesAndKeepsTheFirst) {
+    TFakeDomainList list;
+    std::size_t count = 99;
+    TLines kept;
+    RunJob<TImportDomains>(
+        new TImportDomains(WriteFile("a.com\n  my-name.com \n\n\t\na.com\nx\nb.com\n"
+                                     "\xD6\xD0.com\nabc.com.cn"),
+                           list, GetParam().Keep),
+        [&](TImportDomains& job) {
+            count = job.RejectedCount();
+            kept = job.RejectedLines();
+        });
+    EXPECT_EQ(list.Lines, (TLines{"a.com", "b.com"}));
+    EXPECT_EQ(count, GetParam().Count);
+    EXPECT_EQ(kept, GetParam().Kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ImportRejectedTest,
+                         ::testing::Values(TRejectCase{"KeepNone", 0, 4, {}},
+                                           TRejectCase{"KeepTwo", 2, 4, {"my-name.com", "x"}},
+                                           TRejectCase{
+                                               "KeepMoreThanThere",
+                                               10,
+                                               4,
+                                               {"my-name.com", "x", "\xD6\xD0.com", "abc.com.cn"}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 TEST_F(ImportDomainsTest, MissingFileLeavesListUnchangedAndSaysSo) {
     TFakeDomainList list({"a.com", "b.com"});
     const std::string path = FDir.filePath("gone.txt").toStdString();
