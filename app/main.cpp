@@ -2,6 +2,7 @@
 // shutdown that ends the process as soon as the main window is closed.
 
 #include "app/GuardedApplication.h"
+#include "app/VersionText.h"
 #include "ui/Unit_Main.h"
 #include "updater/Update.h"
 
@@ -9,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -33,6 +35,11 @@ void HandTaskbarEntryTo(QWidget& mainWindow) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the window system is asked for, so it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs(VersionText("tavirelbrisvane").c_str(), stdout);
+        return 0;
+    }
     TGuardedApplication app(argc, argv);
 
     // The main window first: the window whose closing ends the loop. Its

@@ -6,7 +6,9 @@ TAVIREL_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libre2-dev
     libgtest-dev libgmock-dev
+    nlohmann-json3-dev
     whois xvfb xauth xdotool libx11-dev openssl
+    dpkg-dev file
     fonts-wqy-microhei fonts-arphic-ukai
 )
 

@@ -17,7 +17,9 @@ TCliRun RunCli(const QStringList& args, const TCliInput& input) {
         environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(*input.WhoisServer));
         process.setProcessEnvironment(environment);
     }
-    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"), args);
+    const std::string program =
+        input.Program.empty() ? testpaths::BuildDir() + "/app/tavirelbrisvane-cli" : input.Program;
+    process.start(QString::fromStdString(program), args);
     TCliRun run;
     if (!process.waitForStarted(10000))
         return run;

@@ -17,6 +17,8 @@ struct TCliInput {
     // What TAVIREL_WHOIS_SERVER names for the program; unset: the test's own
     // environment stands.
     std::optional<std::string> WhoisServer{};
+    // The program to start; empty: the command-line program the build made.
+    std::string Program{};
 };
 
 struct TCliRun {

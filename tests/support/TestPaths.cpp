@@ -17,6 +17,9 @@ std::string BuildDir() {
 std::string SourceDir() {
     return TAVIREL_SOURCE_DIR;
 }
+std::string CMakeCommand() {
+    return TAVIREL_CMAKE_COMMAND;
+}
 
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

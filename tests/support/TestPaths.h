@@ -11,6 +11,8 @@ std::string WhoisReplies2Dir();
 // The build folder, to start the programs the build made.
 std::string BuildDir();
 std::string SourceDir();
+// The cmake program that configured the build, to run its install step.
+std::string CMakeCommand();
 // The whole content of a file, as bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 
