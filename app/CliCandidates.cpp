@@ -48,12 +48,18 @@ std::string RunCandidateJob(TCandidateJob* job, const std::function<void(TCandid
 }
 
 bool ImportCandidateFile(const std::string& path, std::vector<std::string>& names,
-                         std::string& error, bool* fileFailed) {
+                         std::string& error, bool* fileFailed, TSkippedLines* skipped,
+                         std::size_t keepSkipped) {
     TGbkListModel list;
     bool failedOnFile = false;
     error = RunCandidateJob(
-        new TImportDomains(path == "-" ? "/dev/stdin" : path, list),
-        [&](TCandidateJob& job) { failedOnFile = static_cast<TImportDomains&>(job).FileFailed(); });
+        new TImportDomains(path == "-" ? "/dev/stdin" : path, list, skipped ? keepSkipped : 0),
+        [&](TCandidateJob& ended) {
+            const auto& job = static_cast<TImportDomains&>(ended);
+            failedOnFile = job.FileFailed();
+            if (skipped)
+                *skipped = TSkippedLines{job.RejectedCount(), job.RejectedLines()};
+        });
     if (fileFailed)
         *fileFailed = failedOnFile;
     if (!error.empty())

@@ -23,12 +23,21 @@ int FailCommand(const char* program, int status, const std::string& message);
 std::string RunCandidateJob(TCandidateJob* job,
                             const std::function<void(TCandidateJob&)>& atEnd = {});
 
+// The lines of an imported file that hold no valid name: how many, and the
+// first of them (GBK bytes, trimmed).
+struct TSkippedLines {
+    std::size_t Count = 0;
+    std::vector<std::string> First;
+};
+
 // The candidates of a file, read by the import job into an empty list: valid
 // names only, each once, in file order. "-" reads standard input. False with
 // the reason in error when the file cannot be opened or read; fileFailed
-// (when given) tells that apart from exhausted memory.
+// (when given) tells that apart from exhausted memory; skipped (when given)
+// receives the count of invalid lines and the first keepSkipped of them.
 bool ImportCandidateFile(const std::string& path, std::vector<std::string>& names,
-                         std::string& error, bool* fileFailed = nullptr);
+                         std::string& error, bool* fileFailed = nullptr,
+                         TSkippedLines* skipped = nullptr, std::size_t keepSkipped = 0);
 
 // One line per entry on standard output, ended by LF: converted to UTF-8, or
 // the GBK bytes as they are when gbk is set.

@@ -1,7 +1,9 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
+#include "app/CliResultFormat.h"
 
 #include "engine/GbkCodec.h"
+#include "engine/IntegerText.h"
 #include "engine/QueryDomain.h"
 #include "ui/BatchController.h"
 #include "ui/GbkListModel.h"
@@ -10,7 +12,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <sstream>
 #include <unistd.h>
@@ -20,25 +21,53 @@ namespace {
 constexpr const char* Program = "tavirelbrisvane-cli check";
 constexpr const char* DefaultThreads = "5";
 constexpr const char* DefaultShow = "domain,regtime,exptime";
+// More queries at once would need more sockets and threads than a process
+// commonly gets, and no WHOIS server answers that many from one address.
+constexpr int MaxThreads = 256;
+// Invalid lines listed one by one; the rest are only counted.
+constexpr std::size_t ListedSkippedLines = 20;
+
+constexpr const char* Usage =
+    "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--format FORMAT]\n"
+    "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--gbk] [FILE]\n"
+    "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
+    "                     valid name is checked once, invalid lines are listed on\n"
+    "                     standard error and skipped\n"
+    "  --threads N        queries at once, 1 to 256 (default 5)\n"
+    "  --show LIST        comma list of domain,regtime,exptime,email,ip: what the result\n"
+    "                     lines show (default domain,regtime,exptime); email and ip cost\n"
+    "                     a referral query and a name lookup\n"
+    "  --format FORMAT    standard output: text (the result lines, default), csv (RFC 4180,\n"
+    "                     UTF-8, a header row) or jsonl (one JSON object per line); csv and\n"
+    "                     jsonl carry domain, verdict, reason, detail, creation_date,\n"
+    "                     expiry_date, email, ip, server\n"
+    "  --free-out FILE    save the free names (GBK, CR LF after every line)\n"
+    "  --unknown-out FILE save the names left without a verdict, ready to check again\n"
+    "  --results-out FILE save the result lines as the window saves them\n"
+    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
+    "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
+    "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
 
 struct TCheckOptions {
     std::string Threads = DefaultThreads;
     TDisplayFlags Flags;
+    TResultFormat Format = TResultFormat::Text;
     std::string FreeOut;
+    std::string UnknownOut;
     std::string ResultsOut;
     bool Gbk = false;
     std::string Input = "-";
 };
 
 int BadArguments(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
-    return 2;
+    return FailCommand(Program, 2, message);
 }
 
-// "--show domain,regtime,..." into the five flags; false for an unknown name.
-bool ParseShowList(const std::string& list, TDisplayFlags& flags, std::string& error) {
+// "--show domain,regtime,..." into the five flags. Every item must be one of
+// the five: an empty item is as much a mistake as an unknown one.
+std::optional<std::string> ParseShowList(const std::string& list, TDisplayFlags& flags) {
     flags = TDisplayFlags{false, false, false, false, false};
-    std::stringstream items(list);
+    std::stringstream items(list + ",");
     std::string item;
     while (std::getline(items, item, ',')) {
         if (item == "domain")
@@ -51,38 +80,47 @@ bool ParseShowList(const std::string& list, TDisplayFlags& flags, std::string& e
             flags.ShowEmail = true;
         else if (item == "ip")
             flags.ShowIPAddress = true;
-        else if (!item.empty()) {
-            error = "unknown --show item '" + item + "' (use domain,regtime,exptime,email,ip)";
-            return false;
-        }
+        else
+            return "--show: " +
+                   (item.empty() ? std::string("empty item") : "unknown item '" + item + "'") +
+                   " in '" + list + "' (use domain,regtime,exptime,email,ip)";
     }
-    return true;
+    return std::nullopt;
 }
 
-// Returns the error text, or nothing when the arguments are good.
+std::optional<std::string> CheckThreadCount(const std::string& text) {
+    const std::optional<std::int32_t> count = ParseIntegerText(text);
+    if (!count)
+        return "--threads: " + NotAnIntegerMessage(text);
+    if (*count < 1 || *count > MaxThreads)
+        return "--threads: " + std::to_string(*count) + " is out of range (1 to " +
+               std::to_string(MaxThreads) + ")";
+    return std::nullopt;
+}
+
+// Returns the error text, or nothing when the arguments are good. Nothing
+// here touches a file.
 std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& args,
                                                TCheckOptions& options) {
     std::string show = DefaultShow;
+    std::string format = "text";
     bool haveInput = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto value = [&](std::string& to) -> bool {
+        std::string* value = arg == "--threads"       ? &options.Threads
+                             : arg == "--show"        ? &show
+                             : arg == "--format"      ? &format
+                             : arg == "--free-out"    ? &options.FreeOut
+                             : arg == "--unknown-out" ? &options.UnknownOut
+                             : arg == "--results-out" ? &options.ResultsOut
+                                                      : nullptr;
+        if (value) {
             if (i + 1 >= args.size())
-                return false;
-            to = args[++i];
-            return true;
-        };
-        if (arg == "--threads" || arg == "--show" || arg == "--free-out" ||
-            arg == "--results-out") {
-            std::string& to = arg == "--threads"    ? options.Threads
-                              : arg == "--show"     ? show
-                              : arg == "--free-out" ? options.FreeOut
-                                                    : options.ResultsOut;
-            if (!value(to))
                 return arg + " needs a value";
+            *value = args[++i];
         } else if (arg == "--gbk") {
             options.Gbk = true;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+        } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option '" + arg + "'";
         } else if (haveInput) {
             return "only one input file may be given";
@@ -91,64 +129,78 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
             haveInput = true;
         }
     }
-    std::string error;
-    if (!ParseShowList(show, options.Flags, error))
+    if (auto error = CheckThreadCount(options.Threads))
         return error;
+    if (auto error = ParseShowList(show, options.Flags))
+        return error;
+    const std::optional<TResultFormat> parsed = ParseResultFormat(format);
+    if (!parsed)
+        return "--format: unknown format '" + format + "' (use text, csv or jsonl)";
+    options.Format = *parsed;
     return std::nullopt;
 }
 
-// Reads the candidates through the import job: valid names only, each once,
-// in file order; standard input when path is "-". False with the reason when
-// the file cannot be read.
-bool ReadCandidateLines(const std::string& path, std::vector<std::string>& lines,
-                        std::string& error) {
-    return ImportCandidateFile(path, lines, error);
+// A text of the program for the terminal: UTF-8, or its own bytes with --gbk.
+std::string ForTerminal(const std::string& gbk, bool keepGbk) {
+    return keepGbk ? gbk : GbkToUtf8(gbk);
 }
 
-// Opens path for writing without truncating it, so a batch does not run for
-// nothing when its output file cannot be created.
-bool CanCreateFile(const std::string& path, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) {
-        error = "Cannot create file \"" + path + "\". " + std::strerror(errno);
-        return false;
-    }
-    std::fclose(file);
-    return true;
+void ReportSkippedLines(const TSkippedLines& skipped, bool gbk) {
+    for (const std::string& line : skipped.First)
+        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s\n", Program,
+                     ForTerminal(line, gbk).c_str());
+    if (skipped.Count > skipped.First.size())
+        std::fprintf(stderr, "%s: skipped %zu more invalid lines\n", Program,
+                     skipped.Count - skipped.First.size());
 }
+
+// How the checked names came out.
+struct TTally {
+    int Free = 0;
+    int Registered = 0;
+    int Unknown = 0;
+
+    void Add(TVerdictKind kind) {
+        (kind == TVerdictKind::Free         ? Free
+         : kind == TVerdictKind::Registered ? Registered
+                                            : Unknown)++;
+    }
+    int Checked() const { return Free + Registered + Unknown; }
+};
 
 // Progress on standard error: redrawn in place on a terminal, otherwise only
 // the closing summary.
 class TProgressReport {
 public:
-    TProgressReport(const TGbkListModel& noReg, int noRegAtStart)
-        : FNoReg(noReg), FNoRegAtStart(noRegAtStart), FTerminal(::isatty(STDERR_FILENO) == 1),
-          FStart(TClock::now()) {}
+    TProgressReport() : FTerminal(::isatty(STDERR_FILENO) == 1), FStart(TClock::now()) {}
 
-    void Update(int done, int total) {
+    void Update(const TTally& tally, int total) {
         if (!FTerminal)
             return;
         const auto now = TClock::now();
+        const int done = tally.Checked();
         if (done < total && now - FLastDraw < std::chrono::milliseconds(100))
             return;
         FLastDraw = now;
-        std::fprintf(stderr, "\r%d/%d  free %d  %.1f/s\033[K", done, total, Free(),
-                     Rate(done, now));
+        std::fprintf(stderr, "\r%d/%d  free %d  unknown %d  %.1f/s\033[K", done, total, tally.Free,
+                     tally.Unknown, Rate(done, now));
         std::fflush(stderr);
     }
 
-    void Summary(int done, int total) {
+    void Summary(const TTally& tally, std::size_t skipped) {
         const auto now = TClock::now();
         if (FTerminal)
             std::fprintf(stderr, "\r\033[K");
-        std::fprintf(stderr, "checked %d of %d domains, %d free, in %.2f s (%.1f/s)\n", done, total,
-                     Free(), Seconds(now), Rate(done, now));
+        std::fprintf(stderr,
+                     "checked %d names: %d free, %d registered, %d unknown; %zu skipped as "
+                     "invalid; in %.2f s (%.1f/s)\n",
+                     tally.Checked(), tally.Free, tally.Registered, tally.Unknown, skipped,
+                     Seconds(now), Rate(tally.Checked(), now));
     }
 
 private:
     using TClock = std::chrono::steady_clock;
 
-    int Free() const { return FNoReg.Count() - FNoRegAtStart; }
     double Seconds(TClock::time_point now) const {
         return std::chrono::duration<double>(now - FStart).count();
     }
@@ -157,67 +209,84 @@ private:
         return seconds > 0 ? done / seconds : 0.0;
     }
 
-    const TGbkListModel& FNoReg;
-    int FNoRegAtStart;
     bool FTerminal;
     TClock::time_point FStart;
     TClock::time_point FLastDraw{};
 };
 
-void PrintResultLine(const std::string& line, bool gbk) {
-    const std::string out = gbk ? line : GbkToUtf8(line);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fputc('\n', stdout);
+void WriteOut(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-bool SaveList(const std::string& path, const TGbkListModel& list) {
+// The output of one finished job in the chosen form.
+void WriteResult(const TQueryDomain& job, const TCheckOptions& options) {
+    switch (options.Format) {
+    case TResultFormat::Text:
+        WriteOut(ForTerminal(job.ResultLine, options.Gbk) + "\n");
+        break;
+    case TResultFormat::Csv:
+        WriteOut(CsvRow(RecordOfJob(job)));
+        break;
+    case TResultFormat::Jsonl:
+        WriteOut(JsonLine(RecordOfJob(job)));
+        break;
+    }
+}
+
+bool SaveList(const std::string& path, const std::vector<std::string>& lines) {
     if (path.empty())
         return true;
-    std::string reason;
-    if (SaveLinesCrLf(path, list.Lines(), reason))
+    std::string error;
+    if (SaveCandidateFile(path, lines, error))
         return true;
-    std::fprintf(stderr, "%s: Cannot create file \"%s\". %s\n", Program, path.c_str(),
-                 reason.c_str());
+    FailCommand(Program, 1, error);
     return false;
 }
 
 } // namespace
 
 int RunCheckCommand(const std::vector<std::string>& args) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::printf(
-            "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--free-out FILE] "
-            "[--results-out FILE] [--gbk] [FILE]\n"
-            "  LIST: comma list of domain,regtime,exptime,email,ip "
-            "(default %s)\n",
-            DefaultShow);
+    // Every result line leaves as soon as its job ends, also into a pipe, so
+    // whatever finished is out even if the process is killed later.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    if (AsksForHelp(args)) {
+        std::fputs(Usage, stdout);
         return 0;
     }
     TCheckOptions options;
     if (const auto error = ParseCheckArguments(args, options))
-        return BadArguments(*error);
+        return BadArguments(*error + "\n" + Usage);
 
     std::string error;
-    for (const std::string* out : {&options.FreeOut, &options.ResultsOut}) {
-        if (!out->empty() && !CanCreateFile(*out, error))
+    for (const std::string* out : {&options.FreeOut, &options.UnknownOut, &options.ResultsOut}) {
+        if (!out->empty() && !CanCreateOutputFile(*out, error))
             return BadArguments(error);
     }
     std::vector<std::string> candidates;
-    if (!ReadCandidateLines(options.Input, candidates, error))
+    TSkippedLines skipped;
+    if (!ImportCandidateFile(options.Input, candidates, error, nullptr, &skipped,
+                             ListedSkippedLines))
         return BadArguments(error);
+    ReportSkippedLines(skipped, options.Gbk);
 
     TGbkListModel domains, queryState, noReg, domainInfo;
     domains.SetLines(std::move(candidates));
     const TDisplayFlags flags = options.Flags;
     TBatchController batch(domains, queryState, noReg, domainInfo, [flags] { return flags; });
 
-    TProgressReport progress(noReg, 0);
+    if (options.Format == TResultFormat::Csv)
+        WriteOut(CsvHeaderRow());
+    TTally tally;
+    std::vector<std::string> unknown;
+    TProgressReport progress;
     QEventLoop loop;
-    QObject::connect(&batch, &TBatchController::ResultAppended,
-                     [&options](const std::string& line) { PrintResultLine(line, options.Gbk); });
-    QObject::connect(
-        &batch, &TBatchController::ProgressChanged,
-        [&progress](int position, int maximum) { progress.Update(position, maximum); });
+    QObject::connect(&batch, &TBatchController::QueryEnded, [&](const TQueryDomain* job) {
+        WriteResult(*job, options);
+        tally.Add(job->Verdict.Kind);
+        if (job->Verdict.Kind == TVerdictKind::Unknown)
+            unknown.push_back(job->Domain);
+        progress.Update(tally, batch.TotalCount());
+    });
     QObject::connect(&batch, &TBatchController::BatchEnded, &loop, &QEventLoop::quit);
 
     const std::string message = batch.Start(options.Threads);
@@ -226,8 +295,10 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     if (batch.RunningCount() != 0)
         loop.exec();
     std::fflush(stdout);
-    progress.Summary(batch.ProgressPosition(), batch.TotalCount());
+    progress.Summary(tally, skipped.Count);
 
-    const bool saved = SaveList(options.FreeOut, noReg) & SaveList(options.ResultsOut, domainInfo);
-    return saved ? 0 : 1;
+    const bool saved = SaveList(options.FreeOut, noReg.Lines()) &
+                       SaveList(options.UnknownOut, unknown) &
+                       SaveList(options.ResultsOut, domainInfo.Lines());
+    return saved && tally.Unknown == 0 ? 0 : 1;
 }

@@ -4,8 +4,9 @@
 #include <vector>
 
 // The subcommands of tavirelbrisvane-cli. Each gets the arguments after its
-// name and returns the process's exit status (0 done, 2 bad arguments or an
-// unreadable file). They run with a QCoreApplication in place.
+// name and returns the process's exit status: 0 done, 1 the work is done but
+// not all of it came out (a name left unknown, a file not saved), 2 bad
+// arguments or an unreadable file. They run with a QCoreApplication in place.
 int RunLookupCommand(const std::vector<std::string>& args);
 int RunCheckCommand(const std::vector<std::string>& args);
 int RunGenerateCommand(const std::vector<std::string>& args);

@@ -1,6 +1,8 @@
+#include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
 #include "engine/GbkCodec.h"
+#include "engine/Unit_Functions.h"
 #include "ui/QueryWhois.h"
 
 #include <QEventLoop>
@@ -15,6 +17,15 @@
 // with CR LF, as in the window, and so does the last one here.
 
 namespace {
+
+constexpr const char* Program = "tavirelbrisvane-cli whois";
+constexpr const char* Usage =
+    "usage: tavirelbrisvane-cli whois DOMAIN [--ip] [--gbk]\n"
+    "  the report the WHOIS window shows for DOMAIN: a summary line, then the reply of\n"
+    "  the domain's server and of the server it refers to\n"
+    "  --ip    resolve the domain's IPv4 address too (asks the name service)\n"
+    "  --gbk   write the report in the program's GBK bytes instead of UTF-8\n"
+    "exit status: 0 done, 1 no report could be made, 2 bad arguments or an invalid name\n";
 
 struct TWhoisArguments {
     std::string Domain;
@@ -31,10 +42,10 @@ std::optional<TWhoisArguments> ParseArguments(const std::vector<std::string>& ar
         } else if (arg == "--gbk") {
             parsed.Gbk = true;
         } else if (arg.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "tavirelbrisvane-cli whois: unknown option '%s'\n", arg.c_str());
+            std::fprintf(stderr, "%s: unknown option '%s'\n", Program, arg.c_str());
             return std::nullopt;
         } else if (haveDomain) {
-            std::fprintf(stderr, "tavirelbrisvane-cli whois: one domain only\n");
+            std::fprintf(stderr, "%s: one domain only\n", Program);
             return std::nullopt;
         } else {
             parsed.Domain = arg;
@@ -43,7 +54,7 @@ std::optional<TWhoisArguments> ParseArguments(const std::vector<std::string>& ar
     }
     // The window ignores an empty domain field; here it is a mistake.
     if (parsed.Domain.empty()) {
-        std::fprintf(stderr, "tavirelbrisvane-cli whois: no domain given\n");
+        std::fprintf(stderr, "%s: no domain given\n", Program);
         return std::nullopt;
     }
     return parsed;
@@ -64,18 +75,26 @@ std::string QueryReport(const std::string& gbkDomain, bool showIPAddress) {
 } // namespace
 
 int RunWhoisCommand(const std::vector<std::string>& args) {
-    const std::optional<TWhoisArguments> parsed = ParseArguments(args);
-    if (!parsed) {
-        std::fprintf(stderr, "usage: tavirelbrisvane-cli whois DOMAIN [--ip] [--gbk]\n");
-        return 2;
-    }
-    const std::string report = QueryReport(Utf8ToGbk(parsed->Domain), parsed->ShowIPAddress);
-    if (report.empty()) {
-        // The window shows an empty report for a name the query does not take.
-        std::fprintf(stderr, "tavirelbrisvane-cli whois: '%s' is not a domain name it queries\n",
-                     parsed->Domain.c_str());
+    if (AsksForHelp(args)) {
+        std::fputs(Usage, stdout);
         return 0;
     }
+    const std::optional<TWhoisArguments> parsed = ParseArguments(args);
+    if (!parsed) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    const std::string domain = Utf8ToGbk(parsed->Domain);
+    // The window shows an empty report for a name the query does not take;
+    // here it is a mistake in the arguments.
+    if (!IsValidDomain(domain))
+        return FailCommand(Program, 2,
+                           "'" + parsed->Domain +
+                               "' is not a valid domain name (letters and digits, a dot, "
+                               "letters: name.com)");
+    const std::string report = QueryReport(domain, parsed->ShowIPAddress);
+    if (report.empty())
+        return FailCommand(Program, 1, "no report for '" + parsed->Domain + "'");
     const std::string shown = parsed->Gbk ? report : GbkToUtf8(report);
     std::fwrite(shown.data(), 1, shown.size(), stdout);
     std::fputs("\r\n", stdout);

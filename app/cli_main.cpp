@@ -1,4 +1,5 @@
 #include "app/CliCommands.h"
+#include "app/VersionText.h"
 
 #include <QCoreApplication>
 
@@ -17,18 +18,23 @@ struct TCommand {
 
 const TCommand Commands[] = {
     {"lookup", RunLookupCommand,
-     "lookup DOMAIN...          query each domain and show what the engine reads"},
+     "lookup [--ip] DOMAIN...   query each domain and show what the engine reads"},
     {"check", RunCheckCommand,
-     "check [--threads N] [--show LIST] [--free-out FILE] [--results-out FILE] [--gbk] [FILE]"},
+     "check [--threads N] [--show LIST] [--format text|csv|jsonl] [--free-out FILE]\n"
+     "        [--unknown-out FILE] [--results-out FILE] [--gbk] [FILE]"},
     {"generate", RunGenerateCommand, "generate PATTERN [--count N] [--to FILE] [--gbk]"},
     {"import", RunImportCommand, "import FILE [--to FILE]"},
     {"whois", RunWhoisCommand, "whois DOMAIN [--ip] [--gbk]"},
 };
 
 void PrintUsage(std::FILE* to) {
-    std::fprintf(to, "usage: tavirelbrisvane-cli COMMAND [ARGS]\ncommands:\n");
+    std::fprintf(to, "usage: tavirelbrisvane-cli COMMAND [ARGS]\n"
+                     "       tavirelbrisvane-cli --version\n"
+                     "commands (each answers --help):\n");
     for (const TCommand& c : Commands)
         std::fprintf(to, "  %s\n", c.Usage);
+    std::fprintf(to, "exit status: 0 done, 1 a name left unknown or a file not saved, 2 bad "
+                     "arguments or an unreadable file\n");
 }
 
 } // namespace
@@ -41,6 +47,10 @@ int main(int argc, char** argv) {
     }
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        std::fputs(VersionText("tavirelbrisvane-cli").c_str(), stdout);
         return 0;
     }
     for (const TCommand& c : Commands) {

@@ -82,7 +82,9 @@ TEST_F(CliCheckTest, PrintsResultLinesAndOneSummaryLine) {
               (TLines{RegisteredUtf8("a.com"), "free1.com" + NoInfoUtf8, RegisteredUtf8("b.com")}));
     const TLines err = LinesOf(run.Err);
     ASSERT_EQ(err.size(), 1u) << run.Err;
-    EXPECT_EQ(err[0].rfind("checked 3 of 3 domains, 1 free, in ", 0), 0u) << err[0];
+    EXPECT_TRUE(err[0].starts_with(
+        "checked 3 names: 1 free, 2 registered, 0 unknown; 0 skipped as invalid; in "))
+        << err[0];
     EXPECT_EQ(FServer->Queries(), (TLines{"a.com", "free1.com", "b.com"}));
 }
 
@@ -114,9 +116,15 @@ INSTANTIATE_TEST_SUITE_P(
         TShowCase{"DomainOnly", "domain", "a.com" + NoInfoUtf8},
         TShowCase{"WithoutDomain", "exptime", FMUtf8 + ExpUtf8 + "14-09-2031"},
         TShowCase{"Email", "domain,email", "a.com" + FMUtf8 + MailUtf8 + "owner@a.com"},
-        TShowCase{"OrderOfListDoesNotMatter", "exptime,domain,regtime", RegisteredUtf8("a.com")},
-        TShowCase{"Nothing", "", ""}),
+        TShowCase{"OrderOfListDoesNotMatter", "exptime,domain,regtime", RegisteredUtf8("a.com")}),
     [](const auto& info) { return info.param.Name; });
+
+TEST_F(CliCheckTest, NothingToShowGivesAnEmptyLine) {
+    // The reply names no address, and the domain is not shown.
+    const TCliRun run = Check({"--show", "email"}, "free1.com\n");
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "\n");
+}
 
 TEST_F(CliCheckTest, GbkWritesTheBytesAsTheyAre) {
     const TCliRun run = Check({"--gbk", "--show", "domain,regtime"}, "a.com\n");
@@ -145,11 +153,58 @@ TEST_F(CliCheckTest, EmptyFreeListGivesEmptyFile) {
     EXPECT_EQ(ReadFile("free.txt"), "");
 }
 
-TEST_F(CliCheckTest, ZeroThreadsQueriesNothing) {
-    const TCliRun run = Check({"--threads", "0"}, "a.com\nb.com\n");
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "");
-    EXPECT_EQ(FServer->AcceptedCount(), 0);
+struct TThreadsCase {
+    const char* Name;
+    QString Threads;
+    int ExitCode;
+};
+
+class CliCheckThreadsTest : public CliCheckTest,
+                            public ::testing::WithParamInterface<TThreadsCase> {};
+
+// 1 to 256 queries at once; any other count is refused before a file is
+// touched or a query made.
+TEST_P(CliCheckThreadsTest, TakesOneToTwoHundredFiftySix) {
+    WriteFile("free.txt", "old.com\r\n");
+    const TCliRun run = Check(
+        {"--threads", GetParam().Threads, "--free-out", FDir.filePath("free.txt")}, "free1.com\n");
+    EXPECT_EQ(run.ExitCode, GetParam().ExitCode) << run.Err;
+    if (GetParam().ExitCode == 2) {
+        EXPECT_NE(run.Err.find("--threads"), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(ReadFile("free.txt"), "old.com\r\n");
+        EXPECT_EQ(FServer->AcceptedCount(), 0);
+    } else {
+        EXPECT_EQ(ReadFile("free.txt"), "free1.com\r\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliCheckThreadsTest,
+    ::testing::Values(TThreadsCase{"Zero", "0", 2}, TThreadsCase{"One", "1", 0},
+                      TThreadsCase{"Max", "256", 0}, TThreadsCase{"OneTooMany", "257", 2},
+                      TThreadsCase{"SevenHundred", "700", 2}, TThreadsCase{"Negative", "-1", 2},
+                      TThreadsCase{"Hexadecimal", "$10", 0}),
+    [](const auto& info) { return info.param.Name; });
+
+// Twenty invalid lines are named one by one, the rest counted; the valid
+// names are checked as if the others were not there.
+TEST_F(CliCheckTest, ListsSkippedLinesOnStandardError) {
+    std::string input = "a.com\n";
+    for (int i = 1; i <= 25; ++i)
+        input += "bad-" + std::to_string(i) + ".com\n";
+    const TCliRun run = Check({}, input);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(LinesOf(run.Out), TLines{RegisteredUtf8("a.com")});
+    const TLines err = LinesOf(run.Err);
+    ASSERT_EQ(err.size(), 22u) << run.Err;
+    for (int i = 1; i <= 20; ++i)
+        EXPECT_EQ(err[i - 1], "tavirelbrisvane-cli check: skipped, not a valid domain name: bad-" +
+                                  std::to_string(i) + ".com");
+    EXPECT_EQ(err[20], "tavirelbrisvane-cli check: skipped 5 more invalid lines");
+    EXPECT_TRUE(err[21].starts_with(
+        "checked 1 names: 0 free, 1 registered, 0 unknown; 25 skipped as invalid; in "))
+        << err[21];
 }
 
 struct TBadCase {
@@ -174,9 +229,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TBadCase{"ThreadsNotANumber", {"--threads", "abc"}, "'abc' is not a valid integer value"},
         TBadCase{"ThreadsOutOfRange", {"--threads", "2147483648"}, "is not a valid integer value"},
-        TBadCase{"ThreadsNegative", {"--threads", "-1"}, "Range check error"},
+        TBadCase{"ThreadsNegative", {"--threads", "-1"}, "-1 is out of range (1 to 256)"},
         TBadCase{"ThreadsWithoutValue", {"--threads"}, "--threads needs a value"},
         TBadCase{"UnknownShowItem", {"--show", "domain,owner"}, "owner"},
+        TBadCase{"ShowNothing", {"--show", ""}, "--show: empty item"},
+        TBadCase{"ShowOnlyCommas", {"--show", ",,"}, "--show: empty item"},
+        TBadCase{"ShowEmptyItem", {"--show", "domain,,regtime"}, "--show: empty item"},
+        TBadCase{"ShowTrailingComma", {"--show", "domain,"}, "--show: empty item"},
+        TBadCase{"UnknownFormat", {"--format", "xml"}, "--format: unknown format 'xml'"},
+        TBadCase{"UncreatableUnknownOut",
+                 {"--unknown-out", "/nonexistent/unknown.txt"},
+                 "/nonexistent/unknown.txt"},
         TBadCase{"UnknownOption", {"--fast"}, "--fast"},
         TBadCase{"TwoFiles", {"a.txt", "b.txt"}, "one input file"},
         TBadCase{"MissingFile", {"/nonexistent/list.txt"}, "/nonexistent/list.txt"},

@@ -34,7 +34,7 @@ TEST(CliLookup, ShowsWhatTheEngineReadsInEachReply) {
     ASSERT_TRUE(server.Start()) << server.Error();
 
     const TCliRun run =
-        RunCli({"lookup", "LocalHost", "127.0.0.1"}, {.WhoisServer = server.Address()});
+        RunCli({"lookup", "--ip", "LocalHost", "127.0.0.1"}, {.WhoisServer = server.Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(server.RawQueries(), (std::vector<std::string>{"localhost\r\n", "127.0.0.1\r\n"}));
 
@@ -44,6 +44,7 @@ TEST(CliLookup, ShowsWhatTheEngineReadsInEachReply) {
              "valid: no\n",
              "\xE6\xB3\xA8\xE5\x86\x8C\xE4\xBA\xBA\xEF\xBC\x9A\xE4\xB8\xAD\xE6\x96\x87",
              "available: yes\n",
+             "verdict: free\n",
              "creation date: : 15-01-2005\n",
              "expiration date: : 2030-12-31\n",
              "ip: 127.0.0.1\n",
@@ -66,13 +67,43 @@ TEST(CliLookup, RegisteredReplyAndFailedExchange) {
     ASSERT_EQ(registered.ExitCode, 0) << registered.Err;
     EXPECT_TRUE(Has(registered.Out, "available: no\n")) << registered.Out;
     EXPECT_TRUE(Has(registered.Out, "Name Server: ns1.x\n")) << registered.Out;
+    EXPECT_TRUE(Has(registered.Out, "reply: 29 bytes (closed by the server)\n")) << registered.Out;
+    EXPECT_TRUE(Has(registered.Out, "verdict: registered\n")) << registered.Out;
+    // Without --ip the name service is not asked.
+    EXPECT_FALSE(Has(registered.Out, "ip:")) << registered.Out;
 
     // The server closes without a byte: an empty reply, still exit 0.
     const TCliRun empty = RunCli({"lookup", "127.0.0.1"}, {.WhoisServer = server.Address()});
     ASSERT_EQ(empty.ExitCode, 0) << empty.Err;
-    EXPECT_TRUE(Has(empty.Out, "reply: 0 bytes\n")) << empty.Out;
+    EXPECT_TRUE(Has(empty.Out, "reply: 0 bytes (closed by the server)\n")) << empty.Out;
     EXPECT_TRUE(Has(empty.Out, "available: no\n")) << empty.Out;
+    EXPECT_TRUE(
+        Has(empty.Out, "verdict: unknown (failed: no reply from " + server.Address() + ")\n"))
+        << empty.Out;
     EXPECT_TRUE(Has(empty.Out, "creation date: \n")) << empty.Out;
+}
+
+// What ended a failed exchange is on the reply's line and in the verdict.
+TEST(CliLookup, SaysWhyNoReplyCame) {
+    // "no such host!" is no host name: the resolver refuses it without DNS.
+    const TCliRun lookupFailed = RunCli({"lookup", "a.com"}, {.WhoisServer = "no such host!"});
+    ASSERT_EQ(lookupFailed.ExitCode, 0) << lookupFailed.Err;
+    EXPECT_TRUE(Has(lookupFailed.Out, "reply: 0 bytes (name lookup of no such host! failed)\n"))
+        << lookupFailed.Out;
+    EXPECT_TRUE(
+        Has(lookupFailed.Out, "verdict: unknown (failed: name lookup of no such host! failed)\n"))
+        << lookupFailed.Out;
+
+    TFakeWhoisOptions options;
+    options.Mode = TFakeWhoisMode::Reset;
+    options.Responder = [](const std::string&) { return std::string("No match for a.com\r\n"); };
+    options.ResetAfterBytes = 8;
+    TFakeWhoisServer server(std::move(options));
+    ASSERT_TRUE(server.Start()) << server.Error();
+    const TCliRun cut = RunCli({"lookup", "a.com"}, {.WhoisServer = server.Address()});
+    ASSERT_EQ(cut.ExitCode, 0) << cut.Err;
+    EXPECT_TRUE(Has(cut.Out, "reply: 8 bytes (connection reset)\n")) << cut.Out;
+    EXPECT_TRUE(Has(cut.Out, "verdict: unknown (cut: connection reset)\n")) << cut.Out;
 }
 
 TEST(CliLookup, WithoutDomainsShowsUsage) {

@@ -65,11 +65,12 @@ TEST_F(CliWhoisTest, FailedExchangePrintsTheFailureLine) {
                        "<<<\r\n");
 }
 
-TEST_F(CliWhoisTest, NameTheQueryRejectsPrintsNothing) {
+TEST_F(CliWhoisTest, NameTheQueryRejectsIsABadArgument) {
     const TCliRun run = RunCli({"whois", "my-name.com"}, {.WhoisServer = FServer->Address()});
-    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.ExitCode, 2);
     EXPECT_EQ(run.Out, "");
-    EXPECT_NE(run.Err, "");
+    EXPECT_NE(run.Err.find("'my-name.com' is not a valid domain name"), std::string::npos)
+        << run.Err;
     EXPECT_EQ(FServer->AcceptedCount(), 0);
 }
 

@@ -1,0 +1,204 @@
+#include "tests/support/CliRunner.h"
+#include "tests/support/TestPaths.h"
+#include "tools/FakeWhoisServer.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testcli::LinesOf;
+using testcli::RunCli;
+using testcli::TCliRun;
+
+using TLines = std::vector<std::string>;
+using TRecord = std::map<std::string, std::string>;
+
+const TLines FieldNames = {"domain",      "verdict", "reason", "detail", "creation_date",
+                           "expiry_date", "email",   "ip",     "server"};
+
+// RFC 4180 read back strictly: rows of fields, CR LF after every row, a field
+// either plain (no quote, comma, CR or LF in it) or quoted with its quotes
+// doubled. Anything else fails the test.
+std::vector<TLines> ParseCsv(const std::string& text) {
+    std::vector<TLines> rows;
+    TLines row;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::string field;
+        if (text[i] == '"') {
+            for (++i; i < text.size(); ++i) {
+                if (text[i] == '"' && text.compare(i, 2, "\"\"") != 0)
+                    break;
+                if (text[i] == '"')
+                    ++i;
+                field += text[i];
+            }
+            if (i >= text.size()) {
+                ADD_FAILURE() << "unterminated quote";
+                return rows;
+            }
+            ++i;
+        } else {
+            for (; i < text.size() && text[i] != ',' && text[i] != '\r'; ++i) {
+                EXPECT_TRUE(text[i] != '"' && text[i] != '\n') << "bare field holds " << text[i];
+                field += text[i];
+            }
+        }
+        row.push_back(std::move(field));
+        if (i < text.size() && text[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (text.compare(i, 2, "\r\n") != 0) {
+            ADD_FAILURE() << "row not ended by CR LF at byte " << i;
+            return rows;
+        }
+        i += 2;
+        rows.push_back(std::move(row));
+        row.clear();
+    }
+    return rows;
+}
+
+std::map<std::string, TRecord> CsvRecords(const std::string& text) {
+    const std::vector<TLines> rows = ParseCsv(text);
+    std::map<std::string, TRecord> records;
+    if (rows.empty() || rows[0] != FieldNames) {
+        ADD_FAILURE() << "header row missing or wrong:\n" << text;
+        return records;
+    }
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r].size(), FieldNames.size());
+        TRecord record;
+        for (std::size_t f = 0; f < FieldNames.size() && f < rows[r].size(); ++f)
+            record[FieldNames[f]] = rows[r][f];
+        records[record["domain"]] = record;
+    }
+    return records;
+}
+
+std::map<std::string, TRecord> JsonRecords(const std::string& text) {
+    std::map<std::string, TRecord> records;
+    for (const std::string& line : LinesOf(text)) {
+        const nlohmann::json object = nlohmann::json::parse(line);
+        EXPECT_EQ(object.size(), FieldNames.size()) << line;
+        TRecord record;
+        for (const std::string& name : FieldNames)
+            record[name] = object.at(name).get<std::string>();
+        records[record["domain"]] = record;
+    }
+    return records;
+}
+
+// reg.com has dates full of what CSV and JSON must escape (a comma, quotes, a
+// control byte, a lone CR, a Chinese character sent in UTF-8), free.com is
+// free, none.com gets no reply.
+std::string MixedReply(const std::string& query) {
+    if (query == "reg.com")
+        return "Domain Name: REG.COM\r\n"
+               "Creation Date: 2001,\"q\"\x01;\xE4\xB8\xAD\r\n"
+               "Expiration Date: 2031\rnext\r\n"
+               "Registrant Email: o.w-n_er@reg.com\r\n";
+    if (query == "free.com")
+        return "No match for \"FREE.COM\".\r\n";
+    return "";
+}
+
+TEST(CliResultsTest, CsvAndJsonOfAMixedBatchReadBackToTheSameRecords) {
+    TFakeWhoisOptions options;
+    options.Responder = MixedReply;
+    TFakeWhoisServer server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    const std::string input = "reg.com\nfree.com\nnone.com\n";
+    const QStringList common = {"check", "--show", "domain,email", "--threads", "3"};
+
+    const TCliRun csv = RunCli(common + QStringList{"--format", "csv"},
+                               {.Stdin = input, .WhoisServer = server.Address()});
+    const TCliRun json = RunCli(common + QStringList{"--format", "jsonl"},
+                                {.Stdin = input, .WhoisServer = server.Address()});
+    EXPECT_EQ(csv.ExitCode, 1) << csv.Err; // none.com is unknown
+    EXPECT_EQ(json.ExitCode, 1) << json.Err;
+
+    const std::string at = server.Address();
+    const std::map<std::string, TRecord> expected = {
+        {"reg.com",
+         {{"domain", "reg.com"},
+          {"verdict", "registered"},
+          {"reason", ""},
+          {"detail", ""},
+          {"creation_date", "2001,\"Q\"\x01;\xE4\xB8\xAD"},
+          {"expiry_date", "2031\rNEXT"},
+          {"email", "o.w-n_er@reg.com"},
+          {"ip", ""},
+          {"server", at}}},
+        {"free.com",
+         {{"domain", "free.com"},
+          {"verdict", "free"},
+          {"reason", ""},
+          {"detail", ""},
+          {"creation_date", ""},
+          {"expiry_date", ""},
+          {"email", ""},
+          {"ip", ""},
+          {"server", at}}},
+        {"none.com",
+         {{"domain", "none.com"},
+          {"verdict", "unknown"},
+          {"reason", "failed"},
+          {"detail", "no reply from " + at},
+          {"creation_date", ""},
+          {"expiry_date", ""},
+          {"email", ""},
+          {"ip", ""},
+          {"server", at}}},
+    };
+    EXPECT_EQ(CsvRecords(csv.Out), expected) << csv.Out;
+    EXPECT_EQ(JsonRecords(json.Out), expected) << json.Out;
+}
+
+// The server accepts and never answers: every name waits out the idle bound
+// (15 s, all at once) and none may pass for checked.
+TEST(CliResultsTest, SilentServerLeavesEveryNameUnknown) {
+    TFakeWhoisOptions options;
+    options.Mode = TFakeWhoisMode::Silent;
+    TFakeWhoisServer server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString unknownOut = dir.filePath("unknown.txt");
+    std::string input;
+    TLines names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("quiet" + std::to_string(i) + ".com");
+        input += names.back() + "\n";
+    }
+
+    const TCliRun run = RunCli({"check", "--threads", "40", "--unknown-out", unknownOut},
+                               {.Stdin = input, .WhoisServer = server.Address()});
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_NE(run.Err.find("checked 40 names: 0 free, 0 registered, 40 unknown;"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_EQ(LinesOf(run.Out).size(), 40u);
+    TLines saved;
+    for (std::string line : LinesOf(testpaths::ReadFileBytes(unknownOut.toStdString()))) {
+        EXPECT_TRUE(line.ends_with('\r')) << line;
+        line.pop_back();
+        saved.push_back(line);
+    }
+    std::sort(saved.begin(), saved.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(saved, names);
+}
+
+} // namespace
