@@ -2,6 +2,8 @@
 #include "tests/support/TestPaths.h"
 #include "tools/FakeWhoisServer.h"
 
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -9,9 +11,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -170,6 +174,34 @@ TEST(CliResultsTest, SilentServerLeavesEveryNameUnknown) {
     std::sort(saved.begin(), saved.end());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(saved, names);
+}
+
+// Each result line leaves as its query ends, also into a pipe: the quick
+// name's line is out while the slow name's server still holds its answer.
+TEST(CliResultsTest, ResultLinesLeaveAsEachQueryEnds) {
+    TFakeWhoisOptions options;
+    options.Responder = [](const std::string& query) {
+        if (query == "slow.com")
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+        return "Domain Name: " + query + "\r\nName Server: ns.x\r\n";
+    };
+    TFakeWhoisServer server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(server.Address()));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane-cli"),
+                  {"check", "--threads", "2", "--show", "domain"});
+    ASSERT_TRUE(process.waitForStarted(10'000));
+    process.write("slow.com\nquick.com\n");
+    process.closeWriteChannel();
+
+    ASSERT_TRUE(process.waitForReadyRead(4'000)) << "no line before the slow query ended";
+    EXPECT_TRUE(process.readAllStandardOutput().startsWith("quick.com"));
+    EXPECT_EQ(process.state(), QProcess::Running);
+    EXPECT_TRUE(process.waitForFinished(20'000));
+    EXPECT_TRUE(process.readAllStandardOutput().startsWith("slow.com"));
 }
 
 } // namespace
