@@ -570,7 +570,8 @@ void TFakeWhoisServer::TState::ServeHuge(TConnection& conn) {
 
 void TFakeWhoisServer::TState::ServeDrip(TConnection& conn, const std::string& reply) {
     int fd = conn.Fd;
-    if (Pause(fd, Options.LatencyMs)) {
+    // An empty reply has no byte to repeat: it drips nothing and closes.
+    if (Pause(fd, Options.LatencyMs) && !reply.empty()) {
         int pause = std::max(Options.DripPauseMs, 1);
         for (std::size_t i = 0;; ++i) {
             if (!SendAll(fd, &reply[i % reply.size()], 1)) {

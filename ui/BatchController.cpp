@@ -84,6 +84,11 @@ void TBatchController::StartQueryJob(int slot, int position) {
     else
         FQueryState.Append(stateLine);
 
+    // A job end handled after a pause hands its slot to a job that waits for
+    // the resume before its first query: only jobs already in flight finish.
+    if (IsPaused())
+        job->Suspend();
+
     // A controller that is gone no longer hears of its jobs' ends.
     QPointer<TBatchController> self(this);
     job->Start([self](TJob* ended) {

@@ -53,7 +53,8 @@ public:
     const std::string& StopCaption() const { return FStopCaption; }
     bool IsPaused() const;
 
-    // Starts the job for the candidate at position in slot.
+    // Starts the job for the candidate at position in slot; while the batch
+    // is paused the job waits for the resume before its first query.
     void StartQueryJob(int slot, int position);
     // The end of a job, on the UI thread, before the job frees itself.
     void QueryDomainTerminate(TJob* sender);

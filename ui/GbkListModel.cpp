@@ -2,9 +2,10 @@
 
 #include "engine/GbkCodec.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <QFile>
+#include <QSaveFile>
+
+#include <filesystem>
 #include <string_view>
 #include <unordered_set>
 
@@ -99,26 +100,81 @@ void TGbkListModel::SetCurrentRow(int row) {
     emit CurrentRowChanged(row);
 }
 
-bool SaveLinesCrLf(const std::string& path, const std::vector<std::string>& lines,
-                   std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = std::strerror(errno);
+namespace {
+
+// Lines are written in blocks of about this size: few system calls, and the
+// error of each one seen at once.
+constexpr std::size_t SaveBlockBytes = 64 * 1024;
+
+// Writes all of data. A short write (the disk filled up partway) is followed
+// by another for the rest, whose failure tells the reason.
+bool WriteAll(QFileDevice& file, const std::string& data) {
+    qint64 done = 0;
+    const auto size = static_cast<qint64>(data.size());
+    while (done < size) {
+        const qint64 written = file.write(data.data() + done, size - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// Writes the lines, each followed by CR LF, to an open file.
+bool WriteLinesCrLf(QFileDevice& file, const std::vector<std::string>& lines) {
+    std::string block;
+    block.reserve(SaveBlockBytes + 2);
+    for (const std::string& line : lines) {
+        if (block.size() + line.size() + 2 > SaveBlockBytes && !block.empty()) {
+            if (!WriteAll(file, block))
+                return false;
+            block.clear();
+        }
+        block += line;
+        block += "\r\n";
+    }
+    return WriteAll(file, block);
+}
+
+std::string ReasonOf(const QFileDevice& file) {
+    return file.errorString().toLocal8Bit().toStdString();
+}
+
+// A device or a pipe that exists already (/dev/stdout, a FIFO) takes the bytes
+// as they come: it holds no old content to keep, and renaming a file over it
+// would replace the device itself.
+bool IsExistingSpecialFile(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
+}
+
+bool WriteSpecialFile(const QString& name, const std::vector<std::string>& lines,
+                      std::string& error) {
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !WriteLinesCrLf(file, lines)) {
+        error = ReasonOf(file);
         return false;
     }
-    bool ok = true;
-    for (const std::string& line : lines) {
-        if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
-            std::fwrite("\r\n", 1, 2, file) != 2) {
-            ok = false;
-            break;
-        }
+    return true;
+}
+
+} // namespace
+
+bool SaveLinesCrLf(const std::string& path, const std::vector<std::string>& lines,
+                   std::string& error) {
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    if (IsExistingSpecialFile(path))
+        return WriteSpecialFile(name, lines, error);
+    // The lines go to a new file beside the target, which is flushed to disk
+    // and then renamed over it; any failure on the way leaves the old file as
+    // it was and removes the new one.
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !WriteLinesCrLf(file, lines) ||
+        !file.commit()) {
+        error = ReasonOf(file);
+        return false;
     }
-    if (!ok)
-        error = std::strerror(errno);
-    if (std::fclose(file) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    return ok;
+    return true;
 }

@@ -58,7 +58,8 @@ private:
 };
 
 // Writes lines to path as they are, each followed by CR LF, replacing an
-// existing file. False with the system's reason in error when the file cannot
-// be created or written.
+// existing file only once the new content is whole on disk (a device or a
+// pipe is written directly). False with the system's reason in error when the
+// file cannot be created or written; the old file is then as it was.
 bool SaveLinesCrLf(const std::string& path, const std::vector<std::string>& lines,
                    std::string& error);

@@ -339,9 +339,10 @@ void TForm1::CreateControls() {
 
     PanelAds = Named(new QFrame(this), "PanelAds");
     PanelAds->setMinimumHeight(AdsHeight);
-    webAds = Named(new QTextBrowser(PanelAds), "webAds");
+    auto* adsBrowser = Named(new TAdsBrowser(PanelAds), "webAds");
+    webAds = adsBrowser;
     PanelAds->installEventFilter(this);
-    FAds = new TAdsPage(webAds, this);
+    FAds = new TAdsPage(adsBrowser, this);
     layout->addWidget(PanelAds, 1);
 
     layout->addWidget(CreateButtonBar());

@@ -189,6 +189,39 @@ INSTANTIATE_TEST_SUITE_P(
         TLookupCase{"../fakewhois-outside", "default txt file"},
         TLookupCase{"..", "default txt file"}));
 
+// An empty reply file sends nothing in every mode that sends the reply, then
+// ends the connection as that mode ends it.
+TEST(FakeWhoisServer, EmptyReplyFileSendsNothingAndCloses) {
+    struct TCase {
+        TFakeWhoisMode Mode;
+        bool Reset;
+    };
+    const TCase cases[] = {
+        {TFakeWhoisMode::Normal, false},
+        {TFakeWhoisMode::Drip, false},
+        {TFakeWhoisMode::Reset, true},
+    };
+    TTempDir dir;
+    dir.Write("default", "");
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.Mode));
+        TFakeWhoisOptions o;
+        o.RepliesDir = dir.Path();
+        o.Mode = c.Mode;
+        o.DripPauseMs = 20;
+        TFakeWhoisServer server(o);
+        ASSERT_TRUE(server.Start()) << server.Error();
+        TExchange ex = Ask(server.Port(), "example.com\r\n", 2000);
+        EXPECT_EQ(ex.Bytes, "");
+        EXPECT_EQ(ex.Eof, !c.Reset);
+        EXPECT_EQ(ex.Reset, c.Reset);
+        EXPECT_LT(ex.ElapsedMs, 1000);
+        // Still serving.
+        EXPECT_EQ(Ask(server.Port(), "example.com\r\n", 2000).Bytes, "");
+        EXPECT_EQ(server.Queries().size(), 2u);
+    }
+}
+
 TEST(FakeWhoisServer, NoMatchClosesWithoutAByte) {
     TTempDir dir;
     dir.Write("com", "suffix");

@@ -5,9 +5,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -214,6 +216,48 @@ TEST_F(BatchControllerTest, PausedBatchReportsNothingUntilResumed) {
     EXPECT_EQ(FDomainInfo.Count(), 4);
     EXPECT_EQ(FNoReg.Items(), (TLines{"free1.com", "free2.com"}));
     EXPECT_EQ(FEnded, 1);
+}
+
+TEST_F(BatchControllerTest, PauseLetsOnlyTheJobsInFlightFinish) {
+    // Replies come at once, so job ends keep waiting for the UI thread while
+    // the pause is made; the pause lands inside one of them, before it hands
+    // its slot on.
+    StartServer(0);
+    constexpr int Threads = 20;
+    TLines names;
+    for (int i = 0; i < 600; ++i)
+        names.push_back("n" + std::to_string(i) + ".com");
+    FDomains.SetLines(names);
+    int atPause = -1;
+    QObject::connect(FBatch.get(), &TBatchController::ResultAppended, [&] {
+        if (atPause < 0 && FDomainInfo.Count() >= 50) {
+            atPause = FDomainInfo.Count();
+            FBatch->PauseOrResume();
+        }
+    });
+    ASSERT_EQ(FBatch->Start(std::to_string(Threads)), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return atPause >= 0; }, 30'000));
+
+    Spin(500); // the jobs past their last pause point end
+    const int results = FDomainInfo.Count();
+    const std::size_t queries = FServer->Queries().size();
+    EXPECT_LE(results, atPause + Threads - 1);
+    Spin(700);
+    EXPECT_EQ(FDomainInfo.Count(), results) << "results kept coming during the pause";
+    EXPECT_EQ(FServer->Queries().size(), queries) << "queries kept starting during the pause";
+    EXPECT_EQ(FBatch->RunningCount(), Threads);
+
+    FBatch->PauseOrResume();
+    WaitForEnd();
+    TLines reported;
+    for (const std::string& line : FDomainInfo.Items())
+        reported.push_back(line.substr(0, line.find(FM)));
+    TLines asked = FServer->Queries();
+    std::sort(reported.begin(), reported.end());
+    std::sort(asked.begin(), asked.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(reported, names);
+    EXPECT_EQ(asked, names);
 }
 
 TEST_F(BatchControllerTest, EmptyResultLineStillCounts) {

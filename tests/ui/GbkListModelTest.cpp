@@ -1,13 +1,22 @@
 #include "ui/GbkListModel.h"
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestPaths.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -126,6 +135,78 @@ TEST_F(SaveLinesCrLfTest, UncreatableFileGivesTheReason) {
     std::string error;
     EXPECT_FALSE(SaveLinesCrLf((FDir / "missing" / "out.txt").string(), {"x"}, error));
     EXPECT_FALSE(error.empty());
+}
+
+// Every file below dir with its bytes (directories as "<dir>").
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        files[entry.path().string()] =
+            entry.is_directory() ? "<dir>" : testpaths::ReadFileBytes(entry.path().string());
+    return files;
+}
+
+TEST_F(SaveLinesCrLfTest, FailedSaveLeavesEverythingAsItWas) {
+    const std::string old = "old1.com\r\nold2.com\r\n";
+    TLines lines;
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back("new" + std::to_string(i) + ".com");
+    struct TCase {
+        const char* Name;
+        const char* Target; // inside the case's folder, which holds old.txt
+        const char* Folder; // made there first ("" for none)
+        rlim_t SizeLimit;   // 0: none
+        int Errno;          // the reason given; 0: any
+    };
+    const TCase cases[] = {
+        {"missing folder", "missing/out.txt", "", 0, ENOENT},
+        {"target a folder", "dir.txt", "dir.txt", 0, 0},
+        {"under a regular file", "old.txt/out.txt", "", 0, ENOTDIR},
+        // The disk fills up partway (a file size limit stops root as well).
+        {"full disk, over the old file", "old.txt", "", 100, EFBIG},
+        {"full disk, new file", "out.txt", "", 100, EFBIG},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::filesystem::path dir = FDir / c.Name;
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "old.txt", std::ios::binary) << old;
+        if (*c.Folder)
+            std::filesystem::create_directories(dir / c.Folder);
+        const auto before = Snapshot(dir);
+        std::string error;
+        bool saved = false;
+        {
+            std::optional<TFileSizeLimit> limit;
+            if (c.SizeLimit) {
+                limit.emplace(c.SizeLimit);
+                ASSERT_TRUE(limit->Active());
+            }
+            saved = SaveLinesCrLf((dir / c.Target).string(), lines, error);
+        }
+        EXPECT_FALSE(saved);
+        EXPECT_FALSE(error.empty());
+        if (c.Errno) {
+            EXPECT_EQ(error, std::strerror(c.Errno));
+        }
+        EXPECT_EQ(Snapshot(dir), before);
+    }
+    // Nothing can be created in /proc, whoever asks.
+    std::string error;
+    EXPECT_FALSE(SaveLinesCrLf("/proc/tavirel-save.txt", lines, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(SaveLinesCrLfTest, PipeIsWrittenThroughAndStaysAPipe) {
+    const std::filesystem::path pipe = FDir / "pipe.txt";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = testpaths::ReadFileBytes(pipe.string()); });
+    std::string error;
+    EXPECT_TRUE(SaveLinesCrLf(pipe.string(), {"a.com", "b.com"}, error)) << error;
+    reader.join();
+    EXPECT_EQ(received, "a.com\r\nb.com\r\n");
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "ui/Unit_Main.h"
 
 #include "tests/support/FakeWhois.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestPaths.h"
 #include "ui/GbkQt.h"
 #include "ui/Unit_Whois.h"
@@ -496,6 +497,33 @@ TEST_F(MainWindowTest, FileThatCannotBeCreatedIsReportedAndTheListStays) {
                                QStringLiteral(".txt\". ") +
                                QString::fromLocal8Bit(std::strerror(ENOENT)));
     EXPECT_EQ(Form->DomainsList().Lines(), (TLines{"a.com", "b.com"}));
+}
+
+TEST_F(MainWindowTest, SaveThatFailsPartwayKeepsTheOldFileAndSaysSo) {
+    const QByteArray old = "old1.com\r\nold2.com\r\n";
+    QFile file(Path("free.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(old);
+    file.close();
+    TLines lines;
+    for (int i = 0; i < 500; ++i)
+        lines.push_back("free" + std::to_string(i) + ".com");
+    Form->NoRegList().SetLines(lines);
+    SaveAnswers.push_back(Path("free.txt"));
+    {
+        // The disk fills up after 100 bytes of the new list.
+        TFileSizeLimit fullDisk(100);
+        ASSERT_TRUE(fullDisk.Active());
+        Form->btnSaveNoRegList->click();
+    }
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].toStdString(),
+              (QStringLiteral("Cannot create file \"") + Path("free.txt") + QStringLiteral("\". ") +
+               QString::fromLocal8Bit(std::strerror(EFBIG)))
+                  .toStdString());
+    EXPECT_EQ(testpaths::ReadFileBytes(Path("free.txt").toStdString()), old.toStdString());
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{"free.txt"});
+    EXPECT_EQ(Form->NoRegList().Lines(), lines);
 }
 
 TEST_F(MainWindowTest, ClearResultsLeavesTheStateLines) {
