@@ -172,16 +172,21 @@ struct TBodySink {
     bool Over = false;
 };
 
+// Called by libcurl, so nothing may be thrown through it: a failed append
+// ends the transfer like the size bound does.
 std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<TBodySink*>(user);
     const std::size_t bytes = size * count;
     const std::size_t room = sink->Max - std::min(sink->Max, sink->Body->size());
+    try {
+        sink->Body->append(data, std::min(bytes, room));
+    } catch (...) {
+        return 0;
+    }
     if (bytes > room) {
-        sink->Body->append(data, room);
         sink->Over = true;
         return 0; // anything but bytes ends the transfer
     }
-    sink->Body->append(data, bytes);
     return bytes;
 }
 

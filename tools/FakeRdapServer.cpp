@@ -132,6 +132,7 @@ std::string SerializeResponse(const TFakeRdapResponse& response, bool close) {
 struct TRequestHead {
     std::string Method;
     std::string Path;
+    std::string Accept;
     bool KeepAlive = true;
     std::size_t BodyBytes = 0;
     bool Valid = false;
@@ -164,7 +165,9 @@ TRequestHead ParseHead(const std::string& head) {
         }
         const std::string name = Lower(Trimmed(field.substr(0, colon)));
         const std::string value = Lower(Trimmed(field.substr(colon + 1)));
-        if (name == "connection") {
+        if (name == "accept") {
+            request.Accept = Trimmed(field.substr(colon + 1));
+        } else if (name == "connection") {
             request.KeepAlive =
                 value.find("close") == std::string::npos &&
                 (request.KeepAlive || value.find("keep-alive") != std::string::npos);
@@ -643,7 +646,7 @@ std::optional<TFakeRdapResponse> TFakeRdapServer::TState::OverLimit(const std::s
 
 TFakeRdapResponse TFakeRdapServer::TState::Answer(const TRequestHead& request) const {
     if (Options.Responder) {
-        if (auto answer = Options.Responder(request.Path)) {
+        if (auto answer = Options.Responder({request.Method, request.Path, request.Accept})) {
             return std::move(*answer);
         }
     }

@@ -26,6 +26,13 @@ struct TFakeRdapResponse {
     std::string Body;
 };
 
+// What a responder is told of a request.
+struct TFakeRdapRequest {
+    std::string Method;
+    std::string Path;   // with its query string
+    std::string Accept; // the Accept header, or ""
+};
+
 struct TFakeRdapOptions {
     std::string Host = "127.0.0.1";
     int Port = 0; // 0: any free port; Port() tells which
@@ -34,7 +41,7 @@ struct TFakeRdapOptions {
     // "/domain/<name>" the file "<name>.json" or "<name>" of AnswersDir (name
     // lower-cased) as 200, else 404 with an RDAP error body. Other paths: 400.
     // The responder runs on the connection's thread.
-    std::function<std::optional<TFakeRdapResponse>(const std::string& path)> Responder;
+    std::function<std::optional<TFakeRdapResponse>(const TFakeRdapRequest& request)> Responder;
     std::string AnswersDir;
     TFakeRdapMode Mode = TFakeRdapMode::Normal;
     int LatencyMs = 0; // wait before each answer

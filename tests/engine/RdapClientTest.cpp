@@ -43,11 +43,24 @@ private:
     QTemporaryDir FDir;
 };
 
-std::unique_ptr<TFakeRdapServer> StartServer(TFakeRdapOptions options) {
-    auto server = std::make_unique<TFakeRdapServer>(std::move(options));
-    EXPECT_TRUE(server->Start()) << server->Error();
-    return server;
-}
+// The fake server answering from such a folder, with whatever else a test sets.
+class TServedAnswers {
+public:
+    explicit TServedAnswers(const std::function<void(TFakeRdapOptions&)>& setup = {}) {
+        TFakeRdapOptions options;
+        options.AnswersDir = FAnswers.Path();
+        if (setup) {
+            setup(options);
+        }
+        FServer = std::make_unique<TFakeRdapServer>(std::move(options));
+        EXPECT_TRUE(FServer->Start()) << FServer->Error();
+    }
+    TFakeRdapServer* operator->() const { return FServer.get(); }
+
+private:
+    TAnswersDir FAnswers;
+    std::unique_ptr<TFakeRdapServer> FServer;
+};
 
 // Small bounds keep the tests of the bounds fast; the rest stay generous.
 TRdapBounds SmallBounds() {
@@ -90,11 +103,7 @@ class RdapOverNetworkTest : public ::testing::TestWithParam<TServerCase> {};
 
 TEST_P(RdapOverNetworkTest, Verdict) {
     const TServerCase& c = GetParam();
-    TAnswersDir answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    c.Setup(options);
-    auto server = StartServer(std::move(options));
+    TServedAnswers server(c.Setup);
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl() + "own");
     TRdapConnections connections;
     TRdapAnswer answer;
@@ -144,9 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt, "not RDAP JSON"},
         TServerCase{"ForeignNotFound",
                     [](TFakeRdapOptions& o) {
-                        o.Responder =
-                            [](const std::string& path) -> std::optional<TFakeRdapResponse> {
-                            if (path.rfind("/own/", 0) == 0) {
+                        o.Responder = [](const TFakeRdapRequest& request)
+                            -> std::optional<TFakeRdapResponse> {
+                            if (request.Path.rfind("/own/", 0) == 0) {
                                 return Redirect("/other/domain/nothing.com");
                             }
                             return std::nullopt;
@@ -155,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "nothing.com", 1, K::Unknown, R::Failed, std::nullopt, "proves nothing"},
         TServerCase{"OverTheSizeBound",
                     [](TFakeRdapOptions& o) {
-                        o.Responder = [](const std::string&) {
+                        o.Responder = [](const TFakeRdapRequest&) {
                             return std::optional<TFakeRdapResponse>(
                                 TFakeRdapResponse{200, {}, std::string((1 << 20) + 1, ' ')});
                         };
@@ -181,23 +190,20 @@ class RdapRedirectTest : public ::testing::TestWithParam<TRedirectCase> {};
 
 TEST_P(RdapRedirectTest, EachHopChecked) {
     const TRedirectCase& c = GetParam();
-    TAnswersDir answers;
-    TFakeRdapOptions otherOptions;
-    otherOptions.AnswersDir = answers.Path();
-    auto other = StartServer(std::move(otherOptions));
+    TServedAnswers other;
     std::string location = c.Location;
     if (const auto at = location.find("{other}"); at != std::string::npos) {
         location.replace(at, 7, std::to_string(other->Port()));
     }
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    options.Responder = [location](const std::string& path) -> std::optional<TFakeRdapResponse> {
-        if (path.rfind("/own/", 0) == 0 || path.rfind("/loop/", 0) == 0) {
-            return Redirect(location);
-        }
-        return std::nullopt;
-    };
-    auto server = StartServer(std::move(options));
+    TServedAnswers server([&](TFakeRdapOptions& o) {
+        o.Responder =
+            [location](const TFakeRdapRequest& request) -> std::optional<TFakeRdapResponse> {
+            if (request.Path.rfind("/own/", 0) == 0 || request.Path.rfind("/loop/", 0) == 0) {
+                return Redirect(location);
+            }
+            return std::nullopt;
+        };
+    });
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl() + "own/");
 
     std::vector<std::string> asked;
@@ -268,10 +274,7 @@ TEST(RdapClient, ClosedPortIsRefused) {
 // Plain http only through the override; names that are no A-label and a
 // missing authority file make no request at all.
 TEST(RdapClient, RefusesToAskWhatItMustNot) {
-    TAnswersDir answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    auto server = StartServer(std::move(options));
+    TServedAnswers server;
     TScopedEnv noOverride("TAVIREL_RDAP_BASE");
     struct TCase {
         std::string Base;
@@ -301,20 +304,24 @@ TEST(RdapClient, RefusesToAskWhatItMustNot) {
 
 TEST(RdapClient, AsksWithTheRdapMediaTypeAndTheLowerCaseName) {
     std::mutex mutex;
-    std::string seenPath;
-    TFakeRdapOptions options;
-    options.Responder = [&](const std::string& path) -> std::optional<TFakeRdapResponse> {
-        std::lock_guard lock(mutex);
-        seenPath = path;
-        return std::nullopt;
-    };
-    auto server = StartServer(std::move(options));
+    std::vector<TFakeRdapRequest> seen;
+    TServedAnswers server([&](TFakeRdapOptions& o) {
+        o.Responder = [&](const TFakeRdapRequest& request) -> std::optional<TFakeRdapResponse> {
+            std::lock_guard lock(mutex);
+            seen.push_back(request);
+            return std::nullopt;
+        };
+    });
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl() + "rdap");
     const TRdapAnswer answer = QueryRdap(Request("XN--FIQS8S.Example"));
     EXPECT_EQ(answer.Base, server->BaseUrl() + "rdap/");
+    EXPECT_EQ(answer.Url, server->BaseUrl() + "rdap/domain/xn--fiqs8s.example");
     EXPECT_EQ(answer.Status, 404);
     std::lock_guard lock(mutex);
-    EXPECT_EQ(seenPath, "/rdap/domain/xn--fiqs8s.example");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].Method, "GET");
+    EXPECT_EQ(seen[0].Path, "/rdap/domain/xn--fiqs8s.example");
+    EXPECT_EQ(seen[0].Accept, "application/rdap+json");
 }
 
 // --- HTTPS ------------------------------------------------------------------------
@@ -322,12 +329,10 @@ TEST(RdapClient, AsksWithTheRdapMediaTypeAndTheLowerCaseName) {
 TEST(RdapClient, HttpsTrustsTheAddedAuthorityOnlyAndReusesItsConnection) {
     TTestCertificate certificate;
     ASSERT_TRUE(certificate.Ok()) << certificate.Error();
-    TAnswersDir answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    options.CertFile = certificate.CertFile();
-    options.KeyFile = certificate.KeyFile();
-    auto server = StartServer(std::move(options));
+    TServedAnswers server([&](TFakeRdapOptions& o) {
+        o.CertFile = certificate.CertFile();
+        o.KeyFile = certificate.KeyFile();
+    });
     ASSERT_EQ(server->BaseUrl().rfind("https://", 0), 0u);
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl());
 
@@ -368,10 +373,7 @@ void QueryOnOwnThread(TRdapConnections& connections, const std::string& name,
 }
 
 TEST(RdapConnections, QueriesOneAfterAnotherShareOneConnection) {
-    TAnswersDir answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    auto server = StartServer(std::move(options));
+    TServedAnswers server;
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl());
     TRdapConnections connections;
     std::atomic<int> registered{0};
@@ -384,11 +386,7 @@ TEST(RdapConnections, QueriesOneAfterAnotherShareOneConnection) {
 }
 
 TEST(RdapConnections, ConcurrentQueriesUseAboutOneConnectionEach) {
-    TAnswersDir answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    options.LatencyMs = 20; // so the workers overlap
-    auto server = StartServer(std::move(options));
+    TServedAnswers server([](TFakeRdapOptions& o) { o.LatencyMs = 20; }); // so the workers overlap
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl());
     TRdapConnections connections;
     constexpr int KWorkers = 4;
@@ -412,10 +410,7 @@ TEST(RdapConnections, ConcurrentQueriesUseAboutOneConnectionEach) {
 }
 
 TEST(RdapConnections, OneOffQueriesCloseTheirConnection) {
-    TAnswersDir answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    auto server = StartServer(std::move(options));
+    TServedAnswers server;
     TScopedEnv base("TAVIREL_RDAP_BASE", server->BaseUrl());
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(QueryRdap(Request("google.com")).Status, 200);

@@ -141,6 +141,12 @@ std::unique_ptr<TFakeRdapServer> Start(TFakeRdapOptions options) {
     return server;
 }
 
+std::unique_ptr<TFakeRdapServer> StartWith(const TAnswers& answers) {
+    TFakeRdapOptions options;
+    options.AnswersDir = answers.Path();
+    return Start(std::move(options));
+}
+
 struct TPathCase {
     const char* Name;
     std::string Request;
@@ -152,9 +158,7 @@ class FakeRdapPathTest : public ::testing::TestWithParam<TPathCase> {};
 
 TEST_P(FakeRdapPathTest, AnswersFromTheFolder) {
     TAnswers answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    auto server = Start(std::move(options));
+    auto server = StartWith(answers);
     TRawClient client(server->Port());
     ASSERT_TRUE(client.Send(GetParam().Request));
     const std::string answer = client.ReadAnswer();
@@ -185,9 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FakeRdapServer, KeepsTheConnectionUntilAskedToClose) {
     TAnswers answers;
-    TFakeRdapOptions options;
-    options.AnswersDir = answers.Path();
-    auto server = Start(std::move(options));
+    auto server = StartWith(answers);
     TRawClient client(server->Port());
     // Two requests in one write, one with a body to skip, then a close.
     ASSERT_TRUE(client.Send(Get("/domain/a.com") +
@@ -253,8 +255,8 @@ TEST(FakeRdapServer, ErrorSilenceLatencyAndResponder) {
 
     TFakeRdapOptions slow;
     slow.LatencyMs = 150;
-    slow.Responder = [](const std::string& path) -> std::optional<TFakeRdapResponse> {
-        if (path == "/domain/moved.com") {
+    slow.Responder = [](const TFakeRdapRequest& request) -> std::optional<TFakeRdapResponse> {
+        if (request.Path == "/domain/moved.com") {
             return TFakeRdapResponse{301, {{"Location", "https://elsewhere/"}}, ""};
         }
         return std::nullopt;
