@@ -5,8 +5,8 @@
 TAVIREL_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libre2-dev
+    libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
-    nlohmann-json3-dev
     whois xvfb xauth xdotool libx11-dev openssl
     dpkg-dev file
     fonts-wqy-microhei fonts-arphic-ukai

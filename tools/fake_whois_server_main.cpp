@@ -3,15 +3,9 @@
 // tells the port, so scripts can start it on port 0 and read where it went.
 
 #include "tools/FakeWhoisServer.h"
+#include "tools/ProgramOptions.h"
+#include "tools/ServeUntilSignal.h"
 
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <iostream>
-#include <limits>
-#include <optional>
-#include <pthread.h>
 #include <string>
 
 namespace {
@@ -24,38 +18,11 @@ const char* const KUsage =
     "         [--chunk BYTES] [--chunk-pause MS] [--drip-pause MS]\n"
     "         [--reset-after BYTES] [--huge-bytes N] [--log FILE] [--reply TEXT]\n";
 
-struct TModeName {
-    const char* Name;
-    TFakeWhoisMode Mode;
-};
-
-constexpr TModeName KModes[] = {
+constexpr TNamedValue<TFakeWhoisMode> KModes[] = {
     {"normal", TFakeWhoisMode::Normal}, {"silent", TFakeWhoisMode::Silent},
     {"drip", TFakeWhoisMode::Drip},     {"reset", TFakeWhoisMode::Reset},
     {"huge", TFakeWhoisMode::Huge},     {"noaccept", TFakeWhoisMode::NoAccept},
 };
-
-std::optional<TFakeWhoisMode> ModeByName(const std::string& name) {
-    for (const auto& m : KModes) {
-        if (name == m.Name) {
-            return m.Mode;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<unsigned long long> ParseCount(const std::string& text, unsigned long long max) {
-    if (text.empty() || text[0] < '0' || text[0] > '9') {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // --reply takes \n, \r, \t and \\ so a multi-line reply fits on a command line.
 std::string Unescape(const std::string& text) {
@@ -87,76 +54,39 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-bool BadArgument(const std::string& message) {
-    std::cerr << "fake-whois-server: " << message << "\n" << KUsage;
-    return false;
-}
-
 bool ParseArguments(int argc, char** argv, TFakeWhoisOptions& o) {
-    constexpr auto KIntMax = static_cast<unsigned long long>(std::numeric_limits<int>::max());
-    constexpr auto KSizeMax =
-        static_cast<unsigned long long>(std::numeric_limits<std::size_t>::max());
-    for (int i = 1; i < argc; ++i) {
-        std::string opt = argv[i];
-        if (opt == "--help" || opt == "-h") {
-            std::cout << KUsage;
-            std::exit(0);
-        }
-        if (i + 1 >= argc) {
-            return BadArgument(opt.rfind("--", 0) == 0 ? opt + " needs a value"
-                                                       : "unknown argument " + opt);
-        }
-        std::string value = argv[++i];
-        auto intValue = [&](int& field, unsigned long long max) {
-            auto v = ParseCount(value, max);
-            if (!v) {
-                return BadArgument(opt + ": not a number in range: " + value);
-            }
-            field = static_cast<int>(*v);
-            return true;
-        };
-        auto sizeValue = [&](std::size_t& field) {
-            auto v = ParseCount(value, KSizeMax);
-            if (!v) {
-                return BadArgument(opt + ": not a number in range: " + value);
-            }
-            field = static_cast<std::size_t>(*v);
-            return true;
-        };
-        bool ok = true;
+    const TOptionReader reader("fake-whois-server", KUsage);
+    return reader.Read(argc, argv, [&](const std::string& opt, const std::string& value) {
         if (opt == "--host") {
             o.Host = value;
         } else if (opt == "--port") {
-            ok = intValue(o.Port, 65535);
+            return reader.Number(opt, value, o.Port, 65535);
         } else if (opt == "--replies") {
             o.RepliesDir = value;
         } else if (opt == "--mode") {
-            auto mode = ModeByName(value);
-            ok = mode ? (o.Mode = *mode, true) : BadArgument("unknown mode " + value);
+            const auto mode = ValueByName(KModes, value);
+            return mode ? (o.Mode = *mode, true) : reader.Bad("unknown mode " + value);
         } else if (opt == "--latency") {
-            ok = intValue(o.LatencyMs, KIntMax);
+            return reader.Number(opt, value, o.LatencyMs);
         } else if (opt == "--chunk") {
-            ok = sizeValue(o.ChunkBytes);
+            return reader.Number(opt, value, o.ChunkBytes);
         } else if (opt == "--chunk-pause") {
-            ok = intValue(o.ChunkPauseMs, KIntMax);
+            return reader.Number(opt, value, o.ChunkPauseMs);
         } else if (opt == "--drip-pause") {
-            ok = intValue(o.DripPauseMs, KIntMax);
+            return reader.Number(opt, value, o.DripPauseMs);
         } else if (opt == "--reset-after") {
-            ok = sizeValue(o.ResetAfterBytes);
+            return reader.Number(opt, value, o.ResetAfterBytes);
         } else if (opt == "--huge-bytes") {
-            ok = sizeValue(o.HugeBytes);
+            return reader.Number(opt, value, o.HugeBytes);
         } else if (opt == "--log") {
             o.LogFile = value;
         } else if (opt == "--reply") {
             o.FallbackReply = Unescape(value);
         } else {
-            ok = BadArgument("unknown argument " + opt);
+            return reader.Unknown(opt);
         }
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
+        return true;
+    });
 }
 
 } // namespace
@@ -169,24 +99,6 @@ int main(int argc, char** argv) {
         return KExitBadArguments;
     }
 
-    // Blocked before any thread starts, so only sigwait below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
     TFakeWhoisServer server(options);
-    if (!server.Start()) {
-        std::cerr << "fake-whois-server: " << server.Error() << "\n";
-        return 1;
-    }
-    std::printf("listening on %s\n", server.Address().c_str());
-    std::fflush(stdout);
-
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    server.Stop();
-    return 0;
+    return ServeUntilStopSignal(server, "fake-whois-server");
 }
