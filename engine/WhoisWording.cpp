@@ -122,6 +122,9 @@ constexpr auto General = std::to_array<TWording>({
     {"", Throttled, "queried interval is too short"},
     {"", Throttled, "your access is too fast"},
     {"", Throttled, "too many requests"},
+    // Nominet's wording, which other servers (and our fake one) copy.
+    {"", Throttled, "will be replenished in"},
+    {"", Throttled, "exceeded its quota"},
     {"", Throttled, "try again later"},
     {"", Throttled, "please try again"},
     {"", Unavailable, "server too busy"},

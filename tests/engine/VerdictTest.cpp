@@ -81,6 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "whois.example", Closed, Free, None},
         TReadingCase{"GeneralRefusalBeforeNoMatch", "Query limit exceeded\n" + NoMatch,
                      "whois.example", Closed, Unknown, Throttled},
+        TReadingCase{"NominetWordsFromAnyHost",
+                     "The WHOIS query quota for 127.0.0.1 has been exceeded and will be "
+                     "replenished in 1 seconds.\r\n" +
+                         NoMatch,
+                     "whois.verisign-grs.com", Closed, Unknown, Throttled},
         TReadingCase{"RefusalOutweighsNameServers", "Name Server: ns1.example\nLIMIT EXCEEDED\n",
                      "whois.example", Closed, Unknown, Throttled},
         TReadingCase{"HostOutageBeforeGeneralRefusal", "Server too busy, try again later\n",
