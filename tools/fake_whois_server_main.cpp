@@ -4,6 +4,8 @@
 
 #include "tools/FakeWhoisServer.h"
 
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +24,8 @@ const char* const KUsage =
     "usage: fake-whois-server [--host H] [--port N] [--replies DIR]\n"
     "         [--mode normal|silent|drip|reset|huge|noaccept] [--latency MS]\n"
     "         [--chunk BYTES] [--chunk-pause MS] [--drip-pause MS]\n"
-    "         [--reset-after BYTES] [--huge-bytes N] [--log FILE] [--reply TEXT]\n";
+    "         [--reset-after BYTES] [--huge-bytes N] [--log FILE] [--reply TEXT]\n"
+    "         [--limit N/s] [--limit-burst B] [--throttle-text TEXT] [--flaky K]\n";
 
 struct TModeName {
     const char* Name;
@@ -52,6 +55,24 @@ std::optional<unsigned long long> ParseCount(const std::string& text, unsigned l
     char* end = nullptr;
     unsigned long long value = std::strtoull(text.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "50/s" or "50" (queries a second, fractions allowed): above 0 and finite.
+std::optional<double> ParseRate(const std::string& text) {
+    std::string number = text;
+    if (number.size() > 2 && number.compare(number.size() - 2, 2, "/s") == 0) {
+        number.resize(number.size() - 2);
+    }
+    if (number.empty() || ((number[0] < '0' || number[0] > '9') && number[0] != '.')) {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    double value = std::strtod(number.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0) {
         return std::nullopt;
     }
     return value;
@@ -149,6 +170,17 @@ bool ParseArguments(int argc, char** argv, TFakeWhoisOptions& o) {
             o.LogFile = value;
         } else if (opt == "--reply") {
             o.FallbackReply = Unescape(value);
+        } else if (opt == "--limit") {
+            auto rate = ParseRate(value);
+            ok = rate ? (o.LimitPerSecond = *rate, true)
+                      : BadArgument(opt + ": not a rate such as 50/s: " + value);
+        } else if (opt == "--limit-burst") {
+            ok = intValue(o.LimitBurst, KIntMax) &&
+                 (o.LimitBurst > 0 || BadArgument(opt + ": at least 1"));
+        } else if (opt == "--throttle-text") {
+            o.ThrottleText = Unescape(value);
+        } else if (opt == "--flaky") {
+            ok = intValue(o.FlakyEvery, KIntMax);
         } else {
             ok = BadArgument("unknown argument " + opt);
         }
