@@ -1,5 +1,6 @@
 #include "engine/Verdict.h"
 #include "engine/WhoisWording.h"
+#include "tools/FakeWhoisServer.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,61 @@ TEST(Verdict, RefusalCarriesItsWaitAndSaysWhoRefused) {
         ReadWhoisVerdict(TExchangeResult{"Reserved by DotAsia\n", Closed, 0}, "whois.nic.asia");
     EXPECT_EQ(reserved.Wait, std::nullopt);
 }
+
+// ---- Against the fake server's ways of misbehaving -----------------------------
+
+struct TServerCase {
+    const char* Name;
+    TFakeWhoisMode Mode;
+    int Queries; // the verdict of the last
+    double LimitPerSecond;
+    int FlakyEvery;
+    TVerdictKind Kind;
+    TVerdictReason Reason;
+};
+
+void PrintTo(const TServerCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class VerdictOfFakeServer : public ::testing::TestWithParam<TServerCase> {};
+
+// A "No match" that never arrives whole is never free.
+TEST_P(VerdictOfFakeServer, FreeOnlyFromAWholeAnswer) {
+    const TServerCase& c = GetParam();
+    TFakeWhoisOptions options;
+    options.FallbackReply = "No match for \"X.COM\".\r\n>>> Last update of whois database <<<\r\n";
+    options.Mode = c.Mode;
+    options.ResetAfterBytes = 10;
+    options.DripPauseMs = 20;
+    options.HugeBytes = 1u << 20;
+    options.LimitPerSecond = c.LimitPerSecond;
+    options.FlakyEvery = c.FlakyEvery;
+    TFakeWhoisServer server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    TWhoisBounds bounds;
+    bounds.Idle = 300ms;
+    bounds.Whole = 600ms;
+    bounds.MaxReplyBytes = 64u << 10;
+    TExchangeResult answer;
+    for (int i = 0; i < c.Queries; ++i)
+        answer = RunWhoisExchange(server.Address(), "x.com\r\n", bounds);
+    const TVerdict verdict = ReadWhoisVerdict(answer, "whois.verisign-grs.com", bounds);
+    EXPECT_EQ(VerdictWord(verdict.Kind), VerdictWord(c.Kind)) << verdict.Detail;
+    EXPECT_EQ(ReasonWord(verdict.Reason), ReasonWord(c.Reason)) << verdict.Detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, VerdictOfFakeServer,
+    ::testing::Values(
+        TServerCase{"Normal", TFakeWhoisMode::Normal, 1, 0, 0, Free, None},
+        TServerCase{"ResetAfterTenBytes", TFakeWhoisMode::Reset, 1, 0, 0, Unknown, Cut},
+        TServerCase{"DripCutByTheWholeBound", TFakeWhoisMode::Drip, 1, 0, 0, Unknown, Cut},
+        TServerCase{"Silent", TFakeWhoisMode::Silent, 1, 0, 0, Unknown, Failed},
+        TServerCase{"HugeCutBySize", TFakeWhoisMode::Huge, 1, 0, 0, Unknown, Cut},
+        TServerCase{"BeyondTheLimit", TFakeWhoisMode::Normal, 2, 0.2, 0, Unknown, Throttled},
+        TServerCase{"FlakyReset", TFakeWhoisMode::Normal, 1, 0, 1, Unknown, Failed}),
+    [](const ::testing::TestParamInfo<TServerCase>& info) { return info.param.Name; });
 
 // ---- The wait a refusal names ------------------------------------------------
 
