@@ -1,6 +1,7 @@
 #include "engine/Verdict.h"
 
 #include "engine/Unit_Functions.h"
+#include "engine/WhoisWording.h"
 
 namespace {
 
@@ -22,6 +23,51 @@ bool CutsAnswer(TExchangeEnd end) {
     default:
         return false;
     }
+}
+
+// Refusals and outages come before anything else a reply says (a refused
+// query is often followed by "no entries found"); then refused and reserved
+// names; the answering host's own words before the general lists.
+struct TReadingStep {
+    bool OfRegistry;
+    TWordingKind Kind;
+};
+
+constexpr TReadingStep ReadingOrder[] = {
+    {true, TWordingKind::Throttled},  {true, TWordingKind::Unavailable},
+    {false, TWordingKind::Throttled}, {false, TWordingKind::Unavailable},
+    {true, TWordingKind::Invalid},    {false, TWordingKind::Unsupported},
+    {true, TWordingKind::Reserved},
+};
+
+// The registration marker of IsDomainAvailable: a reply that lists name
+// servers is a registered name's, whatever not-found text it also holds.
+bool ListsNameServers(std::string_view reply) {
+    return LowerAscii(reply).find("name server:") != std::string::npos;
+}
+
+TVerdict VerdictOf(const TWording& wording, std::string_view text, std::string_view host) {
+    std::string detail = std::string(host) + ": \"" + std::string(wording.Text) + "\"";
+    switch (wording.Kind) {
+    case TWordingKind::Throttled:
+        return TVerdict{TVerdictKind::Unknown, TVerdictReason::Throttled, ReadAskedWait(text),
+                        std::move(detail)};
+    case TWordingKind::Unavailable:
+        return TVerdict{TVerdictKind::Unknown, TVerdictReason::Unavailable, ReadAskedWait(text),
+                        std::move(detail)};
+    case TWordingKind::Unsupported:
+        return Unknown(TVerdictReason::UnsupportedSuffix, std::move(detail));
+    case TWordingKind::Invalid:
+        return Unknown(TVerdictReason::InvalidName, std::move(detail));
+    case TWordingKind::Reserved:
+        return TVerdict{TVerdictKind::Registered, TVerdictReason::Reserved, std::nullopt,
+                        std::move(detail)};
+    case TWordingKind::NotFound:
+        return TVerdict{TVerdictKind::Free, TVerdictReason::None, std::nullopt, std::move(detail)};
+    case TWordingKind::Notice:
+        break; // read past, never a verdict of its own
+    }
+    return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt, ""};
 }
 
 } // namespace
@@ -84,6 +130,18 @@ TVerdict ReadWhoisVerdict(const TExchangeResult& answer, std::string_view answer
     }
     if (reply.size() < MinReplyBytes)
         return Unknown(TVerdictReason::Failed, "no reply from " + std::string(answeringHost));
+    const std::string host = WordingHost(answeringHost);
+    const std::string text = WithoutNotices(WordingText(reply), host);
+    for (const TReadingStep& step : ReadingOrder) {
+        const TWording* wording = step.OfRegistry ? FindRegistryWording(text, host, step.Kind)
+                                                  : FindGeneralWording(text, step.Kind);
+        if (wording != nullptr)
+            return VerdictOf(*wording, text, answeringHost);
+    }
+    if (!ListsNameServers(reply)) {
+        if (const TWording* notFound = FindRegistryWording(text, host, TWordingKind::NotFound))
+            return VerdictOf(*notFound, text, answeringHost);
+    }
     if (IsDomainAvailable(reply))
         return TVerdict{TVerdictKind::Free, TVerdictReason::None, std::nullopt, ""};
     return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt, ""};

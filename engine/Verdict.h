@@ -28,7 +28,8 @@ enum class TVerdictReason {
 struct TVerdict {
     TVerdictKind Kind = TVerdictKind::Unknown;
     TVerdictReason Reason = TVerdictReason::Failed;
-    // Throttled: the wait the server asked for, when its text names one.
+    // Throttled or unavailable: the wait the server asked for, when its text
+    // names one (one second to a day).
     std::optional<std::chrono::seconds> Wait;
     // For people: why, in a few words (the exchange's end, the text matched).
     std::string Detail;
@@ -45,6 +46,12 @@ bool IsRetryable(TVerdictReason reason);
 
 // The verdict of one port-43 answer: answer as GetWhoisAnswer gives it (the
 // reply in GBK, with what ended the exchange), answeringHost the server whose
-// wording the reply is read with (and that the reason names).
+// wording the reply is read with (and that the reason names). In this order:
+// an exchange the server did not end, or fewer than 3 bytes, is cut or
+// failed; a refusal or outage text (the host's, then the general ones) is
+// throttled or unavailable, whatever else the reply says; a refused name is
+// invalid, a reserved one registered (reserved); the host's not-found texts,
+// then the markers of IsDomainAvailable, make it free ("name server:"
+// outweighs both); anything else is registered.
 TVerdict ReadWhoisVerdict(const TExchangeResult& answer, std::string_view answeringHost,
                           const TWhoisBounds& bounds = TWhoisBounds{});

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <linux/sockios.h>
 #include <list>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -125,10 +127,26 @@ std::string HugeBlock(std::size_t& lineNo) {
     return block;
 }
 
+std::string PeerAddress(const sockaddr_in& peer) {
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    return text;
+}
+
+std::string ReplaceAll(std::string text, const std::string& find, const std::string& with) {
+    for (std::size_t at = text.find(find); at != std::string::npos;
+         at = text.find(find, at + with.size())) {
+        text.replace(at, find.size(), with);
+    }
+    return text;
+}
+
 } // namespace
 
 struct TConnection {
-    int Fd = -1; // written only by its own thread, under TState::ConnMutex
+    int Fd = -1;      // written only by its own thread, under TState::ConnMutex
+    int Ordinal = 0;  // 1 for the first connection accepted
+    std::string Peer; // the client's address, "127.0.0.1"
     std::thread Thread;
     std::atomic<bool> Counted{true};
     std::atomic<bool> Done{false};
@@ -156,6 +174,16 @@ struct TFakeWhoisServer::TState {
     std::atomic<int> Accepted{0};
     std::atomic<int> Open{0};
     std::atomic<int> MaxOpen{0};
+
+    // One token bucket per client address.
+    struct TBucket {
+        double Tokens = 0;
+        TClock::time_point Filled;
+    };
+    std::mutex LimitMutex;
+    std::map<std::string, TBucket> Buckets;
+    std::atomic<int> Throttled{0};
+    std::atomic<int> FlakyResets{0};
 
     explicit TState(TFakeWhoisOptions options) : Options(std::move(options)) {}
 
@@ -189,6 +217,10 @@ struct TFakeWhoisServer::TState {
     void ServeHuge(TConnection& conn);
     void ServeDrip(TConnection& conn, const std::string& reply);
     void ServeSilent(TConnection& conn);
+
+    bool IsFlakyTurn(const TConnection& conn) const;
+    int SecondsUntilToken(const std::string& peer);
+    void ServeThrottled(TConnection& conn, int seconds);
 };
 
 bool TFakeWhoisServer::TState::Listen() {
@@ -275,7 +307,10 @@ void TFakeWhoisServer::TState::AcceptLoop() {
 }
 
 void TFakeWhoisServer::TState::AcceptOne() {
-    int fd = accept4(ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    sockaddr_in peer{};
+    socklen_t peerLen = sizeof peer;
+    int fd = accept4(ListenFd, reinterpret_cast<sockaddr*>(&peer), &peerLen,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
             // Out of descriptors: let finished connections give some back.
@@ -287,7 +322,8 @@ void TFakeWhoisServer::TState::AcceptOne() {
     ReleaseClosedByPeer();
     auto conn = std::make_shared<TConnection>();
     conn->Fd = fd;
-    ++Accepted;
+    conn->Ordinal = ++Accepted;
+    conn->Peer = PeerAddress(peer);
     CountOpened();
     std::lock_guard lock(ConnMutex);
     try {
@@ -590,6 +626,40 @@ void TFakeWhoisServer::TState::ServeSilent(TConnection& conn) {
     Finish(conn, false);
 }
 
+bool TFakeWhoisServer::TState::IsFlakyTurn(const TConnection& conn) const {
+    return Options.FlakyEvery > 0 && conn.Ordinal % Options.FlakyEvery == 0;
+}
+
+// Takes a token from the client's bucket: 0 when there was one, else the whole
+// seconds until there is (at least 1, so a client that waits them gets in).
+int TFakeWhoisServer::TState::SecondsUntilToken(const std::string& peer) {
+    if (!(Options.LimitPerSecond > 0)) {
+        return 0;
+    }
+    const double rate = Options.LimitPerSecond;
+    const double burst = std::max(Options.LimitBurst, 1);
+    const TClock::time_point now = TClock::now();
+    std::lock_guard lock(LimitMutex);
+    TBucket& bucket = Buckets.try_emplace(peer, TBucket{burst, now}).first->second;
+    const double elapsed = std::chrono::duration<double>(now - bucket.Filled).count();
+    bucket.Tokens = std::min(burst, bucket.Tokens + elapsed * rate);
+    bucket.Filled = now;
+    if (bucket.Tokens >= 1) {
+        bucket.Tokens -= 1;
+        return 0;
+    }
+    const double wait = std::ceil((1 - bucket.Tokens) / rate);
+    return static_cast<int>(std::clamp(wait, 1.0, static_cast<double>(INT_MAX)));
+}
+
+void TFakeWhoisServer::TState::ServeThrottled(TConnection& conn, int seconds) {
+    ++Throttled;
+    const std::string text = ReplaceAll(ReplaceAll(Options.ThrottleText, "{ip}", conn.Peer),
+                                        "{seconds}", std::to_string(seconds));
+    SendAll(conn.Fd, text.data(), text.size());
+    Finish(conn, false);
+}
+
 void TFakeWhoisServer::TState::Serve(TConnection& conn) {
     std::string raw;
     if (!ReadQueryLine(conn.Fd, raw)) {
@@ -597,6 +667,13 @@ void TFakeWhoisServer::TState::Serve(TConnection& conn) {
     }
     std::string query = StripLineEnd(raw);
     Record(raw, query);
+    if (IsFlakyTurn(conn)) {
+        ++FlakyResets;
+        return Finish(conn, true);
+    }
+    if (int seconds = SecondsUntilToken(conn.Peer); seconds > 0) {
+        return ServeThrottled(conn, seconds);
+    }
     switch (Options.Mode) {
     case TFakeWhoisMode::Silent:
         return ServeSilent(conn);
@@ -726,4 +803,10 @@ int TFakeWhoisServer::OpenCount() const {
 }
 int TFakeWhoisServer::MaxOpenCount() const {
     return FState->MaxOpen.load();
+}
+int TFakeWhoisServer::ThrottledCount() const {
+    return FState->Throttled.load();
+}
+int TFakeWhoisServer::FlakyResetCount() const {
+    return FState->FlakyResets.load();
 }

@@ -43,6 +43,17 @@ struct TFakeWhoisOptions {
     // Keep the query lines in memory for Queries()/RawQueries(); a long-running
     // server for benchmarks turns this off so memory stays flat.
     bool KeepQueries = true;
+    // Per client address, at most LimitPerSecond queries a second on average
+    // and LimitBurst at once (a token bucket, full at the start); 0: no limit.
+    // A query beyond it gets ThrottleText, with {ip} the client's address and
+    // {seconds} the whole seconds until its next token, and is closed.
+    double LimitPerSecond = 0;
+    int LimitBurst = 1;
+    std::string ThrottleText = "The WHOIS query quota for {ip} has been exceeded and will be "
+                               "replenished in {seconds} seconds.\r\n";
+    // When not 0: every FlakyEvery-th connection (the K-th, 2K-th, ... accepted)
+    // has its query read and is then reset without a byte, whatever the mode.
+    int FlakyEvery = 0;
 };
 
 class TFakeWhoisServer {
@@ -75,6 +86,10 @@ public:
     int AcceptedCount() const;
     int OpenCount() const;
     int MaxOpenCount() const;
+    // Queries answered with the throttle text, and connections reset by the
+    // flaky mode, so far.
+    int ThrottledCount() const;
+    int FlakyResetCount() const;
 
 private:
     struct TState;

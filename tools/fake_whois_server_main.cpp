@@ -6,6 +6,10 @@
 #include "tools/ProgramOptions.h"
 #include "tools/ServeUntilSignal.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
@@ -16,13 +20,32 @@ const char* const KUsage =
     "usage: fake-whois-server [--host H] [--port N] [--replies DIR]\n"
     "         [--mode normal|silent|drip|reset|huge|noaccept] [--latency MS]\n"
     "         [--chunk BYTES] [--chunk-pause MS] [--drip-pause MS]\n"
-    "         [--reset-after BYTES] [--huge-bytes N] [--log FILE] [--reply TEXT]\n";
+    "         [--reset-after BYTES] [--huge-bytes N] [--log FILE] [--reply TEXT]\n"
+    "         [--limit N/s] [--limit-burst B] [--throttle-text TEXT] [--flaky K]\n";
 
 constexpr TNamedValue<TFakeWhoisMode> KModes[] = {
     {"normal", TFakeWhoisMode::Normal}, {"silent", TFakeWhoisMode::Silent},
     {"drip", TFakeWhoisMode::Drip},     {"reset", TFakeWhoisMode::Reset},
     {"huge", TFakeWhoisMode::Huge},     {"noaccept", TFakeWhoisMode::NoAccept},
 };
+
+// "50/s" or "50" (queries a second, fractions allowed): above 0 and finite.
+std::optional<double> ParseRate(const std::string& text) {
+    std::string number = text;
+    if (number.size() > 2 && number.compare(number.size() - 2, 2, "/s") == 0) {
+        number.resize(number.size() - 2);
+    }
+    if (number.empty() || ((number[0] < '0' || number[0] > '9') && number[0] != '.')) {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    double value = std::strtod(number.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 // --reply takes \n, \r, \t and \\ so a multi-line reply fits on a command line.
 std::string Unescape(const std::string& text) {
@@ -82,6 +105,17 @@ bool ParseArguments(int argc, char** argv, TFakeWhoisOptions& o) {
             o.LogFile = value;
         } else if (opt == "--reply") {
             o.FallbackReply = Unescape(value);
+        } else if (opt == "--limit") {
+            const auto rate = ParseRate(value);
+            return rate ? (o.LimitPerSecond = *rate, true)
+                        : reader.Bad(opt + ": not a rate such as 50/s: " + value);
+        } else if (opt == "--limit-burst") {
+            return reader.Number(opt, value, o.LimitBurst) &&
+                   (o.LimitBurst > 0 || reader.Bad(opt + ": at least 1"));
+        } else if (opt == "--throttle-text") {
+            o.ThrottleText = Unescape(value);
+        } else if (opt == "--flaky") {
+            return reader.Number(opt, value, o.FlakyEvery);
         } else {
             return reader.Unknown(opt);
         }

@@ -1,5 +1,6 @@
 #include "engine/GbkCodec.h"
 #include "engine/Unit_Functions.h"
+#include "engine/Verdict.h"
 
 #include "tests/support/TestPaths.h"
 
@@ -17,13 +18,13 @@
 
 namespace {
 
-enum TVerdict { Registered, Free };
+enum TMarkers { Registered, Free };
 
 // What the markers read in each captured reply: measured, and pinned here so
 // that any change of the markers shows up file by file. One reply (a
 // registrar's "not found" page without a marker of ours) is read as
 // registered although the domain is free.
-const std::map<std::string, TVerdict> ExpectedVerdicts = {
+const std::map<std::string, TMarkers> ExpectedVerdicts = {
     {"la_available.txt", Free},
     {"la_registered.txt", Registered},
     {"vc_available.txt", Free},
@@ -170,9 +171,13 @@ std::vector<TTruthRow> ReadTruth() {
 }
 
 // The reply as GetWhoisReply would hand it on.
-std::string HeldReply(const std::string& file) {
-    const std::string bytes = testpaths::ReadFileBytes(testpaths::WhoisRepliesDir() + "/" + file);
+std::string HeldReplyIn(const std::string& dir, const std::string& file) {
+    const std::string bytes = testpaths::ReadFileBytes(dir + "/" + file);
     return IsUtf8Text(bytes) ? Utf8ToGbk(bytes) : bytes;
+}
+
+std::string HeldReply(const std::string& file) {
+    return HeldReplyIn(testpaths::WhoisRepliesDir(), file);
 }
 
 std::string Lower(std::string text) {
@@ -264,6 +269,250 @@ TEST_F(WhoisCorpus, AllButOneReadAsMeantAndNoRegisteredReadsFree) {
     EXPECT_EQ(firstRight, 97);
     PrintTally("Replies read as meant, by suffix (markers of the engine):", rules);
     PrintTally("The same with the first markers only:", firstMarkers);
+}
+
+// ---- Both corpora: the markers and the verdict -------------------------------
+
+// One captured reply of either corpus. The first corpus says only whether the
+// name was available; the second names the kind of reply.
+struct TCorpusReply {
+    std::string Key; // "corpus folder/file": the corpora share file names
+    std::string Dir;
+    std::string File;
+    std::string Host; // the server that answered, whose wording reads it
+    std::string Kind; // free, registered, reserved, invalid, throttled, unavailable
+};
+
+std::vector<TCorpusReply> ReadCorpus(const std::string& dir) {
+    std::vector<TCorpusReply> replies;
+    std::istringstream in(testpaths::ReadFileBytes(dir + "/truth.tsv"));
+    const std::string name = dir.substr(dir.find_last_of('/') + 1);
+    std::string line;
+    std::vector<std::string> header;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::vector<std::string> fields = SplitTabs(line);
+        if (header.empty()) {
+            header = fields;
+            continue;
+        }
+        std::map<std::string, std::string> row;
+        for (std::size_t i = 0; i < fields.size() && i < header.size(); ++i)
+            row[header[i]] = fields[i];
+        if (row["file"].empty())
+            continue;
+        std::string kind = row["kind"];
+        if (kind.empty())
+            kind = row["available"] == "yes" ? "free" : "registered";
+        replies.push_back({name + "/" + row["file"], dir, row["file"], row["whois_host"], kind});
+    }
+    return replies;
+}
+
+std::vector<TCorpusReply> ReadBothCorpora() {
+    std::vector<TCorpusReply> replies = ReadCorpus(testpaths::WhoisRepliesDir());
+    const std::vector<TCorpusReply> second = ReadCorpus(testpaths::WhoisReplies2Dir());
+    replies.insert(replies.end(), second.begin(), second.end());
+    return replies;
+}
+
+// Replies whose free-or-not the markers of IsDomainAvailable read against their
+// kind: measured, and pinned so that any change of the markers shows up file
+// by file. Every other reply reads free exactly when it is free.
+const std::set<std::string> MarkersMisread = {
+    // A one-byte reply: nothing to read.
+    "whois-replies/net_available_2.txt",
+    // Free, in words the markers lack.
+    "whois-replies-2/ai_free_1.txt",
+    "whois-replies-2/arpa_free_1.txt",
+    "whois-replies-2/ax_free_1.txt",
+    "whois-replies-2/bg_free_1.txt",
+    "whois-replies-2/bj_free_1.txt",
+    "whois-replies-2/by_free_1.txt",
+    "whois-replies-2/ca_free_3.txt",
+    "whois-replies-2/capetown_free_1.txt",
+    "whois-replies-2/cf_free_1.txt",
+    "whois-replies-2/com_free_9.txt",
+    "whois-replies-2/coop_free_1.txt",
+    "whois-replies-2/durban_free_1.txt",
+    "whois-replies-2/es_free_1.txt",
+    "whois-replies-2/hk_free_1.txt",
+    "whois-replies-2/il_free_1.txt",
+    "whois-replies-2/int_free_1.txt",
+    "whois-replies-2/joburg_free_1.txt",
+    "whois-replies-2/ma_free_1.txt",
+    "whois-replies-2/my_free_1.txt",
+    "whois-replies-2/nl_free_1.txt",
+    "whois-replies-2/nz_free_1.txt",
+    "whois-replies-2/pl_free_1.txt",
+    "whois-replies-2/pl_free_2.txt",
+    "whois-replies-2/tattoo_free_1.txt",
+    "whois-replies-2/tk_free_1.txt",
+    "whois-replies-2/tm_free_1.txt",
+    "whois-replies-2/ua_free_1.txt",
+    "whois-replies-2/za_free_1.txt",
+    "whois-replies-2/za_free_2.txt",
+    // AFNIC's refusal, followed by "No entries found".
+    "whois-replies-2/fr_throttled_1.txt",
+    "whois-replies-2/pm_throttled_1.txt",
+    "whois-replies-2/re_throttled_1.txt",
+    "whois-replies-2/tf_throttled_1.txt",
+    "whois-replies-2/wf_throttled_1.txt",
+    "whois-replies-2/yt_throttled_1.txt",
+    // A premium name, "No match for domain" in its status line.
+    "whois-replies-2/sx_reserved_1.txt",
+};
+
+struct TPinnedVerdict {
+    TVerdictKind Kind;
+    TVerdictReason Reason;
+    bool operator==(const TPinnedVerdict&) const = default;
+};
+
+// What each kind of reply is meant to read.
+const std::map<std::string, TPinnedVerdict> MeantByKind = {
+    {"free", {TVerdictKind::Free, TVerdictReason::None}},
+    {"registered", {TVerdictKind::Registered, TVerdictReason::Registered}},
+    {"reserved", {TVerdictKind::Registered, TVerdictReason::Reserved}},
+    {"invalid", {TVerdictKind::Unknown, TVerdictReason::InvalidName}},
+    {"throttled", {TVerdictKind::Unknown, TVerdictReason::Throttled}},
+    {"unavailable", {TVerdictKind::Unknown, TVerdictReason::Unavailable}},
+};
+
+// The replies that cannot be read as meant, with what they read and why. Every
+// other reply reads exactly its kind's verdict.
+const std::map<std::string, TPinnedVerdict> VerdictExceptions = {
+    // The capture holds one line end and nothing else: with no answer to read,
+    // the name stays unknown instead of free.
+    {"whois-replies/net_available_2.txt", {TVerdictKind::Unknown, TVerdictReason::Failed}},
+};
+
+TVerdict ReadCaptured(const TCorpusReply& reply) {
+    return ReadWhoisVerdict(
+        TExchangeResult{HeldReplyIn(reply.Dir, reply.File), TExchangeEnd::Closed, 0}, reply.Host);
+}
+
+std::string Describe(const TVerdict& verdict) {
+    std::string text(VerdictWord(verdict.Kind));
+    if (!ReasonWord(verdict.Reason).empty())
+        text += "/" + std::string(ReasonWord(verdict.Reason));
+    return text + (verdict.Detail.empty() ? "" : " (" + verdict.Detail + ")");
+}
+
+struct TKindTally {
+    int Replies = 0;
+    int AsMeant = 0; // free read free, any other kind read not free
+    int Exact = 0;   // read with its kind's own verdict and reason
+    int ReadFree = 0;
+    int ReadThrottled = 0;
+};
+
+struct TSuffixTally {
+    int Replies = 0;
+    int Markers = 0; // the markers read it free exactly when it is free
+    int Verdict = 0; // the verdict reads it as meant
+};
+
+class BothCorpora : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Replies = ReadBothCorpora();
+        ASSERT_EQ(Replies.size(), 659u) << "truth.tsv in " << testpaths::WhoisRepliesDir()
+                                        << " and " << testpaths::WhoisReplies2Dir();
+    }
+    std::vector<TCorpusReply> Replies;
+};
+
+TEST_F(BothCorpora, MarkersReadEachReplyAsPinned) {
+    std::set<std::string> misread;
+    for (const TCorpusReply& reply : Replies) {
+        const std::string bytes = HeldReplyIn(reply.Dir, reply.File);
+        const bool free = IsDomainAvailable(bytes);
+        if (free != (reply.Kind == "free"))
+            misread.insert(reply.Key);
+        EXPECT_EQ(free, (reply.Kind == "free") != MarkersMisread.contains(reply.Key))
+            << reply.Key << " (" << reply.Kind << ")";
+    }
+    EXPECT_EQ(misread.size(), MarkersMisread.size());
+}
+
+TEST_F(BothCorpora, VerdictReadsEachReplyAsPinned) {
+    for (const TCorpusReply& reply : Replies) {
+        ASSERT_TRUE(MeantByKind.contains(reply.Kind)) << reply.Key << ": kind " << reply.Kind;
+        const auto exception = VerdictExceptions.find(reply.Key);
+        const TPinnedVerdict expected =
+            exception != VerdictExceptions.end() ? exception->second : MeantByKind.at(reply.Kind);
+        const TVerdict verdict = ReadCaptured(reply);
+        EXPECT_EQ((TPinnedVerdict{verdict.Kind, verdict.Reason}), expected)
+            << reply.Key << " (" << reply.Kind << ", " << reply.Host << ") reads "
+            << Describe(verdict);
+    }
+}
+
+// Every free reply read free, every throttled one throttled, and no reply of
+// another kind free: the figures, with the tables for the test output.
+TEST_F(BothCorpora, FreeOnlyWhenFreeAndEveryThrottleSeen) {
+    std::map<std::string, TKindTally> byKind;
+    std::map<std::string, TSuffixTally> bySuffix;
+    for (const TCorpusReply& reply : Replies) {
+        const TVerdict verdict = ReadCaptured(reply);
+        const bool readFree = verdict.Kind == TVerdictKind::Free;
+        const bool isFree = reply.Kind == "free";
+        TKindTally& kind = byKind[reply.Kind];
+        ++kind.Replies;
+        kind.AsMeant += readFree == isFree;
+        kind.Exact += TPinnedVerdict{verdict.Kind, verdict.Reason} == MeantByKind.at(reply.Kind);
+        kind.ReadFree += readFree;
+        kind.ReadThrottled += verdict.Reason == TVerdictReason::Throttled;
+        TSuffixTally& suffix = bySuffix[SuffixOf(reply.File)];
+        ++suffix.Replies;
+        suffix.Markers += IsDomainAvailable(HeldReplyIn(reply.Dir, reply.File)) == isFree;
+        suffix.Verdict += readFree == isFree;
+        EXPECT_TRUE(isFree || !readFree) << reply.Key << " is " << reply.Kind << " but reads free";
+    }
+    std::printf("Both corpora, by suffix (as meant: free read free, any other kind not):\n"
+                "  %-18s %7s %7s %7s\n",
+                "suffix", "replies", "markers", "verdict");
+    TSuffixTally all;
+    for (const auto& [suffix, tally] : bySuffix) {
+        std::printf("  %-18s %7d %7d %7d\n", suffix.c_str(), tally.Replies, tally.Markers,
+                    tally.Verdict);
+        all.Replies += tally.Replies;
+        all.Markers += tally.Markers;
+        all.Verdict += tally.Verdict;
+    }
+    std::printf("  %-18s %7d %7d %7d\n", "all", all.Replies, all.Markers, all.Verdict);
+    std::printf("Both corpora, by kind (exact: the kind's own verdict and reason):\n"
+                "  %-12s %7s %8s %6s %9s %14s\n",
+                "kind", "replies", "as meant", "exact", "read free", "read throttled");
+    for (const auto& [kind, tally] : byKind) {
+        std::printf("  %-12s %7d %8d %6d %9d %14d\n", kind.c_str(), tally.Replies, tally.AsMeant,
+                    tally.Exact, tally.ReadFree, tally.ReadThrottled);
+    }
+    // The one free reply not read free is the empty capture (see VerdictExceptions).
+    EXPECT_EQ(byKind["free"].ReadFree, byKind["free"].Replies - 1);
+    EXPECT_EQ(byKind["throttled"].ReadThrottled, byKind["throttled"].Replies);
+    EXPECT_EQ(all.Verdict, all.Replies - 1);
+    EXPECT_EQ(all.Markers, all.Replies - static_cast<int>(MarkersMisread.size()));
+}
+
+// The captured refusals that name a wait carry it, a silly one cut to a day.
+TEST_F(BothCorpora, ThrottledRepliesCarryTheWaitTheyName) {
+    const std::map<std::string, std::optional<std::chrono::seconds>> waits = {
+        {"whois-replies-2/za_throttled_1.txt", std::chrono::seconds(13)},
+        {"whois-replies-2/be_throttled_3.txt", std::chrono::seconds(2)},
+        {"whois-replies-2/eu_throttled_1.txt", std::chrono::hours(24)},
+        {"whois-replies-2/uk_throttled_1.txt", std::chrono::seconds(50)},
+    };
+    for (const TCorpusReply& reply : Replies) {
+        if (reply.Kind != "throttled")
+            continue;
+        const auto wait = waits.find(reply.Key);
+        const std::optional<std::chrono::seconds> expected =
+            wait == waits.end() ? std::nullopt : wait->second;
+        EXPECT_EQ(ReadCaptured(reply).Wait, expected) << reply.Key;
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tools/FakeWhoisServer.h"
 #include "tests/support/TestPaths.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -39,8 +40,18 @@ struct TExchange {
     long long ElapsedMs = 0;
 };
 
-int Connect(int port) {
+// from: the loopback address to connect from (default: the kernel's choice).
+int Connect(int port, const char* from = nullptr) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from != nullptr) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &source.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -87,8 +98,8 @@ TExchange ReadFor(int fd, int timeoutMs, std::size_t stopAfter = SIZE_MAX) {
     return ex;
 }
 
-TExchange Ask(int port, const std::string& sent, int timeoutMs = 3000) {
-    int fd = Connect(port);
+TExchange Ask(int port, const std::string& sent, int timeoutMs = 3000, const char* from = nullptr) {
+    int fd = Connect(port, from);
     EXPECT_GE(fd, 0);
     if (fd < 0) {
         return {};
@@ -579,6 +590,86 @@ TEST(FakeWhoisServer, StartFailsOnAPortInUseAndOnABadHost) {
     EXPECT_FALSE(third.Error().empty());
 }
 
+// ---- Limit per client and flaky connections -------------------------------------
+
+// One outcome per connection, in order: A answered, T throttle text, R reset.
+struct TLimitCase {
+    const char* Name;
+    double PerSecond;
+    int Burst;
+    int FlakyEvery;
+    const char* Outcomes;
+};
+
+class LimitAndFlaky : public ::testing::TestWithParam<TLimitCase> {};
+
+TEST_P(LimitAndFlaky, AnswerThrottleOrResetInTurn) {
+    const TLimitCase& c = GetParam();
+    TFakeWhoisOptions o = WithReply("answer\r\n");
+    o.LimitPerSecond = c.PerSecond;
+    o.LimitBurst = c.Burst;
+    o.FlakyEvery = c.FlakyEvery;
+    o.ThrottleText = "slow\r\n";
+    TFakeWhoisServer server(o);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    std::string outcomes;
+    for (std::size_t i = 0; c.Outcomes[i] != '\0'; ++i) {
+        TExchange ex = Ask(server.Port(), "a.com\r\n");
+        outcomes += ex.Reset && ex.Bytes.empty()         ? 'R'
+                    : ex.Eof && ex.Bytes == "slow\r\n"   ? 'T'
+                    : ex.Eof && ex.Bytes == "answer\r\n" ? 'A'
+                                                         : '?';
+    }
+    EXPECT_EQ(outcomes, c.Outcomes);
+    const std::string expected = c.Outcomes;
+    EXPECT_EQ(server.ThrottledCount(), std::count(expected.begin(), expected.end(), 'T'));
+    EXPECT_EQ(server.FlakyResetCount(), std::count(expected.begin(), expected.end(), 'R'));
+    // A reset connection's query was still read.
+    EXPECT_EQ(server.Queries().size(), expected.size());
+}
+
+// Slow rates, so no token comes back while a case runs.
+INSTANTIATE_TEST_SUITE_P(Turns, LimitAndFlaky,
+                         ::testing::Values(TLimitCase{"NoLimit", 0, 1, 0, "AAAAA"},
+                                           TLimitCase{"BurstOfOne", 0.2, 1, 0, "ATTT"},
+                                           TLimitCase{"BurstOfThree", 0.2, 3, 0, "AAATT"},
+                                           TLimitCase{"BurstBelowOneIsOne", 0.2, 0, 0, "AT"},
+                                           TLimitCase{"EveryThirdReset", 0, 1, 3, "AARAARA"},
+                                           TLimitCase{"EveryOneReset", 0, 1, 1, "RRR"},
+                                           // A reset takes no token: the limit counts answers.
+                                           TLimitCase{"ResetsSpareTokens", 0.2, 2, 2, "ARARTR"}),
+                         [](const ::testing::TestParamInfo<TLimitCase>& info) {
+                             return info.param.Name;
+                         });
+
+TEST(FakeWhoisServer, ThrottleTextNamesTheClientAndTheSecondsToItsNextToken) {
+    TFakeWhoisOptions o = WithReply("answer\r\n");
+    o.LimitPerSecond = 0.5; // a token every 2 s
+    TFakeWhoisServer server(o);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n").Bytes, "answer\r\n");
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n").Bytes,
+              "The WHOIS query quota for 127.0.0.1 has been exceeded and will be replenished in 2 "
+              "seconds.\r\n");
+}
+
+TEST(FakeWhoisServer, LimitIsPerClientAddressAndRefills) {
+    TFakeWhoisOptions o = WithReply("answer\r\n");
+    o.LimitPerSecond = 2; // a token every 500 ms
+    o.ThrottleText = "{ip} waits {seconds} s, {ip}\r\n";
+    TFakeWhoisServer server(o);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n", 3000, "127.0.0.1").Bytes, "answer\r\n");
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n", 3000, "127.0.0.1").Bytes,
+              "127.0.0.1 waits 1 s, 127.0.0.1\r\n");
+    // Another client has a bucket of its own.
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n", 3000, "127.0.0.2").Bytes, "answer\r\n");
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n", 3000, "127.0.0.2").Bytes,
+              "127.0.0.2 waits 1 s, 127.0.0.2\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(Ask(server.Port(), "a.com\r\n", 3000, "127.0.0.1").Bytes, "answer\r\n");
+}
+
 // ---- The program -----------------------------------------------------------------
 
 // A started program; one that a failed assertion left running is killed.
@@ -648,6 +739,26 @@ TEST(FakeWhoisServerProgram, PrintsItsPortServesAndStopsOnSigterm) {
     EXPECT_EQ(child.WaitExit(), 0);
 }
 
+TEST(FakeWhoisServerProgram, LimitsAndResetsAsTold) {
+    TChild child = StartProgram({"--reply", "answer", "--limit", "0.2/s", "--limit-burst", "2",
+                                 "--throttle-text", "slow, {seconds} s\\r\\n", "--flaky", "3"});
+    ASSERT_GT(child.Pid, 0);
+    std::string line;
+    while (line.empty() || line.back() != '\n') {
+        TExchange more = ReadFor(child.Out, 5000, 1);
+        ASSERT_FALSE(more.Bytes.empty()) << line;
+        line += more.Bytes;
+    }
+    int port = std::atoi(line.c_str() + line.rfind(':') + 1);
+    ASSERT_GT(port, 0) << line;
+    EXPECT_EQ(Ask(port, "a.com\r\n").Bytes, "answer");
+    EXPECT_EQ(Ask(port, "a.com\r\n").Bytes, "answer");
+    EXPECT_TRUE(Ask(port, "a.com\r\n").Reset);
+    EXPECT_EQ(Ask(port, "a.com\r\n").Bytes, "slow, 5 s\r\n");
+    kill(child.Pid, SIGTERM);
+    EXPECT_EQ(child.WaitExit(), 0);
+}
+
 class ProgramArguments : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(ProgramArguments, BadOnesExitWithTwo) {
@@ -657,13 +768,16 @@ TEST_P(ProgramArguments, BadOnesExitWithTwo) {
     EXPECT_TRUE(ReadFor(child.Out, 1000).Bytes.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Bad, ProgramArguments,
-                         ::testing::Values(std::vector<std::string>{"--mode", "loud"},
-                                           std::vector<std::string>{"--port", "65536"},
-                                           std::vector<std::string>{"--port", "-1"},
-                                           std::vector<std::string>{"--latency", "12ms"},
-                                           std::vector<std::string>{"--latency"},
-                                           std::vector<std::string>{"--frobnicate", "1"},
-                                           std::vector<std::string>{"stray"}));
+INSTANTIATE_TEST_SUITE_P(
+    Bad, ProgramArguments,
+    ::testing::Values(
+        std::vector<std::string>{"--mode", "loud"}, std::vector<std::string>{"--port", "65536"},
+        std::vector<std::string>{"--port", "-1"}, std::vector<std::string>{"--latency", "12ms"},
+        std::vector<std::string>{"--latency"}, std::vector<std::string>{"--frobnicate", "1"},
+        std::vector<std::string>{"stray"}, std::vector<std::string>{"--limit", "fast"},
+        std::vector<std::string>{"--limit", "0/s"}, std::vector<std::string>{"--limit", "-1/s"},
+        std::vector<std::string>{"--limit", "nan/s"},
+        std::vector<std::string>{"--limit", "1e999/s"}, std::vector<std::string>{"--limit", "5/m"},
+        std::vector<std::string>{"--limit-burst", "0"}, std::vector<std::string>{"--flaky", "-1"}));
 
 } // namespace
