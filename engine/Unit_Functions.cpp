@@ -392,6 +392,16 @@ std::string GetWhoisServer(std::string_view domain) {
     }
 }
 
+std::string_view TableWhoisServer(std::string_view suffix) {
+    const std::string lower = LowerAscii(suffix);
+    const int index = IndexOfString(lower, WhoisSuffixList(), 34);
+    if (index >= 0)
+        return WhoisServerTable[index].Server;
+    if (lower == ".com" || lower == ".net")
+        return DefaultWhoisServer;
+    return {};
+}
+
 // --- WHOIS exchange -----------------------------------------------------------
 
 TExchangeResult GetWhoisAnswer(std::string_view domain, std::string_view server) {
