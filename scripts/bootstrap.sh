@@ -4,7 +4,7 @@
 
 TAVIREL_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libre2-dev libidn2-dev nlohmann-json3-dev
+    qt6-base-dev libre2-dev libidn2-dev nlohmann-json3-dev libcurl4-openssl-dev
     libgtest-dev libgmock-dev
     whois xvfb xauth xdotool libx11-dev openssl
     fonts-wqy-microhei fonts-arphic-ukai
