@@ -2,6 +2,7 @@
 
 #include "engine/GbkCodec.h"
 #include "engine/RegistryData.h"
+#include "engine/Unit_Functions.h"
 
 #include <idn2.h>
 
@@ -42,23 +43,6 @@ bool HasNonAscii(std::string_view text) {
     return false;
 }
 
-std::string Lowered(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
-std::string DescribeByte(unsigned char c) {
-    char text[40];
-    if (c > 0x20 && c < 0x7F)
-        std::snprintf(text, sizeof text, "character '%c'", c);
-    else
-        std::snprintf(text, sizeof text, "byte 0x%02X", c);
-    return text;
-}
-
 bool StartsWithXn(std::string_view label) {
     return label.size() >= 4 && (label[0] == 'x' || label[0] == 'X') &&
            (label[1] == 'n' || label[1] == 'N') && label[2] == '-' && label[3] == '-';
@@ -75,19 +59,7 @@ bool IsValidALabel(const std::string& label) {
     if (idn2_to_ascii_8z(decoded.get(), &ascii, Idn2QueryFlags) != IDN2_OK)
         return false;
     TIdn2Text encoded(ascii);
-    return Lowered(label) == encoded.get();
-}
-
-std::vector<std::string_view> SplitLabels(std::string_view name) {
-    std::vector<std::string_view> labels;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t dot = name.find('.', start);
-        labels.push_back(name.substr(start, dot == std::string_view::npos ? dot : dot - start));
-        if (dot == std::string_view::npos)
-            return labels;
-        start = dot + 1;
-    }
+    return LowerAscii(label) == encoded.get();
 }
 
 TCheckedName Refused(TNameProblem problem, std::string reason) {
@@ -101,7 +73,7 @@ TCheckedName Refused(TNameProblem problem, std::string reason) {
 TCheckedName CheckAsciiName(const std::string& ascii) {
     if (ascii.size() > MaxNameBytes)
         return Refused(TNameProblem::Malformed, "the name is longer than 253 bytes");
-    const std::vector<std::string_view> labels = SplitLabels(ascii);
+    const std::vector<std::string_view> labels = SplitText(ascii, '.');
     if (labels.size() != 2)
         return Refused(TNameProblem::Malformed,
                        "a name is one label and a suffix, such as example.com (names below a "
@@ -135,7 +107,7 @@ TNameProblem ConvertToAscii(std::string_view gbkName, std::string& ascii, std::s
         }
     }
     if (!HasNonAscii(gbkName)) {
-        ascii = Lowered(gbkName);
+        ascii = LowerAscii(gbkName);
         return TNameProblem::None;
     }
     // libidn2 takes UTF-8; bytes that are no GBK character become U+FFFD,
@@ -148,11 +120,20 @@ TNameProblem ConvertToAscii(std::string_view gbkName, std::string& ascii, std::s
         reason = std::string("not a name IDNA2008 allows: ") + idn2_strerror(rc);
         return TNameProblem::NotConvertible;
     }
-    ascii = Lowered(converted.get());
+    ascii = LowerAscii(converted.get());
     return TNameProblem::None;
 }
 
 } // namespace
+
+std::string DescribeByte(unsigned char c) {
+    char text[40];
+    if (c > 0x20 && c < 0x7F)
+        std::snprintf(text, sizeof text, "character '%c'", c);
+    else
+        std::snprintf(text, sizeof text, "byte 0x%02X", c);
+    return text;
+}
 
 std::string LabelProblem(std::string_view label) {
     const auto shown = [label] {
@@ -175,7 +156,7 @@ std::string LabelProblem(std::string_view label) {
 bool IsHostName(std::string_view text) {
     if (text.empty() || text.size() > MaxNameBytes)
         return false;
-    const std::vector<std::string_view> labels = SplitLabels(text);
+    const std::vector<std::string_view> labels = SplitText(text, '.');
     if (labels.size() < 2)
         return false;
     for (std::string_view label : labels)

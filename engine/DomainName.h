@@ -34,6 +34,10 @@ TCheckedName CheckDomainName(std::string_view gbkName, const TRegistryData& data
 // checked beyond what the conversion needs.
 bool ToAsciiName(std::string_view gbkName, std::string& ascii, std::string& reason);
 
+// "character 'x'" for a printable ASCII byte, else "byte 0xNN": for reasons
+// that name the byte a text may not hold.
+std::string DescribeByte(unsigned char c);
+
 // "" when label (ASCII, any case) is 1 to 63 letters, digits and hyphens, with
 // no hyphen first or last and "--" in the third and fourth place only in an
 // "xn--" label; else why not.

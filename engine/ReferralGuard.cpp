@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
@@ -67,12 +66,7 @@ std::string CharacterProblem(const std::string& value, bool portAllowed) {
             return "'" + value + "' names a port or is an IPv6 address; only port 43 is asked";
         if (c == '/')
             return "'" + value + "' is a URL, not a host name";
-        char text[64];
-        if (c > 0x20 && c < 0x7F)
-            std::snprintf(text, sizeof text, "character '%c'", c);
-        else
-            std::snprintf(text, sizeof text, "byte 0x%02X", c);
-        return "'" + value + "' is not a host name (" + text + ")";
+        return "'" + value + "' is not a host name (" + DescribeByte(c) + ")";
     }
     return "";
 }

@@ -1,6 +1,7 @@
 #include "engine/RegistryData.h"
 
 #include "engine/DomainName.h"
+#include "engine/Unit_Functions.h"
 #include "engine/WhoisExchange.h"
 
 #include <nlohmann/json.hpp>
@@ -81,35 +82,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
 
 // --- Servers file ---------------------------------------------------------------
 
-std::vector<std::string_view> SplitTabs(std::string_view line) {
-    std::vector<std::string_view> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-        if (tab == std::string_view::npos)
-            return fields;
-        start = tab + 1;
-    }
-}
-
-std::string ToLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 // "" when every byte is printable ASCII, else a description of the first
 // byte that is not.
 std::string ByteProblem(std::string_view text) {
     for (unsigned char c : text) {
-        if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%02X", c);
-            return std::string("unexpected byte ") + hex;
-        }
+        if (c < 0x20 || c >= 0x7F)
+            return "unexpected " + DescribeByte(c);
     }
     return "";
 }
@@ -134,7 +112,7 @@ std::string WhoisServerProblem(std::string_view value) {
 // The base with the '/' that RFC 9224 bases end with; "" (and why in error)
 // when it is not an http(s) URL.
 std::string NormalisedRdapBase(std::string_view value, std::string& error) {
-    const std::string lower = ToLower(value);
+    const std::string lower = LowerAscii(value);
     const bool https = lower.starts_with("https://");
     if (!(https || lower.starts_with("http://")) || value.size() > MaxUrlBytes ||
         value.find_first_of(" \"<>\\^`{|}") != std::string_view::npos ||
@@ -154,7 +132,7 @@ struct TServersColumns {
 };
 
 bool ReadServersHeader(std::string_view line, TServersColumns& columns, std::string& error) {
-    const std::vector<std::string_view> names = SplitTabs(line);
+    const std::vector<std::string_view> names = SplitText(line, '\t');
     columns.Count = names.size();
     bool haveTld = false, haveWhois = false, haveRdap = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -174,7 +152,7 @@ bool ReadServersHeader(std::string_view line, TServersColumns& columns, std::str
 
 bool ReadServersRow(std::string_view line, const TServersColumns& columns, TServersRow& row,
                     std::string& problem) {
-    const std::vector<std::string_view> fields = SplitTabs(line);
+    const std::vector<std::string_view> fields = SplitText(line, '\t');
     if (fields.size() != columns.Count) {
         problem = "expected " + std::to_string(columns.Count) + " tab-separated fields, found " +
                   std::to_string(fields.size());
@@ -183,12 +161,12 @@ bool ReadServersRow(std::string_view line, const TServersColumns& columns, TServ
     for (std::string_view field : fields)
         if (problem = ByteProblem(field); !problem.empty())
             return false;
-    row.Tld = ToLower(fields[columns.Tld]);
+    row.Tld = LowerAscii(fields[columns.Tld]);
     if (const std::string why = LabelProblem(row.Tld); !why.empty()) {
         problem = "tld '" + row.Tld + "': " + why;
         return false;
     }
-    row.WhoisServer = ToLower(fields[columns.Whois]);
+    row.WhoisServer = LowerAscii(fields[columns.Whois]);
     if (problem = WhoisServerProblem(row.WhoisServer); !problem.empty())
         return false;
     row.RdapBase.clear();
@@ -214,7 +192,7 @@ std::string PreferredServiceUrl(const nlohmann::json& urls) {
     for (const nlohmann::json& url : urls) {
         if (!url.is_string())
             continue;
-        const std::string lower = ToLower(url.get<std::string>());
+        const std::string lower = LowerAscii(url.get<std::string>());
         if (lower.starts_with("https://"))
             return url.get<std::string>();
         if (http.empty() && lower.starts_with("http://"))
@@ -238,7 +216,7 @@ bool ReadBootstrapService(const nlohmann::json& service, std::size_t index,
         return false;
     }
     for (const nlohmann::json& entry : service[0]) {
-        const std::string tld = entry.is_string() ? ToLower(entry.get<std::string>()) : "";
+        const std::string tld = entry.is_string() ? LowerAscii(entry.get<std::string>()) : "";
         if (!entry.is_string() || !LabelProblem(tld).empty()) {
             error = where + " lists '" + entry.dump().substr(0, 80) + "', which is not a TLD";
             return false;

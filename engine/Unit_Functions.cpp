@@ -617,3 +617,15 @@ std::string LowerAscii(std::string_view text) {
 std::string UpperAscii(std::string_view text) {
     return ShiftAsciiCase(text, 'a', 'A');
 }
+
+std::vector<std::string_view> SplitText(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
+        if (at == std::string_view::npos)
+            return parts;
+        start = at + 1;
+    }
+}

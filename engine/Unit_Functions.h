@@ -53,6 +53,8 @@ std::string_view TrimText(std::string_view text);
 // ASCII letters only; bytes of 128 and above never change, so GBK stays intact.
 std::string LowerAscii(std::string_view text);
 std::string UpperAscii(std::string_view text);
+// The parts of text between separators: "a.b." gives "a", "b", ""; "" gives "".
+std::vector<std::string_view> SplitText(std::string_view text, char separator);
 
 // --- Address lookup -----------------------------------------------------------
 

@@ -216,26 +216,33 @@ protected:
     QTemporaryDir Dir;
 };
 
-TEST_F(RegistryDataLoading, ABrokenServersFileIsReportedWithItsLineAndTheShippedOneUsed) {
-    WriteFile(Path("mine.tsv"), Header + "io\tcctld\twhois.mine.example\t\t\nbad row\n");
-    TRegistryDataSources sources = Sources();
-    sources.ServersFile = Path("mine.tsv");
-    const TRegistryDataLoad load = LoadRegistryData(sources);
-    ASSERT_EQ(load.Problems.size(), 1u);
-    EXPECT_TRUE(Has(load.Problems[0], Path("mine.tsv") + ":3: expected 5")) << load.Problems[0];
-    EXPECT_TRUE(Has(load.Problems[0], "the shipped servers file is used"));
-    EXPECT_EQ(load.Data->Size(), 1438u);
-    EXPECT_EQ(load.Data->Find("io")->WhoisServer, "whois.nic.io");
-    EXPECT_EQ(load.Data->ServersDate(), "2026-08-08");
-}
-
-TEST_F(RegistryDataLoading, AMissingServersFileIsReported) {
-    TRegistryDataSources sources = Sources();
-    sources.ServersFile = Path("absent.tsv");
-    const TRegistryDataLoad load = LoadRegistryData(sources);
-    ASSERT_EQ(load.Problems.size(), 1u);
-    EXPECT_TRUE(Has(load.Problems[0], "absent.tsv: cannot be read")) << load.Problems[0];
-    EXPECT_EQ(load.Data->Size(), 1438u);
+TEST_F(RegistryDataLoading, AServersFileThatCannotBeUsedIsReportedAndTheShippedOneUsed) {
+    WriteFile(Path("broken.tsv"), Header + "io\tcctld\twhois.mine.example\t\t\nbad row\n");
+    {
+        std::ofstream big(Path("big.tsv"), std::ios::binary);
+        big << Header;
+        big.seekp(17 << 20);
+        big << "\n";
+    }
+    struct TCase {
+        const char* File;
+        const char* Problem;
+    };
+    for (const TCase& c : {
+             TCase{"broken.tsv", "broken.tsv:3: expected 5 tab-separated fields, found 1"},
+             TCase{"absent.tsv", "absent.tsv: cannot be read"},
+             TCase{"big.tsv", "more than a registry data file has"},
+         }) {
+        TRegistryDataSources sources = Sources();
+        sources.ServersFile = Path(c.File);
+        const TRegistryDataLoad load = LoadRegistryData(sources);
+        ASSERT_EQ(load.Problems.size(), 1u) << c.File;
+        EXPECT_TRUE(Has(load.Problems[0], c.Problem)) << load.Problems[0];
+        EXPECT_TRUE(Has(load.Problems[0], "; the shipped servers file is used"));
+        EXPECT_EQ(load.Data->Size(), 1438u) << c.File;
+        EXPECT_EQ(load.Data->Find("io")->WhoisServer, "whois.nic.io") << c.File;
+        EXPECT_EQ(load.Data->ServersDate(), "2026-08-08") << c.File;
+    }
 }
 
 TEST_F(RegistryDataLoading, AGoodServersFileReplacesTheShippedOneAndKeepsTheBootstrap) {
@@ -300,21 +307,6 @@ TEST_F(RegistryDataLoading, NoDataFolderLeavesEmptyDataAndSaysSo) {
     ASSERT_EQ(load.Problems.size(), 2u);
     EXPECT_TRUE(Has(load.Problems[0], "only the built-in server table is known"));
     EXPECT_EQ(load.Data->ServersDate(), "unknown");
-}
-
-TEST_F(RegistryDataLoading, AFileFarLargerThanRegistryDataIsNotRead) {
-    {
-        std::ofstream big(Path("big.tsv"), std::ios::binary);
-        big << Header;
-        big.seekp((17 << 20));
-        big << "\n";
-    }
-    TRegistryDataSources sources = Sources();
-    sources.ServersFile = Path("big.tsv");
-    const TRegistryDataLoad load = LoadRegistryData(sources);
-    ASSERT_EQ(load.Problems.size(), 1u);
-    EXPECT_TRUE(Has(load.Problems[0], "more than a registry data file has")) << load.Problems[0];
-    EXPECT_EQ(load.Data->Size(), 1438u);
 }
 
 TEST(UserDataFolder, FollowsXdgThenHome) {

@@ -121,8 +121,9 @@ TEST(ServerChoice, EveryTldOfTheDataGetsAChoiceAndNoneGoesToInterNicButComAndNet
             ChooseServerForSuffix(tld, ShippedRegistryData(), Pref::Auto, "");
         if (choice.Route.Protocol == Q::None)
             ++none;
-        if (choice.Route.Server == "whois.internic.net")
+        if (choice.Route.Server == "whois.internic.net") {
             EXPECT_TRUE(tld == "com" || tld == "net") << tld;
+        }
     }
     // 70 TLDs list neither; .lk and .tj of them keep the table's server.
     EXPECT_EQ(none, 68);
