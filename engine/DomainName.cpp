@@ -15,13 +15,13 @@ namespace {
 
 constexpr std::size_t MaxLabelBytes = 63;
 constexpr std::size_t MaxNameBytes = 253;
-// Longer input cannot become a name within MaxNameBytes (an A-label is never
-// shorter than its GBK text by more than this), so it is refused before the
-// conversion spends time on it.
+// Input this long is no name, whatever the conversion makes of it (the most
+// it shrinks is a full-width letter: two GBK bytes become one), so it is
+// refused before the conversion spends time on it.
 constexpr std::size_t MaxInputBytes = 4 * MaxNameBytes;
 
 // The conversion of a query: UTS #46 non-transitional processing maps case
-// and width (so "例子" and "Ｅｘａｍｐｌｅ" are asked as registries store them),
+// and width (so "MÜNCHEN" and "Ｅｘａｍｐｌｅ" are asked as registries store them),
 // then IDNA2008 validates. The STD3 flag is left off on purpose: libidn2
 // drops, not refuses, the characters it bars ("my_shop" would be asked as
 // "myshop"); our own label rule refuses them after the conversion.
