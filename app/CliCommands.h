@@ -12,3 +12,5 @@ int RunCheckCommand(const std::vector<std::string>& args);
 int RunGenerateCommand(const std::vector<std::string>& args);
 int RunImportCommand(const std::vector<std::string>& args);
 int RunWhoisCommand(const std::vector<std::string>& args);
+int RunServersCommand(const std::vector<std::string>& args);
+int RunUpdateRegistryDataCommand(const std::vector<std::string>& args);

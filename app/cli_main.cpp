@@ -25,6 +25,9 @@ const TCommand Commands[] = {
     {"generate", RunGenerateCommand, "generate PATTERN [--count N] [--to FILE] [--gbk]"},
     {"import", RunImportCommand, "import FILE [--to FILE]"},
     {"whois", RunWhoisCommand, "whois DOMAIN [--ip] [--gbk]"},
+    {"servers", RunServersCommand,
+     "servers [--protocol auto|whois|rdap] [--registry-data FILE] [SUFFIX...]"},
+    {"update-registry-data", RunUpdateRegistryDataCommand, "update-registry-data [--from URL]"},
 };
 
 void PrintUsage(std::FILE* to) {

@@ -392,6 +392,16 @@ std::string GetWhoisServer(std::string_view domain) {
     }
 }
 
+std::string_view TableWhoisServer(std::string_view suffix) {
+    const std::string lower = LowerAscii(suffix);
+    const int index = IndexOfString(lower, WhoisSuffixList(), 34);
+    if (index >= 0)
+        return WhoisServerTable[index].Server;
+    if (lower == ".com" || lower == ".net")
+        return DefaultWhoisServer;
+    return {};
+}
+
 // --- WHOIS exchange -----------------------------------------------------------
 
 TExchangeResult GetWhoisAnswer(std::string_view domain, std::string_view server) {
@@ -606,4 +616,16 @@ std::string LowerAscii(std::string_view text) {
 
 std::string UpperAscii(std::string_view text) {
     return ShiftAsciiCase(text, 'a', 'A');
+}
+
+std::vector<std::string_view> SplitText(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
+        if (at == std::string_view::npos)
+            return parts;
+        start = at + 1;
+    }
 }

@@ -17,6 +17,10 @@
 bool IsValidDomain(std::string_view domain);
 // The WHOIS server for the domain's suffix; never empty. "host" or "host:port".
 std::string GetWhoisServer(std::string_view domain);
+// The server the suffix table gives a suffix (".org", any case), with .com and
+// .net at the default server as GetWhoisServer asks them; "" for any other
+// suffix. Not changed by TAVIREL_WHOIS_SERVER.
+std::string_view TableWhoisServer(std::string_view suffix);
 // Index of the first entry of list[0..lastIndex] equal to text, or -1.
 int IndexOfString(std::string_view text, const std::vector<std::string>& list, int lastIndex);
 
@@ -49,6 +53,8 @@ std::string_view TrimText(std::string_view text);
 // ASCII letters only; bytes of 128 and above never change, so GBK stays intact.
 std::string LowerAscii(std::string_view text);
 std::string UpperAscii(std::string_view text);
+// The parts of text between separators: "a.b." gives "a", "b", ""; "" gives "".
+std::vector<std::string_view> SplitText(std::string_view text, char separator);
 
 // --- Address lookup -----------------------------------------------------------
 

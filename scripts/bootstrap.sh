@@ -4,7 +4,7 @@
 
 TAVIREL_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libre2-dev
+    qt6-base-dev libre2-dev libidn2-dev
     libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
     whois xvfb xauth xdotool libx11-dev openssl
