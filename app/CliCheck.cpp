@@ -2,16 +2,22 @@
 #include "app/CliCommands.h"
 #include "app/CliResultFormat.h"
 
+#include "engine/DataFolder.h"
 #include "engine/GbkCodec.h"
 #include "engine/IntegerText.h"
 #include "engine/QueryDomain.h"
+#include "engine/RegistryData.h"
+#include "engine/Unit_Functions.h"
 #include "ui/BatchController.h"
 #include "ui/GbkListModel.h"
 
 #include <QEventLoop>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <unistd.h>
@@ -20,6 +26,8 @@ namespace {
 
 constexpr const char* Program = "tavirelbrisvane-cli check";
 constexpr const char* DefaultThreads = "5";
+constexpr const char* DefaultRetries = "3";
+constexpr int MostRetries = 10;
 constexpr const char* DefaultShow = "domain,regtime,exptime";
 // More queries at once would need more sockets and threads than a process
 // commonly gets, and no WHOIS server answers that many from one address.
@@ -28,12 +36,20 @@ constexpr int MaxThreads = 256;
 constexpr std::size_t ListedSkippedLines = 20;
 
 constexpr const char* Usage =
-    "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--format FORMAT]\n"
-    "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--gbk] [FILE]\n"
+    "usage: tavirelbrisvane-cli check [--threads N] [--retries N] [--pace HOST=N/s]...\n"
+    "           [--show LIST] [--format FORMAT] [--free-out FILE] [--unknown-out FILE]\n"
+    "           [--results-out FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error and skipped\n"
     "  --threads N        queries at once, 1 to 256 (default 5)\n"
+    "  --retries N        how often a name left unknown for a reason time can mend\n"
+    "                     (throttled, unavailable, failed, cut) is asked again, 0 to 10\n"
+    "                     (default 3); the wait is the server's when it names one, else\n"
+    "                     5 s, 15 s, 45 s, ... (at most 10 minutes)\n"
+    "  --pace HOST=N/s    ask HOST at most N queries a second (fractions allowed); the\n"
+    "                     pace still halves when HOST refuses; repeatable. Without it a\n"
+    "                     server starts at its registry's published limit, or unlimited\n"
     "  --show LIST        comma list of domain,regtime,exptime,email,ip: what the result\n"
     "                     lines show (default domain,regtime,exptime); email and ip cost\n"
     "                     a referral query and a name lookup\n"
@@ -42,7 +58,8 @@ constexpr const char* Usage =
     "                     jsonl carry domain, verdict, reason, detail, creation_date,\n"
     "                     expiry_date, email, ip, server\n"
     "  --free-out FILE    save the free names (GBK, CR LF after every line)\n"
-    "  --unknown-out FILE save the names left without a verdict, ready to check again\n"
+    "  --unknown-out FILE save the names left without a verdict, each with a tab and its\n"
+    "                     reason after it, ready to check again (a tab ends a name)\n"
     "  --results-out FILE save the result lines as the window saves them\n"
     "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
@@ -50,6 +67,8 @@ constexpr const char* Usage =
 
 struct TCheckOptions {
     std::string Threads = DefaultThreads;
+    std::string Retries = DefaultRetries;
+    std::map<std::string, double> Paces;
     TDisplayFlags Flags;
     TResultFormat Format = TResultFormat::Text;
     std::string FreeOut;
@@ -98,6 +117,32 @@ std::optional<std::string> CheckThreadCount(const std::string& text) {
     return std::nullopt;
 }
 
+std::optional<std::string> CheckRetryCount(const std::string& text) {
+    const std::optional<std::int32_t> count = ParseIntegerText(text);
+    if (!count)
+        return "--retries: " + NotAnIntegerMessage(text);
+    if (*count < 0 || *count > MostRetries)
+        return "--retries: " + std::to_string(*count) + " is out of range (0 to " +
+               std::to_string(MostRetries) + ")";
+    return std::nullopt;
+}
+
+// "HOST=N/s" or "HOST=N": a server and queries a second, above 0.
+std::optional<std::string> ParsePace(const std::string& text,
+                                     std::map<std::string, double>& paces) {
+    const std::size_t equals = text.rfind('=');
+    const std::string host = LowerAscii(TrimText(text.substr(0, std::min(equals, text.size()))));
+    std::string rate = equals == std::string::npos ? "" : text.substr(equals + 1);
+    if (rate.size() > 2 && rate.compare(rate.size() - 2, 2, "/s") == 0)
+        rate.resize(rate.size() - 2);
+    char* end = nullptr;
+    const double value = rate.empty() ? 0 : std::strtod(rate.c_str(), &end);
+    if (host.empty() || rate.empty() || *end != '\0' || !std::isfinite(value) || value <= 0)
+        return "--pace: '" + text + "' is not HOST=N/s with N above 0 (for example whois.nic.uk=5/s)";
+    paces[host] = value;
+    return std::nullopt;
+}
+
 // Returns the error text, or nothing when the arguments are good. Nothing
 // here touches a file.
 std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& args,
@@ -107,7 +152,10 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     bool haveInput = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        std::string pace;
         std::string* value = arg == "--threads"       ? &options.Threads
+                             : arg == "--retries"     ? &options.Retries
+                             : arg == "--pace"        ? &pace
                              : arg == "--show"        ? &show
                              : arg == "--format"      ? &format
                              : arg == "--free-out"    ? &options.FreeOut
@@ -118,6 +166,10 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
             if (i + 1 >= args.size())
                 return arg + " needs a value";
             *value = args[++i];
+            if (value == &pace) {
+                if (auto error = ParsePace(pace, options.Paces))
+                    return error;
+            }
         } else if (arg == "--gbk") {
             options.Gbk = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -130,6 +182,8 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
         }
     }
     if (auto error = CheckThreadCount(options.Threads))
+        return error;
+    if (auto error = CheckRetryCount(options.Retries))
         return error;
     if (auto error = ParseShowList(show, options.Flags))
         return error;
@@ -154,18 +208,38 @@ void ReportSkippedLines(const TSkippedLines& skipped, bool gbk) {
                      skipped.Count - skipped.First.size());
 }
 
-// How the checked names came out.
+// How the checked names came out, and what it took.
 struct TTally {
     int Free = 0;
     int Registered = 0;
     int Unknown = 0;
+    std::map<TVerdictReason, int> UnknownBy; // the reasons of the unknown names
+    int Queries = 0;
+    int Throttled = 0; // queries the server refused for too many queries
 
-    void Add(TVerdictKind kind) {
-        (kind == TVerdictKind::Free         ? Free
-         : kind == TVerdictKind::Registered ? Registered
-                                            : Unknown)++;
+    void Add(const TVerdict& verdict) {
+        (verdict.Kind == TVerdictKind::Free         ? Free
+         : verdict.Kind == TVerdictKind::Registered ? Registered
+                                                    : Unknown)++;
+        if (verdict.Kind == TVerdictKind::Unknown)
+            ++UnknownBy[verdict.Reason];
+    }
+    void AddQuery(const TVerdict& verdict) {
+        ++Queries;
+        if (verdict.Reason == TVerdictReason::Throttled)
+            ++Throttled;
     }
     int Checked() const { return Free + Registered + Unknown; }
+    // "2 unknown (1 throttled, 1 cut)", "0 unknown"
+    std::string UnknownText() const {
+        std::string text = std::to_string(Unknown) + " unknown";
+        const char* separator = " (";
+        for (const auto& [reason, count] : UnknownBy) {
+            text += separator + std::to_string(count) + " " + std::string(ReasonWord(reason));
+            separator = ", ";
+        }
+        return UnknownBy.empty() ? text : text + ")";
+    }
 };
 
 // Progress on standard error: redrawn in place on a terminal, otherwise only
@@ -192,10 +266,11 @@ public:
         if (FTerminal)
             std::fprintf(stderr, "\r\033[K");
         std::fprintf(stderr,
-                     "checked %d names: %d free, %d registered, %d unknown; %zu skipped as "
-                     "invalid; in %.2f s (%.1f/s)\n",
-                     tally.Checked(), tally.Free, tally.Registered, tally.Unknown, skipped,
-                     Seconds(now), Rate(tally.Checked(), now));
+                     "checked %d names: %d free, %d registered, %s; %zu skipped as "
+                     "invalid; in %.2f s (%.1f/s); %d queries, %d throttled\n",
+                     tally.Checked(), tally.Free, tally.Registered, tally.UnknownText().c_str(),
+                     skipped, Seconds(now), Rate(tally.Checked(), now), tally.Queries,
+                     tally.Throttled);
     }
 
 private:
@@ -269,10 +344,17 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         return BadArguments(error);
     ReportSkippedLines(skipped, options.Gbk);
 
+    const TRegistryDataLoad registryData =
+        LoadRegistryData(RegistryDataSourcesFor(ProgramDataFolder().string()));
+    for (const std::string& problem : registryData.Problems)
+        std::fprintf(stderr, "%s: %s\n", Program, problem.c_str());
+
     TGbkListModel domains, queryState, noReg, domainInfo;
     domains.SetLines(std::move(candidates));
     const TDisplayFlags flags = options.Flags;
     TBatchController batch(domains, queryState, noReg, domainInfo, [flags] { return flags; });
+    batch.SetRegistryData(registryData.Data);
+    batch.SetUserPaces(options.Paces);
 
     if (options.Format == TResultFormat::Csv)
         WriteOut(CsvHeaderRow());
@@ -280,19 +362,22 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     std::vector<std::string> unknown;
     TProgressReport progress;
     QEventLoop loop;
+    QObject::connect(&batch, &TBatchController::AttemptEnded,
+                     [&](const TQueryDomain* job) { tally.AddQuery(job->Verdict); });
     QObject::connect(&batch, &TBatchController::QueryEnded, [&](const TQueryDomain* job) {
         WriteResult(*job, options);
-        tally.Add(job->Verdict.Kind);
+        tally.Add(job->Verdict);
+        // The tab ends the name for the import, so the file checks again as it is.
         if (job->Verdict.Kind == TVerdictKind::Unknown)
-            unknown.push_back(job->Domain);
+            unknown.push_back(job->Domain + "\t" + std::string(ReasonWord(job->Verdict.Reason)));
         progress.Update(tally, batch.TotalCount());
     });
     QObject::connect(&batch, &TBatchController::BatchEnded, &loop, &QEventLoop::quit);
 
-    const std::string message = batch.Start(options.Threads);
+    const std::string message = batch.Start(options.Threads, options.Retries);
     if (!message.empty())
         return BadArguments("--threads: " + GbkToUtf8(message));
-    if (batch.RunningCount() != 0)
+    if (batch.IsActive())
         loop.exec();
     std::fflush(stdout);
     progress.Summary(tally, skipped.Count);

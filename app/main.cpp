@@ -3,6 +3,8 @@
 
 #include "app/GuardedApplication.h"
 #include "app/VersionText.h"
+#include "engine/DataFolder.h"
+#include "engine/RegistryData.h"
 #include "ui/Unit_Main.h"
 #include "updater/Update.h"
 
@@ -42,10 +44,18 @@ int main(int argc, char** argv) {
     }
     TGuardedApplication app(argc, argv);
 
+    // Read once, then shared read-only by every query. A data file that
+    // cannot be used leaves the shipped one (or the suffix table) in force;
+    // the terminal, if any, hears why.
+    const TRegistryDataLoad registryData =
+        LoadRegistryData(RegistryDataSourcesFor(ProgramDataFolder().string()));
+    for (const std::string& problem : registryData.Problems)
+        std::fprintf(stderr, "tavirelbrisvane: %s\n", problem.c_str());
+
     // The main window first: the window whose closing ends the loop. Its
     // timer runs from here on; the window stays hidden until the loop runs.
     // Neither window is ever destroyed (see EndProcess).
-    auto* mainWindow = new TForm1;
+    auto* mainWindow = new TForm1(registryData.Data);
 
     // The update check runs while the updater window is created, before the
     // main window is shown; when a newer version is published it shows the

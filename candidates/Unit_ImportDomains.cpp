@@ -110,6 +110,9 @@ private:
                 line.remove_prefix(Utf8ByteOrderMark.size());
         }
         line = TrimText(line);
+        // A tab ends the name: what follows is a note, such as the reason a
+        // saved list of unknown names gives for each.
+        line = TrimText(line.substr(0, line.find('\t')));
         if (line.empty())
             return;
         if (IsValidDomain(line))

@@ -1,5 +1,6 @@
 #include "engine/QueryDomain.h"
 
+#include "engine/ServerChoice.h"
 #include "engine/Unit_Functions.h"
 
 #include <initializer_list>
@@ -19,6 +20,59 @@ constexpr std::string_view LineEndMark = "  <<<";
 constexpr std::string_view TooFrequentText = "\xB2\xE9\xD1\xAF\xB9\xFD\xD3\xDA\xC6\xB5\xB7\xB1";
 // "未返回邮箱信息"
 constexpr std::string_view NoEmailText = "\xCE\xB4\xB7\xB5\xBB\xD8\xD3\xCA\xCF\xE4\xD0\xC5\xCF\xA2";
+// "未注册" "已注册" "未知"
+constexpr std::string_view FreeText = "\xCE\xB4\xD7\xA2\xB2\xE1";
+constexpr std::string_view RegisteredText = "\xD2\xD1\xD7\xA2\xB2\xE1";
+constexpr std::string_view UnknownText = "\xCE\xB4\xD6\xAA";
+// "（" "）" "，服务器要求等待 " " 秒"
+constexpr std::string_view OpenParenthesis = "\xA3\xA8";
+constexpr std::string_view CloseParenthesis = "\xA3\xA9";
+constexpr std::string_view WaitAskedText =
+    "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xAA\xC7\xF3\xB5\xC8\xB4\xFD ";
+constexpr std::string_view SecondsText = " \xC3\xEB";
+
+// The reasons in the program's words; "" where the verdict says it all.
+struct TReasonText {
+    TVerdictReason Reason;
+    std::string_view Text;
+};
+constexpr TReasonText ReasonTexts[] = {
+    // "保留域名"
+    {TVerdictReason::Reserved, "\xB1\xA3\xC1\xF4\xD3\xF2\xC3\xFB"},
+    {TVerdictReason::Throttled, TooFrequentText},
+    // "服务器暂时无法应答"
+    {TVerdictReason::Unavailable,
+     "\xB7\xFE\xCE\xF1\xC6\xF7\xD4\xDD\xCA\xB1\xCE\xDE\xB7\xA8\xD3\xA6\xB4\xF0"},
+    // "查询失败"
+    {TVerdictReason::Failed, "\xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC"},
+    // "应答不完整"
+    {TVerdictReason::Cut, "\xD3\xA6\xB4\xF0\xB2\xBB\xCD\xEA\xD5\xFB"},
+    // "无效的查询名"
+    {TVerdictReason::InvalidName, "\xCE\xDE\xD0\xA7\xB5\xC4\xB2\xE9\xD1\xAF\xC3\xFB"},
+    // "不支持的后缀"
+    {TVerdictReason::UnsupportedSuffix, "\xB2\xBB\xD6\xA7\xB3\xD6\xB5\xC4\xBA\xF3\xD7\xBA"},
+};
+
+std::string_view VerdictText(TVerdictKind kind) {
+    switch (kind) {
+    case TVerdictKind::Free:
+        return FreeText;
+    case TVerdictKind::Registered:
+        return RegisteredText;
+    case TVerdictKind::Unknown:
+        break;
+    }
+    return UnknownText;
+}
+
+std::string_view ReasonText(TVerdictReason reason) {
+    for (const TReasonText& row : ReasonTexts) {
+        if (row.Reason == reason)
+            return row.Text;
+    }
+    return {};
+}
+
 
 constexpr std::string_view EmailPattern = R"([\w\d\-\.]+@[\w\d\-]+(\.[\w\d\-]+)+)";
 constexpr std::string_view ExpiryNotice = "DISPLAYED IN THIS RECORD IS THE DATE THE";
@@ -47,6 +101,11 @@ std::string NormaliseDate(std::string_view value) {
     return std::string(TrimText(UpperAscii(date)));
 }
 
+// A registrar's record of a held name lists its name servers.
+bool ListsNameServers(std::string_view reply) {
+    return LowerAscii(reply).find("name server:") != std::string::npos;
+}
+
 // Every field of a result line follows a FieldMark, and only when its flag is set.
 void AppendShownField(std::string& line, bool shown, std::string_view label,
                       const std::string& value, std::size_t minBytes) {
@@ -67,6 +126,26 @@ std::string queryfields::FailureLine(std::string_view domain) {
     std::string line(domain);
     line.append(QueryFailedText).append(LineEndMark);
     return line;
+}
+
+std::string queryfields::ThrottledLine(std::string_view domain) {
+    std::string line(domain);
+    line.append("  ").append(TooFrequentText).append(LineEndMark);
+    return line;
+}
+
+std::string queryfields::VerdictSummary(const TVerdict& verdict) {
+    std::string summary(VerdictText(verdict.Kind));
+    const std::string_view reason = ReasonText(verdict.Reason);
+    if (reason.empty())
+        return summary;
+    summary.append(OpenParenthesis).append(reason);
+    if (verdict.Wait) {
+        summary.append(WaitAskedText)
+            .append(std::to_string(verdict.Wait->count()))
+            .append(SecondsText);
+    }
+    return summary.append(CloseParenthesis);
 }
 
 std::string ReadRegTime(std::string_view reply) {
@@ -98,7 +177,9 @@ std::string ReadReferralServer(std::string_view reply) {
 
 std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& flags) {
     std::string line;
-    if (facts.ReplyBytes < MinReplyBytes)
+    if (facts.UnknownReason == TVerdictReason::Throttled)
+        return ThrottledLine(facts.Domain);
+    if (facts.UnknownReason || facts.ReplyBytes < MinReplyBytes)
         return FailureLine(facts.Domain);
     if (flags.ShowDomain)
         line = facts.Domain;
@@ -138,12 +219,14 @@ void TQueryDomain::Execute() {
     RunOnUiThread([this] { GetRegTime(); });
     RunOnUiThread([this] { GetExpTime(); });
 
+    std::string referralReply;
     if (ShowEmail) {
         ReferralServer = ReadReferralServer(WhoisInfo);
         if (ReferralServer.size() > MinReferralBytes) {
             PausePoint();
+            referralReply = GetWhoisReply(Domain, ReferralServer);
             // The referral reply goes first so that its address wins.
-            WhoisInfo = GetWhoisReply(Domain, ReferralServer) + WhoisInfo;
+            WhoisInfo = referralReply + WhoisInfo;
         }
         RunOnUiThread([this] { GetEmail(); });
     }
@@ -151,8 +234,10 @@ void TQueryDomain::Execute() {
         PausePoint();
         IPAddress = GetHostIP(Domain);
     }
+    WordingServer = ReadingServer(Domain, WhoisServer, RegistryData.get());
+    Verdict =
+        ReadQueryVerdict(firstAnswer, WhoisServer, WordingServer, referralReply, ReferralServer);
     BuildResultLine();
-    Verdict = ReadVerdict(firstAnswer);
     // The free list hears of the domain before the result line is handed on.
     ReportIfFree();
 }
@@ -162,21 +247,26 @@ void TQueryDomain::ThreadRefused() {
     Verdict.Detail = Error();
 }
 
-TVerdict TQueryDomain::ReadVerdict(const TExchangeResult& firstAnswer) const {
-    TVerdict verdict = ReadWhoisVerdict(firstAnswer, WhoisServer);
-    // WhoisInfo holds the referral reply too when one was fetched; the
-    // registrar's record of a held name outweighs the first reply's not-found
-    // marker.
-    if (verdict.Kind == TVerdictKind::Free && !IsDomainAvailable(WhoisInfo))
+TVerdict ReadQueryVerdict(const TExchangeResult& firstAnswer, std::string_view askedServer,
+                          std::string_view wordingServer, std::string_view referralReply,
+                          std::string_view referralServer) {
+    // An exchange that failed is the asked server's doing, whoever's wording
+    // a reply would have been read with.
+    const bool complete =
+        firstAnswer.End == TExchangeEnd::Closed && firstAnswer.Reply.size() >= MinReplyBytes;
+    TVerdict verdict = ReadWhoisVerdict(firstAnswer, complete ? wordingServer : askedServer);
+    if (verdict.Kind == TVerdictKind::Free && ListsNameServers(referralReply))
         return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt,
-                        "the reply of " + ReferralServer + " shows it held"};
+                        "the reply of " + std::string(referralServer) + " shows it held"};
     return verdict;
 }
 
 void TQueryDomain::BuildResultLine() {
+    TQueryFacts facts{Domain, WhoisInfo.size(), RegTime, ExpTime, IPAddress, Email};
+    if (Verdict.Kind == TVerdictKind::Unknown)
+        facts.UnknownReason = Verdict.Reason;
     ResultLine = ComposeResultLine(
-        TQueryFacts{Domain, WhoisInfo.size(), RegTime, ExpTime, IPAddress, Email},
-        TDisplayFlags{ShowDomain, ShowEmail, ShowIPAddress, ShowRegTime, ShowExpTime});
+        facts, TDisplayFlags{ShowDomain, ShowEmail, ShowIPAddress, ShowRegTime, ShowExpTime});
 }
 
 void TQueryDomain::ReportIfFree() {

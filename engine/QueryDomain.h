@@ -8,8 +8,12 @@
 #include "engine/WhoisExchange.h"
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+class TRegistryData;
 
 // Written before every labelled field of a result line: one user-defined
 // character of code page 936 (U+E774 when decoded as GB18030).
@@ -46,6 +50,13 @@ void AppendField(std::string& line, std::string_view mark, std::string_view labe
 
 // What stands for a query without a reply: the domain, "  查询失败了", "  <<<".
 std::string FailureLine(std::string_view domain);
+// What stands for a query the server refused for too many queries: the
+// domain, "  查询过于频繁", "  <<<".
+std::string ThrottledLine(std::string_view domain);
+
+// The verdict in the program's words, for the head of a report: "未注册",
+// "已注册", "已注册（保留域名）", "未知（查询过于频繁，服务器要求等待 60 秒）".
+std::string VerdictSummary(const TVerdict& verdict);
 
 } // namespace queryfields
 
@@ -80,12 +91,17 @@ struct TQueryFacts {
     std::string ExpTime;
     std::string IPAddress;
     std::string Email;
+    // Set when the verdict is unknown: the line then says only that, never
+    // what a refused or cut reply seemed to hold.
+    std::optional<TVerdictReason> UnknownReason{};
 };
 
-// The result line: the failure form for a reply of fewer than 3 bytes, the
-// no-information form when nothing but the domain would be shown, otherwise
-// the domain (when shown) and the labelled fields long enough to mean
-// something. Never ends with a line break.
+// The result line: for an unknown verdict the too-frequent form when the
+// server throttled and the failure form for every other reason; the failure
+// form for a reply of fewer than 3 bytes; the no-information form when
+// nothing but the domain would be shown; otherwise the domain (when shown) and
+// the labelled fields long enough to mean something. Never ends with a line
+// break.
 std::string ComposeResultLine(const TQueryFacts& facts, const TDisplayFlags& flags);
 
 class TQueryDomain : public TJob {
@@ -121,10 +137,17 @@ public:
     // query was made.
     TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
     std::string ExchangeEndText;
-    // What the query decided: read from the first reply with WhoisServer's
+    // What the query decided: read from the first reply with ReadingServer's
     // wording, unless the referral reply shows the name held. Unknown until the
     // job has read a reply; only a Free verdict puts the name in NoRegList.
     TVerdict Verdict;
+    // The server whose wording the reply was read with (ReadingServer of
+    // ServerChoice): WhoisServer, or with TAVIREL_WHOIS_SERVER set the server
+    // the suffix would have been asked.
+    std::string WordingServer;
+    // The registry data, for the wording server; set by the creator before
+    // Start, shared read-only. Null: the suffix table alone.
+    std::shared_ptr<const TRegistryData> RegistryData;
 
 protected:
     ~TQueryDomain() override = default;
@@ -140,5 +163,12 @@ private:
 
     void ReportIfFree();
     void BuildResultLine();
-    TVerdict ReadVerdict(const TExchangeResult& firstAnswer) const;
 };
+
+// The verdict of a query: read from the registry's (first) answer with
+// wordingServer's wording, askedServer named where the exchange itself failed.
+// The referral reply only adds facts, except that a registrar's record of a
+// held name (referralReply holds "name server:") outweighs a not-found text.
+TVerdict ReadQueryVerdict(const TExchangeResult& firstAnswer, std::string_view askedServer,
+                          std::string_view wordingServer, std::string_view referralReply,
+                          std::string_view referralServer);

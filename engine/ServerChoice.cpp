@@ -58,6 +58,17 @@ TServerRoute SuffixRouteOf(const TServerRoute& whois, const TServerRoute& rdap,
     return whois.Protocol != TQueryProtocol::None ? whois : rdap;
 }
 
+// The last label of a name, without its dot; "" for a name without one.
+std::string_view SuffixOf(std::string_view queryName) {
+    const std::size_t dot = queryName.rfind('.');
+    return dot == std::string_view::npos ? std::string_view() : queryName.substr(dot + 1);
+}
+
+std::string_view WhoisOverride() {
+    const char* overrideServer = std::getenv(WhoisServerOverrideVariable);
+    return overrideServer != nullptr ? overrideServer : "";
+}
+
 } // namespace
 
 std::string_view ProtocolWord(TQueryProtocol protocol) {
@@ -102,10 +113,20 @@ TServerChoice ChooseServerForSuffix(std::string_view suffix, const TRegistryData
 
 TServerChoice ChooseServer(std::string_view queryName, const TRegistryData& data,
                            TProtocolPreference preference) {
-    const std::size_t dot = queryName.rfind('.');
-    const std::string_view suffix =
-        dot == std::string_view::npos ? std::string_view() : queryName.substr(dot + 1);
-    const char* overrideServer = std::getenv(WhoisServerOverrideVariable);
-    return ChooseServerForSuffix(suffix, data, preference,
-                                 overrideServer != nullptr ? overrideServer : "");
+    return ChooseServerForSuffix(SuffixOf(queryName), data, preference, WhoisOverride());
+}
+
+std::string ReadingServer(std::string_view queryName, std::string_view askedServer,
+                          const TRegistryData* data) {
+    if (WhoisOverride().empty())
+        return std::string(askedServer);
+    const std::string_view suffix = SuffixOf(queryName);
+    if (data != nullptr) {
+        const TServerRoute route =
+            ChooseServerForSuffix(suffix, *data, TProtocolPreference::Whois, "").SuffixRoute;
+        if (route.Protocol == TQueryProtocol::Whois)
+            return route.Server;
+    }
+    const std::string_view table = TableWhoisServer(DottedSuffix(suffix));
+    return std::string(table.empty() ? askedServer : table);
 }

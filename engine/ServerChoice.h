@@ -57,3 +57,12 @@ TServerChoice ChooseServerForSuffix(std::string_view suffix, const TRegistryData
 // with TAVIREL_WHOIS_SERVER read as GetWhoisServer reads it.
 TServerChoice ChooseServer(std::string_view queryName, const TRegistryData& data,
                            TProtocolPreference preference = TProtocolPreference::Auto);
+
+// The server whose wording a port-43 reply about queryName is read with, when
+// askedServer answered it: askedServer itself, unless TAVIREL_WHOIS_SERVER
+// stands in for every server; then the port-43 server the suffix would have
+// been asked (the data's, or the suffix table's where the data has none), so
+// a fake server's replies read as that registry's. data may be null (the
+// suffix table alone then). askedServer when the suffix has no port-43 server.
+std::string ReadingServer(std::string_view queryName, std::string_view askedServer,
+                          const TRegistryData* data);

@@ -1,10 +1,13 @@
 #include "ui/BatchController.h"
 
 #include "engine/IntegerText.h"
+#include "engine/Unit_Functions.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -15,7 +18,21 @@ constexpr const char* ResumeCaption = "\xBC\xCC\xD0\xF8\xB2\xE9\xD1\xAF";
 constexpr const char* RunningStateTail = "  \xD5\xFD\xD4\xDA\xB2\xE9\xD1\xAF\xA1\xAD";
 // " - 任务结束"
 constexpr const char* EndedStateTail = " - \xC8\xCE\xCE\xF1\xBD\xE1\xCA\xF8";
+// "  等待重试（" and " 秒）"
+constexpr const char* WaitingStateMiddle = "  \xB5\xC8\xB4\xFD\xD6\xD8\xCA\xD4\xA3\xA8";
+constexpr const char* WaitingStateTail = " \xC3\xEB\xA3\xA9";
+// "未注册 ", " · 已注册 ", " · 未知 ", " · 等待重试 "
+constexpr const char* FreeCountLabel = "\xCE\xB4\xD7\xA2\xB2\xE1 ";
+constexpr const char* RegisteredCountLabel = " \xA1\xA4 \xD2\xD1\xD7\xA2\xB2\xE1 ";
+constexpr const char* UnknownCountLabel = " \xA1\xA4 \xCE\xB4\xD6\xAA ";
+constexpr const char* WaitingCountLabel = " \xA1\xA4 \xB5\xC8\xB4\xFD\xD6\xD8\xCA\xD4 ";
 constexpr const char* RangeCheckMessage = "Range check error";
+
+// The retry-count field takes 0 to 10: more retries only keep a batch that
+// a server refuses going for hours.
+constexpr int MostRetries = 10;
+// Waiting slots count their seconds down.
+constexpr auto RefreshEvery = std::chrono::seconds(1);
 
 std::string SlotName(int slot) {
     return "Thread " + std::to_string(slot + 1);
@@ -28,11 +45,61 @@ TRunPageButtons RunPageButtons(int runningCount) {
     return TRunPageButtons{!running, !running, running, false};
 }
 
+std::string BatchServerOf(const std::string& domain) {
+    return IsValidDomain(domain) ? GetWhoisServer(domain) : std::string();
+}
+
+TBatchClock::TBatchClock(double speed)
+    : FSpeed(speed > 0 ? speed : 1), FOrigin(std::chrono::steady_clock::now()) {}
+
+TBatchTime TBatchClock::Now() const {
+    const auto real = std::chrono::steady_clock::now() - FOrigin;
+    return FOrigin + std::chrono::duration_cast<TBatchDuration>(real * FSpeed);
+}
+
+int TBatchClock::RealMilliseconds(TBatchDuration span) const {
+    const double ms = std::chrono::duration<double, std::milli>(span).count() / FSpeed;
+    return static_cast<int>(std::clamp(std::ceil(ms), 0.0, 24.0 * 3600 * 1000));
+}
+
+int TBatchClock::RealMillisecondsUntil(TBatchTime at) const {
+    return RealMilliseconds(at - Now());
+}
+
 TBatchController::TBatchController(TGbkListModel& domains, TGbkListModel& queryState,
                                    TGbkListModel& noReg, TGbkListModel& domainInfo,
                                    TFlagsProvider flags, QObject* parent)
     : QObject(parent), FDomains(domains), FQueryState(queryState), FNoReg(noReg),
-      FDomainInfo(domainInfo), FFlags(std::move(flags)), FStopCaption(PauseCaption) {}
+      FDomainInfo(domainInfo), FFlags(std::move(flags)), FStopCaption(PauseCaption) {
+    FWakeTimer = new QTimer(this);
+    FWakeTimer->setSingleShot(true);
+    FWakeTimer->setTimerType(Qt::PreciseTimer);
+    connect(FWakeTimer, &QTimer::timeout, this, &TBatchController::FillFreeSlots);
+    FRefreshTimer = new QTimer(this);
+    connect(FRefreshTimer, &QTimer::timeout, this, &TBatchController::ShowIdleSlots);
+}
+
+TBatchController::~TBatchController() = default;
+
+void TBatchController::SetRegistryData(std::shared_ptr<const TRegistryData> data) {
+    FRegistryData = std::move(data);
+}
+
+void TBatchController::SetUserPaces(std::map<std::string, double> paces) {
+    FUserPaces = std::move(paces);
+}
+
+void TBatchController::SetRetryPolicy(const TRetryPolicy& policy) {
+    FPolicy = policy;
+}
+
+void TBatchController::SetClock(const TBatchClock& clock) {
+    FClock = clock;
+}
+
+void TBatchController::SetJitter(TBatchScheduler::TJitter jitter) {
+    FJitter = std::move(jitter);
+}
 
 std::string TBatchController::RunningStateLine(int slot, const std::string& domain) {
     return SlotName(slot) + " - " + domain + RunningStateTail;
@@ -42,25 +109,64 @@ std::string TBatchController::EndedStateLine(int slot) {
     return SlotName(slot) + EndedStateTail;
 }
 
-std::string TBatchController::Start(const std::string& threadText) {
-    if (FRunningCount != 0)
+std::string TBatchController::WaitingStateLine(int slot, const std::string& domain,
+                                               long seconds) {
+    return SlotName(slot) + " - " + domain + WaitingStateMiddle + std::to_string(seconds) +
+           WaitingStateTail;
+}
+
+std::string TBatchController::CountsLine(const TBatchCounts& counts) {
+    return FreeCountLabel + std::to_string(counts.Free) + RegisteredCountLabel +
+           std::to_string(counts.Registered) + UnknownCountLabel + std::to_string(counts.Unknown) +
+           WaitingCountLabel + std::to_string(counts.Waiting);
+}
+
+std::string TBatchController::Start(const std::string& threadText,
+                                    const std::string& retriesText) {
+    if (FActive)
         return "";
     const std::optional<std::int32_t> count = ParseIntegerText(threadText);
     if (!count)
         return NotAnIntegerMessage(threadText);
     if (*count < 0)
         return RangeCheckMessage;
+    const std::optional<std::int32_t> retries = ParseIntegerText(retriesText);
+    if (!retries)
+        return NotAnIntegerMessage(retriesText);
+    if (*retries < 0 || *retries > MostRetries)
+        return RangeCheckMessage;
 
     FThreadCount = *count;
     FTotalCount = FDomains.Count();
+    FPolicy.Retries = *retries;
     // A slot beyond the number of candidates never receives a job, so the
     // array need not hold it; this keeps a huge count from sizing it to
     // billions of entries.
-    FQueryJobs.assign(static_cast<std::size_t>(std::min(FThreadCount, FTotalCount)), nullptr);
+    const auto slotCount = static_cast<std::size_t>(std::min(FThreadCount, FTotalCount));
+    FQueryJobs.assign(slotCount, nullptr);
+    FSlotNames.assign(slotCount, std::nullopt);
+    FSlotStarted.assign(slotCount, TBatchTime{});
+    FCounts = TBatchCounts{};
+    FUnknownNames.clear();
+    FScheduler = std::make_unique<TBatchScheduler>(
+        FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
+        BatchServerOf, FJitter);
     ResetProgress(FTotalCount);
-    for (int slot = 0; slot < FThreadCount && slot < FTotalCount; ++slot)
-        StartQueryJob(slot, slot);
+    emit CountsChanged();
+    if (slotCount == 0)
+        return "";
+    FActive = true;
+    FRefreshTimer->start(FClock.RealMilliseconds(RefreshEvery));
+    FillFreeSlots();
     return "";
+}
+
+std::optional<std::string> TBatchController::CandidateAt(int position) const {
+    // The list may shrink during a batch (a generation job replaces it): a
+    // position is handed out only while it is still a line.
+    if (position >= FTotalCount || position >= FDomains.Count())
+        return std::nullopt;
+    return FDomains.At(position);
 }
 
 void TBatchController::ResetProgress(int maximum) {
@@ -69,25 +175,45 @@ void TBatchController::ResetProgress(int maximum) {
     emit ProgressChanged(FProgressPosition, FProgressMaximum);
 }
 
-void TBatchController::StartQueryJob(int slot, int position) {
-    FCurrentDomain = FDomains.At(position);
+void TBatchController::FillFreeSlots() {
+    if (!FActive)
+        return;
+    if (!IsPaused()) {
+        const TBatchTime now = FClock.Now();
+        for (std::size_t slot = 0; slot < FQueryJobs.size(); ++slot) {
+            if (FQueryJobs[slot] != nullptr)
+                continue;
+            std::optional<TBatchName> name = FScheduler->Next(now);
+            if (!name)
+                break;
+            StartQueryJob(static_cast<int>(slot), *name, now);
+        }
+        ArmWake();
+    }
+    ShowIdleSlots();
+}
+
+void TBatchController::ArmWake() {
+    const std::optional<TBatchTime> wake = FScheduler->NextWake();
+    if (!wake) {
+        FWakeTimer->stop();
+        return;
+    }
+    FWakeTimer->start(FClock.RealMillisecondsUntil(*wake));
+}
+
+void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTime now) {
+    FCurrentDomain = name.Domain;
     const TDisplayFlags flags = FFlags ? FFlags() : TDisplayFlags{};
     auto* job = new TQueryDomain(slot, FCurrentDomain, &FNoReg, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
-    FQueryJobs[static_cast<std::size_t>(slot)] = job;
+    job->RegistryData = FRegistryData;
+    const auto index = static_cast<std::size_t>(slot);
+    FQueryJobs[index] = job;
+    FSlotNames[index] = name;
+    FSlotStarted[index] = now;
     ++FRunningCount;
-    ++FNextIndex;
-
-    const std::string stateLine = RunningStateLine(slot, FCurrentDomain);
-    if (slot < FQueryState.Count())
-        FQueryState.ReplaceLine(slot, stateLine);
-    else
-        FQueryState.Append(stateLine);
-
-    // A job end handled after a pause hands its slot to a job that waits for
-    // the resume before its first query: only jobs already in flight finish.
-    if (IsPaused())
-        job->Suspend();
+    SetStateLine(slot, RunningStateLine(slot, FCurrentDomain));
 
     // A controller that is gone no longer hears of its jobs' ends.
     QPointer<TBatchController> self(this);
@@ -97,46 +223,124 @@ void TBatchController::StartQueryJob(int slot, int position) {
     });
 }
 
-void TBatchController::QueryDomainTerminate(TJob* sender) {
-    auto* job = static_cast<TQueryDomain*>(sender);
-    const int slot = job->Index;
-    FDomainInfo.Append(job->ResultLine);
-    FDomainInfo.Select(FDomainInfo.Count() - 1);
-    emit ResultAppended(job->ResultLine);
-    emit QueryEnded(job);
-
-    FQueryState.ReplaceLine(slot, EndedStateLine(slot));
-    --FRunningCount;
-    if (slot >= 0 && static_cast<std::size_t>(slot) < FQueryJobs.size())
-        FQueryJobs[static_cast<std::size_t>(slot)] = nullptr;
-
-    if (FProgressPosition < FProgressMaximum)
-        ++FProgressPosition;
-    emit ProgressChanged(FProgressPosition, FProgressMaximum);
-
-    if (FNextIndex < FTotalCount && FNextIndex < FDomains.Count()) {
-        StartQueryJob(slot, FNextIndex);
-    } else if (FRunningCount == 0) {
-        FQueryState.Clear();
-        FNextIndex = 0;
-        emit BatchEnded();
+void TBatchController::SetStateLine(int slot, const std::string& line) {
+    // Line k belongs to slot k: slots are filled in order, so a slot that has
+    // no line yet is the next one.
+    if (slot < FQueryState.Count()) {
+        if (FQueryState.At(slot) != line)
+            FQueryState.ReplaceLine(slot, line);
+    } else {
+        FQueryState.Append(line);
     }
 }
 
-void TBatchController::PauseOrResume() {
-    if (FStopCaption == PauseCaption) {
-        FStopCaption = ResumeCaption;
-        for (TQueryDomain* job : FQueryJobs) {
-            if (job)
-                job->Suspend();
-        }
-    } else {
-        FStopCaption = PauseCaption;
-        for (TQueryDomain* job : FQueryJobs) {
-            if (job)
-                job->Resume();
-        }
+// A slot without a job shows a name that waits for its retry, the one due
+// first going to the first such slot, or else that its task ended.
+void TBatchController::ShowIdleSlots() {
+    if (!FActive)
+        return;
+    std::vector<int> idle;
+    for (std::size_t slot = 0; slot < FQueryJobs.size(); ++slot) {
+        if (FQueryJobs[slot] == nullptr)
+            idle.push_back(static_cast<int>(slot));
     }
+    if (idle.empty())
+        return;
+    const std::vector<TWaitingName> waiting = FScheduler->FirstWaiting(idle.size());
+    const TBatchTime now = FClock.Now();
+    for (std::size_t i = 0; i < idle.size(); ++i) {
+        if (i >= waiting.size()) {
+            SetStateLine(idle[i], EndedStateLine(idle[i]));
+            continue;
+        }
+        const double seconds = std::chrono::duration<double>(waiting[i].Due - now).count();
+        SetStateLine(idle[i], WaitingStateLine(idle[i], waiting[i].Domain,
+                                               std::lround(std::max(0.0, std::ceil(seconds)))));
+    }
+}
+
+void TBatchController::QueryDomainTerminate(TJob* sender) {
+    auto* job = static_cast<TQueryDomain*>(sender);
+    const int slot = job->Index;
+    if (slot < 0 || static_cast<std::size_t>(slot) >= FQueryJobs.size() ||
+        FQueryJobs[static_cast<std::size_t>(slot)] != job)
+        return;
+    const auto index = static_cast<std::size_t>(slot);
+    const TBatchName name = *FSlotNames[index];
+    FQueryJobs[index] = nullptr;
+    FSlotNames[index].reset();
+    --FRunningCount;
+
+    const bool last = FScheduler->Ended(name, job->Verdict, FSlotStarted[index], FClock.Now());
+    emit AttemptEnded(job);
+    if (last)
+        Report(*job);
+    emit CountsChanged();
+
+    SetStateLine(slot, EndedStateLine(slot));
+    FillFreeSlots();
+    if (FRunningCount == 0 && FScheduler->Finished())
+        EndBatch();
+}
+
+// A name's last result: its line, its count and the progress.
+void TBatchController::Report(const TQueryDomain& job) {
+    FDomainInfo.Append(job.ResultLine);
+    FDomainInfo.Select(FDomainInfo.Count() - 1);
+    emit ResultAppended(job.ResultLine);
+    emit QueryEnded(&job);
+    switch (job.Verdict.Kind) {
+    case TVerdictKind::Free:
+        ++FCounts.Free;
+        break;
+    case TVerdictKind::Registered:
+        ++FCounts.Registered;
+        break;
+    case TVerdictKind::Unknown:
+        ++FCounts.Unknown;
+        FUnknownNames.push_back(job.Domain);
+        break;
+    }
+    if (FProgressPosition < FProgressMaximum)
+        ++FProgressPosition;
+    emit ProgressChanged(FProgressPosition, FProgressMaximum);
+}
+
+void TBatchController::EndBatch() {
+    FActive = false;
+    FWakeTimer->stop();
+    FRefreshTimer->stop();
+    FQueryState.Clear();
+    emit BatchEnded();
+}
+
+int TBatchController::NextIndex() const {
+    return FActive && FScheduler ? FScheduler->NextPosition() : 0;
+}
+
+TBatchCounts TBatchController::Counts() const {
+    TBatchCounts counts = FCounts;
+    counts.Waiting = FScheduler ? FScheduler->WaitingCount() : 0;
+    return counts;
+}
+
+const TServerPace* TBatchController::PaceOf(const std::string& server) const {
+    return FScheduler ? FScheduler->PaceOf(server) : nullptr;
+}
+
+void TBatchController::PauseOrResume() {
+    const bool pause = !IsPaused();
+    FStopCaption = pause ? ResumeCaption : PauseCaption;
+    for (TQueryDomain* job : FQueryJobs) {
+        if (job == nullptr)
+            continue;
+        if (pause)
+            job->Suspend();
+        else
+            job->Resume();
+    }
+    if (!pause)
+        FillFreeSlots();
 }
 
 bool TBatchController::IsPaused() const {

@@ -2,19 +2,28 @@
 
 // The batch of domain queries behind the run page: a bounded number of slots,
 // each running one query job at a time, the candidates handed out in list
-// order to whichever slot frees first. Lives on the UI thread and knows only
-// list models, so the main window and the command line drive the same rules.
+// order to whichever slot frees first. A name left unknown for a reason time
+// can mend is asked again later (BatchScheduler), each server at its own pace
+// and after the waits it asks for; only a name's last result is reported.
+// Lives on the UI thread and knows only list models, so the main window and
+// the command line drive the same rules.
 
 #include "engine/QueryDomain.h"
+#include "ui/BatchScheduler.h"
 #include "ui/GbkListModel.h"
 
 #include <QObject>
 
 #include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+class QTimer;
 class TJob;
+class TRegistryData;
 
 // Which run-page buttons are enabled.
 struct TRunPageButtons {
@@ -24,9 +33,36 @@ struct TRunPageButtons {
     bool Next;
 };
 
-// Jobs running: start and back disabled, pause enabled; none running: the
-// reverse. Next is never enabled on the run page.
+// A batch under way (runningCount not 0): start and back disabled, pause
+// enabled; none: the reverse. Next is never enabled on the run page.
 TRunPageButtons RunPageButtons(int runningCount);
+
+// The server whose waits and pace a name's queries count against: the one its
+// query job asks; "" for a name the job asks no one about.
+std::string BatchServerOf(const std::string& domain);
+
+// How the names of a batch came out so far.
+struct TBatchCounts {
+    int Free = 0;
+    int Registered = 0;
+    int Unknown = 0; // decided unknown: no retry left, or none worth making
+    int Waiting = 0; // waiting for a retry
+};
+
+// Batch time: the program's seconds, which a test clock runs faster than the
+// wall clock so that waits of seconds take milliseconds.
+class TBatchClock {
+public:
+    explicit TBatchClock(double speed = 1);
+    TBatchTime Now() const;
+    // The real milliseconds until at (0 when it is past).
+    int RealMillisecondsUntil(TBatchTime at) const;
+    int RealMilliseconds(TBatchDuration span) const;
+
+private:
+    double FSpeed;
+    std::chrono::steady_clock::time_point FOrigin;
+};
 
 class TBatchController : public QObject {
     Q_OBJECT
@@ -39,53 +75,92 @@ public:
     // The four lists must outlive the controller and every job it started.
     TBatchController(TGbkListModel& domains, TGbkListModel& queryState, TGbkListModel& noReg,
                      TGbkListModel& domainInfo, TFlagsProvider flags, QObject* parent = nullptr);
+    ~TBatchController() override;
 
-    // btnStartClick: threadText is the thread-count field. Returns the message
-    // to show ("" for none): the conversion message when the text is not an
-    // integer, "Range check error" for a negative count. A count of 0 starts
-    // nothing but still resets the progress. A request while jobs run does
-    // nothing.
-    std::string Start(const std::string& threadText);
+    // What the next batches work with; each takes effect at the next Start.
+    // The registry data goes to every job (the wording its reply is read
+    // with); null: the suffix table alone.
+    void SetRegistryData(std::shared_ptr<const TRegistryData> data);
+    // Queries a second by server ("host" or "host:port"), as the user set them.
+    void SetUserPaces(std::map<std::string, double> paces);
+    // The waits between retries (Retries comes from Start).
+    void SetRetryPolicy(const TRetryPolicy& policy);
+    void SetClock(const TBatchClock& clock);
+    void SetJitter(TBatchScheduler::TJitter jitter);
+
+    // btnStartClick: threadText is the thread-count field, retriesText the
+    // retry-count field. Returns the message to show ("" for none): the
+    // conversion message when a text is not an integer, "Range check error"
+    // for a negative thread count or a retry count outside 0 to 10. A thread
+    // count of 0 starts nothing but still resets the progress. A request while
+    // a batch is under way does nothing.
+    std::string Start(const std::string& threadText, const std::string& retriesText = "3");
 
     // btnStopClick: pauses the running jobs, or resumes them when paused.
+    // While paused no query starts; the batch goes on only once resumed.
     void PauseOrResume();
     // The caption of the pause button, the record of whether the batch is paused.
     const std::string& StopCaption() const { return FStopCaption; }
     bool IsPaused() const;
 
-    // Starts the job for the candidate at position in slot; while the batch
-    // is paused the job waits for the resume before its first query.
-    void StartQueryJob(int slot, int position);
     // The end of a job, on the UI thread, before the job frees itself.
     void QueryDomainTerminate(TJob* sender);
 
+    // From Start until every name has its last result: jobs may be running
+    // or names waiting for a retry.
+    bool IsActive() const { return FActive; }
     int ThreadCount() const { return FThreadCount; }
     int RunningCount() const { return FRunningCount; }
-    int NextIndex() const { return FNextIndex; }
+    // The position of the next candidate to hand out; 0 between batches.
+    int NextIndex() const;
     int TotalCount() const { return FTotalCount; }
+    int Retries() const { return FPolicy.Retries; }
     const std::string& CurrentDomain() const { return FCurrentDomain; }
     const std::vector<TQueryDomain*>& QueryJobs() const { return FQueryJobs; }
 
     int ProgressMaximum() const { return FProgressMaximum; }
     int ProgressPosition() const { return FProgressPosition; }
+    // Of the current or last batch.
+    TBatchCounts Counts() const;
+    // The names the current or last batch left unknown, in the order decided.
+    const std::vector<std::string>& UnknownNames() const { return FUnknownNames; }
+    // The pace of server in the current or last batch; null when it was not asked.
+    const TServerPace* PaceOf(const std::string& server) const;
 
     // The state lines of a slot (n = slot + 1).
     static std::string RunningStateLine(int slot, const std::string& domain);
     static std::string EndedStateLine(int slot);
+    // "Thread n - domain  等待重试（N 秒）"
+    static std::string WaitingStateLine(int slot, const std::string& domain, long seconds);
+    // "未注册 F · 已注册 R · 未知 U · 等待重试 W"
+    static std::string CountsLine(const TBatchCounts& counts);
 
 signals:
+    // The progress counts names with their last result.
     void ProgressChanged(int position, int maximum);
-    // A finished job's result line was appended to the result list.
+    // A name's last result line was appended to the result list.
     void ResultAppended(const std::string& line);
-    // A job ended (after ResultAppended for its line): its verdict, exchange
-    // end and facts, for front ends that report more than the line. The job
-    // is valid only during the call.
+    // A name got its last result (after ResultAppended for its line): its
+    // verdict, exchange end and facts, for front ends that report more than
+    // the line. The job is valid only during the call.
     void QueryEnded(const TQueryDomain* job);
-    // The last job of the batch ended; the controller is idle again.
+    // Any query ended, the last of its name or not (before QueryEnded).
+    void AttemptEnded(const TQueryDomain* job);
+    // Counts() changed.
+    void CountsChanged();
+    // The last name of the batch got its result; the controller is idle again.
     void BatchEnded();
 
 private:
     void ResetProgress(int maximum);
+    void StartQueryJob(int slot, const TBatchName& name, TBatchTime now);
+    void FillFreeSlots();
+    void ShowIdleSlots();
+    void SetStateLine(int slot, const std::string& line);
+    void ArmWake();
+    void Report(const TQueryDomain& job);
+    void EndBatch();
+    std::optional<std::string> CandidateAt(int position) const;
 
     TGbkListModel& FDomains;
     TGbkListModel& FQueryState;
@@ -93,14 +168,28 @@ private:
     TGbkListModel& FDomainInfo;
     TFlagsProvider FFlags;
 
+    std::shared_ptr<const TRegistryData> FRegistryData;
+    std::map<std::string, double> FUserPaces;
+    TRetryPolicy FPolicy;
+    TBatchClock FClock;
+    TBatchScheduler::TJitter FJitter;
+
+    bool FActive = false;
     int FThreadCount = 0;
     int FRunningCount = 0;
-    int FNextIndex = 0;
     int FTotalCount = 0;
     std::string FCurrentDomain;
     std::vector<TQueryDomain*> FQueryJobs;
+    // What each slot's job is querying, and since when.
+    std::vector<std::optional<TBatchName>> FSlotNames;
+    std::vector<TBatchTime> FSlotStarted;
+    std::unique_ptr<TBatchScheduler> FScheduler;
+    QTimer* FWakeTimer = nullptr;
+    QTimer* FRefreshTimer = nullptr;
 
     int FProgressMaximum = 0;
     int FProgressPosition = 0;
+    TBatchCounts FCounts;
+    std::vector<std::string> FUnknownNames;
     std::string FStopCaption;
 };

@@ -1,6 +1,7 @@
 #include "ui/QueryWhois.h"
 
 #include "engine/QueryDomain.h"
+#include "engine/ServerChoice.h"
 #include "engine/Unit_Functions.h"
 
 using namespace queryfields;
@@ -14,6 +15,8 @@ constexpr std::string_view BlankLine = "\n\n";
 // "Morvessa Brisvane → " and " 的查询结果"
 constexpr std::string_view HeadingStart = "Morvessa Brisvane \xA1\xFA ";
 constexpr std::string_view HeadingEnd = " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB";
+// "：", between the heading and the verdict
+constexpr std::string_view SummaryMark = "\xA3\xBA";
 
 // The registration date opens the line, so it has no FieldMark before it.
 std::string FieldLine(const TWhoisReportFacts& facts) {
@@ -27,7 +30,10 @@ std::string FieldLine(const TWhoisReportFacts& facts) {
 
 std::string HeadingAndFields(const TWhoisReportFacts& facts) {
     std::string text(HeadingStart);
-    text.append(facts.Domain).append(HeadingEnd).append(BlankLine);
+    text.append(facts.Domain).append(HeadingEnd);
+    if (!facts.Summary.empty())
+        text.append(SummaryMark).append(facts.Summary);
+    text.append(BlankLine);
     text.append(FieldLine(facts));
     return text;
 }
@@ -49,10 +55,10 @@ void TQueryWhois::Execute() {
     if (!IsValidDomain(Domain))
         return;
     WhoisServer = GetWhoisServer(Domain);
-    TExchangeResult answer = GetWhoisAnswer(Domain, WhoisServer);
+    const TExchangeResult answer = GetWhoisAnswer(Domain, WhoisServer);
     ExchangeEnd = answer.End;
     ExchangeEndText = DescribeExchangeEnd(answer, WhoisServer);
-    WhoisInfo = std::move(answer.Reply);
+    WhoisInfo = answer.Reply;
     std::string fullText = WhoisInfo;
 
     // The dates come from the first reply.
@@ -62,17 +68,24 @@ void TQueryWhois::Execute() {
     // The referral is always followed; its reply takes the first one's place,
     // even when the exchange failed.
     ReferralServer = ReadReferralServer(WhoisInfo);
-    if (ReferralServer.size() > MinReferralBytes)
-        WhoisInfo = GetWhoisReply(Domain, ReferralServer);
+    std::string referralReply;
+    if (ReferralServer.size() > MinReferralBytes) {
+        referralReply = GetWhoisReply(Domain, ReferralServer);
+        WhoisInfo = referralReply;
+    }
     if (fullText != WhoisInfo)
         fullText.append(BlankLine).append(WhoisInfo);
+    WordingServer = ReadingServer(Domain, WhoisServer, RegistryData.get());
+    Verdict =
+        ReadQueryVerdict(answer, WhoisServer, WordingServer, referralReply, ReferralServer);
 
     RunOnUiThread([this] { GetEmail(); });
     if (ShowIPAddress)
         IPAddress = LookUpAddress();
 
     Report = ComposeWhoisReport(TWhoisReportFacts{Domain, WhoisInfo.size(), RegTime, ExpTime,
-                                                  IPAddress, Email, std::move(fullText)});
+                                                  IPAddress, Email, std::move(fullText),
+                                                  VerdictSummary(Verdict)});
 }
 
 std::string TQueryWhois::LookUpAddress() const {

@@ -5,12 +5,16 @@
 // shows. Qt Core only: it touches no window, its one product is Report.
 
 #include "engine/Job.h"
+#include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+
+class TRegistryData;
 
 // What a report is made of.
 struct TWhoisReportFacts {
@@ -24,11 +28,15 @@ struct TWhoisReportFacts {
     std::string Email;
     // The first reply, or the first reply, a blank line and the referral reply.
     std::string FullText;
+    // The verdict in the program's words (VerdictSummary), after the heading;
+    // "" for none.
+    std::string Summary{};
 };
 
-// The report: the heading and the field line (or the failure line when there
-// was no reply), a blank line and the full reply text; every LF turned into
-// CR LF, and no leading or trailing blanks or line breaks.
+// The report: the heading with the verdict and the field line (or the
+// failure line when there was no reply), a blank line and the full reply
+// text; every LF turned into CR LF, and no leading or trailing blanks or line
+// breaks.
 std::string ComposeWhoisReport(const TWhoisReportFacts& facts);
 
 class TQueryWhois : public TJob {
@@ -54,6 +62,13 @@ public:
     // until a query was made.
     TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
     std::string ExchangeEndText;
+    // What the query decided, read as the batch reads it (ReadQueryVerdict),
+    // and the server whose wording it was read with.
+    TVerdict Verdict;
+    std::string WordingServer;
+    // The registry data, for the wording server; set before Start. Null: the
+    // suffix table alone.
+    std::shared_ptr<const TRegistryData> RegistryData;
 
     // The name service for the address; empty means GetHostIP. Set before
     // Start; tests use it so that no name leaves the machine.

@@ -102,6 +102,9 @@ constexpr const char* cbIPAddressCaption =
     "\xCF\xD4\xCA\xBE\xD3\xF2\xC3\xFBIP (\xBB\xE1\xD3\xB0\xCF\xEC\xB2\xE9\xD1\xAF\xCB\xD9\xB6\xC8)";
 // "查询线程数："
 constexpr const char* Label4Caption = "\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA";
+// "失败重试次数："
+constexpr const char* RetriesCaption =
+    "\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD\xA3\xBA";
 // "关于查询线程数：请输入一个大于1并小于20的整数。若查询线程过多，很容易被WHOIS服务器封IP。"
 constexpr const char* Label5Caption =
     "\xB9\xD8\xD3\xDA\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA\xC7\xEB\xCA\xE4\xC8\xEB\xD2"
@@ -126,6 +129,8 @@ constexpr const char* SaveNoRegCaption =
 // "保存查询显示结果"
 constexpr const char* SaveDomainInfoCaption =
     "\xB1\xA3\xB4\xE6\xB2\xE9\xD1\xAF\xCF\xD4\xCA\xBE\xBD\xE1\xB9\xFB";
+// "保存未知域名"
+constexpr const char* SaveUnknownCaption = "\xB1\xA3\xB4\xE6\xCE\xB4\xD6\xAA\xD3\xF2\xC3\xFB";
 // "清空当前查询结果"
 constexpr const char* ClearInfoCaption =
     "\xC7\xE5\xBF\xD5\xB5\xB1\xC7\xB0\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB";
@@ -210,6 +215,8 @@ constexpr int Tab1RightWidth = 181;
 constexpr int TimerIntervalMs = 100;
 constexpr int MaxCreateCountLength = 5;
 constexpr int MaxThreadLength = 2;
+constexpr int MaxRetriesLength = 2;
+constexpr const char* DefaultRetries = "3";
 
 // The colours the window's lists and labels name.
 const QColor Cream(255, 251, 240);
@@ -282,9 +289,10 @@ std::string SaveFileNameWithTxt(const std::string& name) {
     return extension == TxtExtension ? name : name + TxtExtension;
 }
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(std::shared_ptr<const TRegistryData> registryData, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      FRegistryData(std::move(registryData)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Text(Caption));
     setFont(PixelFont(TahomaFont(8), 11));
@@ -303,6 +311,7 @@ TForm1::TForm1(QWidget* parent)
             return flags;
         },
         this);
+    FBatch->SetRegistryData(FRegistryData);
     CreateControls();
     UseDefaultDialogs();
     ConnectHandlers();
@@ -475,6 +484,16 @@ QWidget* TForm1::CreateTab2() {
     txtMaxThread->setFixedWidth(44);
     threadRow->addWidget(Label4);
     threadRow->addWidget(txtMaxThread);
+    threadRow->addSpacing(24);
+    // The retry count follows the thread count's rules and looks.
+    labRetries = Named(new QLabel(Text(RetriesCaption), tab), "labRetries");
+    labRetries->setFont(Label4->font());
+    txtRetries = Named(new QLineEdit(QString::fromLatin1(DefaultRetries), tab), "txtRetries");
+    txtRetries->setFont(txtMaxThread->font());
+    txtRetries->setMaxLength(MaxRetriesLength);
+    txtRetries->setFixedWidth(txtMaxThread->width());
+    threadRow->addWidget(labRetries);
+    threadRow->addWidget(txtRetries);
     threadRow->addStretch(1);
     layout->addLayout(threadRow);
 
@@ -509,10 +528,13 @@ QWidget* TForm1::CreateTab3() {
     btnSaveNoRegList = Named(new QPushButton(Text(SaveNoRegCaption), tab), "btnSaveNoRegList");
     btnSaveDomainInfo =
         Named(new QPushButton(Text(SaveDomainInfoCaption), tab), "btnSaveDomainInfo");
+    btnSaveUnknownList =
+        Named(new QPushButton(Text(SaveUnknownCaption), tab), "btnSaveUnknownList");
     btnClearInfo = Named(new QPushButton(Text(ClearInfoCaption), tab), "btnClearInfo");
     buttons->addStretch(1);
     buttons->addWidget(btnSaveNoRegList);
     buttons->addWidget(btnSaveDomainInfo);
+    buttons->addWidget(btnSaveUnknownList);
     buttons->addWidget(btnClearInfo);
     buttons->addStretch(1);
     top->addLayout(stateColumn, 3);
@@ -522,6 +544,9 @@ QWidget* TForm1::CreateTab3() {
 
     listDomainInfo = CreateListView(FDomainInfo, "listDomainInfo", tab);
     layout->addWidget(listDomainInfo, 1);
+    labCounts = Named(new QLabel(tab), "labCounts");
+    SetTextColour(labCounts, Teal);
+    layout->addWidget(labCounts);
     prog = Named(new QProgressBar(tab), "prog");
     prog->setTextVisible(false);
     prog->setRange(0, 1);
@@ -568,10 +593,13 @@ void TForm1::ConnectHandlers() {
     bind(btnSaveDomainList, &TForm1::btnSaveDomainListClick);
     bind(btnSaveNoRegList, &TForm1::btnSaveNoRegListClick);
     bind(btnSaveDomainInfo, &TForm1::btnSaveDomainInfoClick);
+    bind(btnSaveUnknownList, &TForm1::btnSaveUnknownListClick);
     bind(btnShowWhoisQuery, &TForm1::btnShowWhoisQueryClick);
     bind(btnStart, &TForm1::btnStartClick);
     bind(btnStop, &TForm1::btnStopClick);
     connect(FBatch, &TBatchController::ProgressChanged, this, &TForm1::ShowProgress);
+    connect(FBatch, &TBatchController::CountsChanged, this, &TForm1::ShowCounts);
+    ShowCounts();
 }
 
 void TForm1::UseDefaultDialogs() {
@@ -615,6 +643,9 @@ void TForm1::ShowMessage(const std::string& gbkText) {
 
 void TForm1::TimersTimer() {
     ApplyStep();
+    // Names leave the retry queue without a count changing; the tick keeps
+    // the line current.
+    ShowCounts();
     labDomainCount->setText(Text(CountPrefix) + QString::number(FDomains.Count()) +
                             Text(CountSuffix));
 }
@@ -646,7 +677,8 @@ void TForm1::ApplyStep() {
         }
         break;
     case 2: {
-        const TRunPageButtons buttons = RunPageButtons(FBatch->RunningCount());
+        // Names waiting for a retry keep a batch under way with no job running.
+        const TRunPageButtons buttons = RunPageButtons(FBatch->IsActive() ? 1 : 0);
         btnNext->setEnabled(buttons.Next);
         btnPrev->setEnabled(buttons.Prev);
         btnStart->setEnabled(buttons.Start);
@@ -732,26 +764,30 @@ void TForm1::btnClearInfoClick() {
 // --- Saving -------------------------------------------------------------------
 
 void TForm1::btnSaveDomainListClick() {
-    SaveList(FDomains);
+    SaveList(FDomains.Lines());
 }
 
 void TForm1::btnSaveNoRegListClick() {
-    SaveList(FNoReg);
+    SaveList(FNoReg.Lines());
 }
 
 void TForm1::btnSaveDomainInfoClick() {
-    SaveList(FDomainInfo);
+    SaveList(FDomainInfo.Lines());
 }
 
-void TForm1::SaveList(const TGbkListModel& list) {
-    if (list.Count() == 0)
+void TForm1::btnSaveUnknownListClick() {
+    SaveList(FBatch->UnknownNames());
+}
+
+void TForm1::SaveList(const std::vector<std::string>& lines) {
+    if (lines.empty())
         return;
     const std::optional<QString> chosen = Dialogs.ChooseFileToSave(Text(SaveFilter));
     if (!chosen || chosen->isEmpty())
         return;
     const std::string name = SaveFileNameWithTxt(QFile::encodeName(*chosen).toStdString());
     std::string reason;
-    if (!SaveLinesCrLf(name, list.Lines(), reason)) {
+    if (!SaveLinesCrLf(name, lines, reason)) {
         Dialogs.ShowMessage(QStringLiteral("Cannot create file \"") +
                             QFile::decodeName(QByteArray::fromStdString(name)) +
                             QStringLiteral("\". ") + QString::fromLocal8Bit(reason));
@@ -763,6 +799,7 @@ void TForm1::SaveList(const TGbkListModel& list) {
 void TForm1::btnShowWhoisQueryClick() {
     // Owned by this window, so every one closes with it; never modal.
     auto* window = new TForm2(this);
+    window->RegistryData = FRegistryData;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 }
@@ -770,7 +807,8 @@ void TForm1::btnShowWhoisQueryClick() {
 // --- Batch --------------------------------------------------------------------
 
 void TForm1::btnStartClick() {
-    const std::string message = FBatch->Start(QStringToGbk(txtMaxThread->text()));
+    const std::string message =
+        FBatch->Start(QStringToGbk(txtMaxThread->text()), QStringToGbk(txtRetries->text()));
     if (!message.empty())
         ShowMessage(message);
 }
@@ -778,6 +816,12 @@ void TForm1::btnStartClick() {
 void TForm1::btnStopClick() {
     FBatch->PauseOrResume();
     btnStop->setText(GbkToQString(FBatch->StopCaption()));
+}
+
+void TForm1::ShowCounts() {
+    const QString line = GbkToQString(TBatchController::CountsLine(FBatch->Counts()));
+    if (labCounts->text() != line)
+        labCounts->setText(line);
 }
 
 void TForm1::ShowProgress(int position, int maximum) {

@@ -12,8 +12,10 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QFileDialog;
@@ -29,6 +31,7 @@ class QTabWidget;
 class QTextBrowser;
 class QTimer;
 class TAdsPage;
+class TRegistryData;
 
 // The name a list is saved under: name itself when its extension (the text
 // from the last "." after the last path separator) is exactly ".txt", else
@@ -39,7 +42,10 @@ class TForm1 : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // registryData: read once at start, handed to every query; null: the
+    // suffix table alone.
+    explicit TForm1(std::shared_ptr<const TRegistryData> registryData = nullptr,
+                    QWidget* parent = nullptr);
     // Destroy only once no job runs: jobs hold the lists. The program never
     // destroys its main window; it ends the process after the loop instead.
     ~TForm1() override;
@@ -69,6 +75,7 @@ public:
     void btnSaveDomainListClick();
     void btnSaveNoRegListClick();
     void btnSaveDomainInfoClick();
+    void btnSaveUnknownListClick();
     void btnShowWhoisQueryClick();
     void btnStartClick();
     void btnStopClick();
@@ -124,6 +131,8 @@ public:
     QCheckBox* cbIPAddress = nullptr;
     QLabel* Label4 = nullptr;
     QLineEdit* txtMaxThread = nullptr;
+    QLabel* labRetries = nullptr;
+    QLineEdit* txtRetries = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
 
@@ -133,8 +142,10 @@ public:
     QListView* listNoReg = nullptr;
     QPushButton* btnSaveNoRegList = nullptr;
     QPushButton* btnSaveDomainInfo = nullptr;
+    QPushButton* btnSaveUnknownList = nullptr;
     QPushButton* btnClearInfo = nullptr;
     QListView* listDomainInfo = nullptr;
+    QLabel* labCounts = nullptr;
     QProgressBar* prog = nullptr;
 
     QTimer* Timers = nullptr;
@@ -157,15 +168,17 @@ private:
     // Runs a handler; an error escaping it is shown and the window goes on.
     void Guarded(const std::function<void()>& handler);
     void ShowMessage(const std::string& gbkText);
-    void SaveList(const TGbkListModel& list);
+    void SaveList(const std::vector<std::string>& lines);
     void ApplyStep();
     void PlaceAdsBrowser();
     void ShowProgress(int position, int maximum);
+    void ShowCounts();
 
     TGbkListModel FDomains;
     TGbkListModel FQueryState;
     TGbkListModel FNoReg;
     TGbkListModel FDomainInfo;
+    std::shared_ptr<const TRegistryData> FRegistryData;
     TBatchController* FBatch = nullptr;
     TAdsPage* FAds = nullptr;
     bool FShown = false;

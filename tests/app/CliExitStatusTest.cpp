@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TStatusCase{"NoCommand", {}, "", 2}, TStatusCase{"UnknownCommand", {"query"}, "", 2},
         TStatusCase{"CheckAllDecided", {"check"}, "a.com\nfree1.com\n", 0},
-        TStatusCase{"CheckOneUnknown", {"check"}, "a.com\nnone1.com\n", 1},
+        TStatusCase{"CheckOneUnknown", {"check", "--retries", "0"}, "a.com\nnone1.com\n", 1},
         TStatusCase{"CheckOnlyInvalidLines", {"check"}, "my-name.com\n", 0},
         TStatusCase{"CheckBadOption", {"check", "--fast"}, "a.com\n", 2},
         TStatusCase{"CheckUnreadableFile", {"check", "/"}, "", 2},

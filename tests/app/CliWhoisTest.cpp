@@ -41,7 +41,8 @@ TEST_F(CliWhoisTest, PrintsTheReportInUtf8) {
     const TCliRun run = RunCli({"whois", "abc.com"}, {.WhoisServer = FServer->Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "Morvessa Brisvane \xE2\x86\x92 abc.com "
-                       "\xE7\x9A\x84\xE6\x9F\xA5\xE8\xAF\xA2\xE7\xBB\x93\xE6\x9E\x9C\r\n\r\n"
+                       "\xE7\x9A\x84\xE6\x9F\xA5\xE8\xAF\xA2\xE7\xBB\x93\xE6\x9E\x9C"
+                       "\xEF\xBC\x9A\xE5\xB7\xB2\xE6\xB3\xA8\xE5\x86\x8C\r\n\r\n"
                        "\xE6\xB3\xA8\xE5\x86\x8C\xE6\x97\xB6\xE9\x97\xB4:2001-02-03\r\n\r\n"
                        "Domain Name: abc.com\r\r\nCreation Date: 2001-02-03\r\r\n" +
                            Utf8Name + "\r\n");
@@ -52,7 +53,7 @@ TEST_F(CliWhoisTest, GbkPrintsTheReportBytes) {
     const TCliRun run = RunCli({"whois", "--gbk", "abc.com"}, {.WhoisServer = FServer->Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "Morvessa Brisvane \xA1\xFA abc.com \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB"
-                       "\r\n\r\n\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:2001-02-03\r\n\r\n"
+                       "\xA3\xBA\xD2\xD1\xD7\xA2\xB2\xE1\r\n\r\n\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:2001-02-03\r\n\r\n"
                        "Domain Name: abc.com\r\r\nCreation Date: 2001-02-03\r\r\n" +
                            GbkName + "\r\n");
 }

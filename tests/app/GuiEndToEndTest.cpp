@@ -36,7 +36,7 @@ struct TPoint {
 constexpr TPoint GenerateButton{406, 68};
 constexpr TPoint NextButton{321, 509};
 constexpr TPoint StartButton{441, 509};
-constexpr TPoint SaveFreeListButton{595, 86};
+constexpr TPoint SaveFreeListButton{595, 71};
 
 class GuiEndToEndTest : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 #include "engine/QueryDomain.h"
 #include "tests/support/FakeWhois.h"
 #include "tests/support/RunJob.h"
+#include "tests/support/ShippedRegistryData.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -123,6 +124,10 @@ TQueryFacts Facts(std::size_t replyBytes, std::string reg = "", std::string exp 
                   std::string ip = "", std::string email = "") {
     return TQueryFacts{"abc.com", replyBytes, reg, exp, ip, email};
 }
+TQueryFacts Unknown(TQueryFacts facts, TVerdictReason reason) {
+    facts.UnknownReason = reason;
+    return facts;
+}
 constexpr TDisplayFlags AllFlags{true, true, true, true, true};
 constexpr TDisplayFlags NoFlags{false, false, false, false, false};
 constexpr TDisplayFlags DomainOnly{true, false, false, false, false};
@@ -164,7 +169,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "abc.com" + FM + EmailLabel + NoEmail},
         TLineCase{"FlagHidesField", Facts(100, "2001 01 01", "2011 01 01"),
                   TDisplayFlags{true, false, false, false, true},
-                  "abc.com" + FM + ExpLabel + "2011 01 01"}),
+                  "abc.com" + FM + ExpLabel + "2011 01 01"},
+        // An unknown verdict says only that, whatever the reply seemed to hold.
+        TLineCase{"ThrottledIsTooFrequent", Unknown(Facts(100, "2001 01 01"), TVerdictReason::Throttled),
+                  NoFlags, "abc.com  " + TooFrequent + End},
+        TLineCase{"CutIsFailure", Unknown(Facts(100, "2001 01 01"), TVerdictReason::Cut), AllFlags,
+                  "abc.com" + Failed + End},
+        TLineCase{"UnavailableIsFailure", Unknown(Facts(100), TVerdictReason::Unavailable),
+                  DomainOnly, "abc.com" + Failed + End},
+        TLineCase{"RefusedNameIsFailure", Unknown(Facts(100), TVerdictReason::InvalidName),
+                  AllFlags, "abc.com" + Failed + End}),
     [](const auto& info) { return info.param.Name; });
 
 // --- The job against a fake server ------------------------------------------------
@@ -204,18 +218,21 @@ struct TOutcome {
     TVerdict Verdict;
     TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
     std::string ExchangeEndText;
+    std::string WordingServer;
 };
 
 TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegList& list,
-                unsigned stackSize = 0) {
+                unsigned stackSize = 0, std::shared_ptr<const TRegistryData> data = nullptr) {
     TOutcome out;
     auto* job = new TQueryDomain(7, domain, &list, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
     if (stackSize != 0)
         job->setStackSize(stackSize);
+    job->RegistryData = std::move(data);
     RunJobToEnd<TQueryDomain>(job, [&](TQueryDomain& q) {
-        out = TOutcome{true,    q.Index,    q.ResultLine, q.WhoisInfo,   q.ReferralServer,
-                       q.Email, list.Items, q.Verdict,    q.ExchangeEnd, q.ExchangeEndText};
+        out = TOutcome{true,       q.Index,         q.ResultLine, q.WhoisInfo,
+                       q.ReferralServer, q.Email,   list.Items,   q.Verdict,
+                       q.ExchangeEnd,    q.ExchangeEndText, q.WordingServer};
     });
     return out;
 }
@@ -447,5 +464,75 @@ INSTANTIATE_TEST_SUITE_P(
                                    TVerdictKind::Unknown, TVerdictReason::Cut, TExchangeEnd::Reset,
                                    false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// With TAVIREL_WHOIS_SERVER set, a reply is read in the words of the server
+// its suffix would have been asked; without the registry data the suffix
+// table names that server.
+struct TWordingCase {
+    const char* Name;
+    std::string Domain;
+    std::string Reply;
+    bool WithData;
+    TVerdictKind Kind;
+    std::string WordingServer;
+    std::string Line;
+};
+
+class QueryDomainWordingTest : public ::testing::TestWithParam<TWordingCase> {};
+
+TEST_P(QueryDomainWordingTest, ReadsTheRegistrysWords) {
+    const TWordingCase& c = GetParam();
+    auto server = StartServer(Always(c.Reply));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
+    TRecordingNoRegList list;
+    // The test program's one copy of the data, not freed by the job.
+    const std::shared_ptr<const TRegistryData> data =
+        c.WithData ? std::shared_ptr<const TRegistryData>(&ShippedRegistryData(), [](auto*) {})
+                   : nullptr;
+    const TOutcome out = RunJob(c.Domain, TDisplayFlags{true, false, false, false, false}, list,
+                                0, data);
+    EXPECT_EQ(out.Verdict.Kind, c.Kind);
+    EXPECT_EQ(out.WordingServer, c.WordingServer);
+    EXPECT_EQ(out.ResultLine, c.Line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QueryDomainWordingTest,
+    ::testing::Values(
+        TWordingCase{"SidnFreeText", "abc.nl", "abc.nl is free\r\n", true, TVerdictKind::Free,
+                     "whois.domain-registry.nl", "abc.nl" + NoInfo + End},
+        // The data lists no port-43 host for .uk; the suffix table still does.
+        TWordingCase{"NominetQuota", "abc.uk",
+                     "The WHOIS query quota for 127.0.0.1 has been exceeded and will be "
+                     "replenished in 3 seconds.\r\n",
+                     true, TVerdictKind::Unknown, "whois.nic.uk", "abc.uk  " + TooFrequent + End},
+        TWordingCase{"SuffixTableWithoutData", "abc.nu", "abc.nu is free\r\n", false,
+                     TVerdictKind::Registered, "whois.iis.nu", "abc.nu" + NoInfo + End}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The verdict in the program's words, as the head of a report says it.
+TEST(VerdictSummaryTest, NamesTheVerdictAndItsReason) {
+    const struct {
+        TVerdict Verdict;
+        std::string Summary;
+    } cases[] = {
+        {{TVerdictKind::Free, TVerdictReason::None, std::nullopt, ""}, "\xCE\xB4\xD7\xA2\xB2\xE1"},
+        {{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt, ""},
+         "\xD2\xD1\xD7\xA2\xB2\xE1"},
+        // "已注册（保留域名）"
+        {{TVerdictKind::Registered, TVerdictReason::Reserved, std::nullopt, ""},
+         "\xD2\xD1\xD7\xA2\xB2\xE1\xA3\xA8\xB1\xA3\xC1\xF4\xD3\xF2\xC3\xFB\xA3\xA9"},
+        // "未知（查询过于频繁，服务器要求等待 60 秒）"
+        {{TVerdictKind::Unknown, TVerdictReason::Throttled, std::chrono::seconds(60), ""},
+         "\xCE\xB4\xD6\xAA\xA3\xA8" + TooFrequent +
+             "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xAA\xC7\xF3\xB5\xC8\xB4\xFD 60 \xC3\xEB\xA3\xA9"},
+        // "未知（应答不完整）"
+        {{TVerdictKind::Unknown, TVerdictReason::Cut, std::nullopt, ""},
+         "\xCE\xB4\xD6\xAA\xA3\xA8\xD3\xA6\xB4\xF0\xB2\xBB\xCD\xEA\xD5\xFB\xA3\xA9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(queryfields::VerdictSummary(c.Verdict), c.Summary) << ReasonWord(c.Verdict.Reason);
+}
 
 } // namespace

@@ -245,7 +245,10 @@ TEST_F(BatchControllerTest, PauseLetsOnlyTheJobsInFlightFinish) {
     Spin(700);
     EXPECT_EQ(FDomainInfo.Count(), results) << "results kept coming during the pause";
     EXPECT_EQ(FServer->Queries().size(), queries) << "queries kept starting during the pause";
-    EXPECT_EQ(FBatch->RunningCount(), Threads);
+    // A slot freed during the pause stays free until the resume, and the
+    // batch stays under way.
+    EXPECT_LT(FBatch->RunningCount(), Threads);
+    EXPECT_TRUE(FBatch->IsActive());
 
     FBatch->PauseOrResume();
     WaitForEnd();

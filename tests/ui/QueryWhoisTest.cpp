@@ -28,6 +28,10 @@ const std::string TooFrequent = "\xB2\xE9\xD1\xAF\xB9\xFD\xD3\xDA\xC6\xB5\xB7\xB
 std::string Heading(const std::string& domain) {
     return "Morvessa Brisvane \xA1\xFA " + domain + " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB";
 }
+// The heading of a job's report on a registered name: "...的查询结果：已注册"
+std::string RegisteredHeading(const std::string& domain) {
+    return Heading(domain) + "\xA3\xBA\xD2\xD1\xD7\xA2\xB2\xE1";
+}
 
 // --- The report from its facts ---------------------------------------------------
 
@@ -46,6 +50,11 @@ TWhoisReportFacts Facts(std::string regTime, std::string expTime, std::string ip
 
 TWhoisReportFacts WithReplyBytes(TWhoisReportFacts facts, std::size_t bytes) {
     facts.ReplyBytes = bytes;
+    return facts;
+}
+
+TWhoisReportFacts WithSummary(TWhoisReportFacts facts, std::string summary) {
+    facts.Summary = std::move(summary);
     return facts;
 }
 
@@ -86,7 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The failure line replaces the heading and fields, the replies stay.
         TReportCase{"FailedReferral",
                     WithReplyBytes(Facts("2001-02-03", "", "", "", "first\n\n"), 0),
-                    "abc.com" + Failed + "\r\n\r\nfirst"}),
+                    "abc.com" + Failed + "\r\n\r\nfirst"},
+        // The verdict follows the heading after "：".
+        TReportCase{"VerdictAfterTheHeading", WithSummary(Facts("", "", "", ""), "verdict"),
+                    H + "\xA3\xBAverdict\r\n\r\n\r\n\r\nDomain: abc.com"}),
     [](const auto& info) { return info.param.Name; });
 
 // --- The job against fake servers -------------------------------------------------
@@ -133,7 +145,7 @@ TEST(QueryWhoisJobTest, ReplyWithoutReferralGivesHeadingFieldsAndReply) {
     const TOutcome out = RunJob("ABC.com");
     ASSERT_TRUE(out.Ended);
     EXPECT_TRUE(out.OnUiThread);
-    EXPECT_EQ(out.Report, Heading("ABC.com") + "\r\n\r\n" + RegLabel + "1997-09-15T04 00 00Z" + FM +
+    EXPECT_EQ(out.Report, RegisteredHeading("ABC.com") + "\r\n\r\n" + RegLabel + "1997-09-15T04 00 00Z" + FM +
                               ExpLabel + "14-09-2028" + FM + EmailLabel +
                               "owner@abc.example\r\n\r\n" +
                               "Domain Name: ABC.COM\r\r\n"
@@ -162,7 +174,7 @@ TEST(QueryWhoisJobTest, ReferralIsAlwaysFollowedAndShownAfterTheFirstReply) {
     // The dates from the first reply, the address from the referral reply.
     EXPECT_EQ(out.RegTime, "1997-09-15");
     EXPECT_EQ(out.Email, "owner@registrar.example");
-    EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n" + RegLabel + "1997-09-15" + FM +
+    EXPECT_EQ(out.Report, RegisteredHeading("abc.com") + "\r\n\r\n" + RegLabel + "1997-09-15" + FM +
                               EmailLabel + "owner@registrar.example\r\n\r\n" +
                               "Creation Date: 1997-09-15\r\r\nWhois Server: " + second->Address() +
                               "\r\r\nadmin@first.example\r\r\n\r\n\r\n" +
@@ -178,7 +190,7 @@ TEST(QueryWhoisJobTest, ReferralGivingTheSameReplyIsShownOnce) {
     TWhoisServerOverride to(server->Address());
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(server->AcceptedCount(), 2);
-    EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n" + FM + EmailLabel +
+    EXPECT_EQ(out.Report, RegisteredHeading("abc.com") + "\r\n\r\n" + FM + EmailLabel +
                               "a@one.example\r\n\r\nWhois Server: " + server->Address() +
                               "\r\r\nEmail: a@one.example");
 }
@@ -213,7 +225,7 @@ TEST(QueryWhoisJobTest, ReferralOfFiveBytesIsNotAsked) {
     TWhoisServerOverride to(server->Address());
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(out.ReferralServer, "127.1");
-    EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n\r\n\r\nWhois Server: 127.1");
+    EXPECT_EQ(out.Report, RegisteredHeading("abc.com") + "\r\n\r\n\r\n\r\nWhois Server: 127.1");
 }
 
 TEST(QueryWhoisJobTest, ReferralOfSixBytesIsAsked) {
@@ -253,7 +265,7 @@ TEST(QueryWhoisJobTest, AddressIsLookedUpOnlyWhenAsked) {
     const TOutcome with = RunJob("abc.com", true, resolve);
     EXPECT_EQ(with.IPAddress, "1.2.3.4");
     EXPECT_EQ(with.Report,
-              Heading("abc.com") + "\r\n\r\n" + FM + "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM");
+              RegisteredHeading("abc.com") + "\r\n\r\n" + FM + "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM");
     EXPECT_EQ(lookups, 1);
 
     const TOutcome without = RunJob("abc.com", false, resolve);

@@ -1,0 +1,210 @@
+#include "ui/BatchScheduler.h"
+
+#include "engine/Unit_Functions.h"
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+// Candidates looked at by one Next: a long run of names whose server waits
+// is put aside a piece at a time, so no call holds the UI thread for long.
+constexpr int LookAhead = 1024;
+
+// The user's pace for server: by "host:port", else by host.
+std::optional<double> UserPaceOf(const std::map<std::string, double>& paces,
+                                 const std::string& server) {
+    const std::string key = LowerAscii(server);
+    auto found = paces.find(key);
+    if (found == paces.end())
+        found = paces.find(key.substr(0, key.rfind(':')));
+    if (found == paces.end())
+        return std::nullopt;
+    return found->second;
+}
+
+double RandomJitter(double share) {
+    thread_local std::mt19937 engine{std::random_device{}()};
+    return std::uniform_real_distribution<double>(1 - share, 1 + share)(engine);
+}
+
+} // namespace
+
+TBatchDuration BackoffWait(const TRetryPolicy& policy, int retry) {
+    TBatchDuration wait = policy.FirstWait;
+    for (int i = 1; i < retry && wait < policy.LongestWait; ++i)
+        wait *= policy.Factor;
+    return std::min(wait, policy.LongestWait);
+}
+
+TBatchScheduler::TBatchScheduler(TRetryPolicy policy, std::map<std::string, double> userPaces,
+                                 TCandidateAt candidateAt, TServerOf serverOf, TJitter jitter)
+    : FPolicy(policy), FUserPaces(std::move(userPaces)), FCandidateAt(std::move(candidateAt)),
+      FServerOf(std::move(serverOf)), FJitter(std::move(jitter)) {}
+
+TBatchScheduler::TServer& TBatchScheduler::ServerNamed(const std::string& server) {
+    auto found = FServers.find(server);
+    if (found == FServers.end()) {
+        TServer created{TServerPace(PublishedPace(server), UserPaceOf(FUserPaces, server)), {}, {}};
+        found = FServers.emplace(server, std::move(created)).first;
+    }
+    return found->second;
+}
+
+std::optional<TBatchName> TBatchScheduler::Next(TBatchTime now) {
+    ReleaseDueRetries(now);
+    if (auto name = TakeQueued(now, &TServer::DueRetries))
+        return name;
+    if (auto name = TakeQueued(now, &TServer::Deferred))
+        return name;
+    return TakeCandidate(now);
+}
+
+void TBatchScheduler::ReleaseDueRetries(TBatchTime now) {
+    while (!FRetries.empty() && FRetries.begin()->first <= now) {
+        const std::int64_t due = FRetries.begin()->first.time_since_epoch().count();
+        TBatchName name = std::move(FRetries.begin()->second);
+        FRetries.erase(FRetries.begin());
+        TServer& server = ServerNamed(name.Server);
+        server.DueRetries.push_back({due, std::move(name)});
+    }
+}
+
+// Of the servers ready now, the one whose queue holds the name that has
+// waited longest (the retry due first, the candidate first in the list).
+std::optional<TBatchName> TBatchScheduler::TakeQueued(TBatchTime now,
+                                                      std::deque<TQueued> TServer::*queue) {
+    TServer* chosen = nullptr;
+    for (auto& [key, server] : FServers) {
+        const std::deque<TQueued>& waiting = server.*queue;
+        if (waiting.empty() || !server.Pace.IsReady(now))
+            continue;
+        if (chosen == nullptr || waiting.front().Rank < (chosen->*queue).front().Rank)
+            chosen = &server;
+    }
+    if (chosen == nullptr)
+        return std::nullopt;
+    TBatchName name = std::move((chosen->*queue).front().Name);
+    (chosen->*queue).pop_front();
+    return Take(*chosen, std::move(name), now);
+}
+
+std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
+    FLookCutShort = false;
+    for (int looked = 0; looked < LookAhead; ++looked) {
+        std::optional<std::string> domain = FCandidateAt(FNextPosition);
+        if (!domain)
+            return std::nullopt;
+        TBatchName name{FNextPosition++, std::move(*domain), {}, 0};
+        name.Server = FServerOf(name.Domain);
+        TServer& server = ServerNamed(name.Server);
+        if (server.Pace.IsReady(now))
+            return Take(server, std::move(name), now);
+        const std::int64_t position = name.Position;
+        server.Deferred.push_back({position, std::move(name)});
+    }
+    FLookCutShort = true;
+    return std::nullopt;
+}
+
+TBatchName TBatchScheduler::Take(TServer& server, TBatchName name, TBatchTime now) {
+    server.Pace.Started(now);
+    return name;
+}
+
+bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime started,
+                            TBatchTime now) {
+    TServerPace& pace = ServerNamed(name.Server).Pace;
+    // The server's own wait when it names one; else the longer the more it
+    // refuses.
+    const auto serverWait = [&] {
+        return verdict.Wait ? TBatchDuration(*verdict.Wait)
+                            : BackoffWait(FPolicy, pace.RefusalsInARow() + 1);
+    };
+    switch (verdict.Reason) {
+    case TVerdictReason::Throttled:
+        pace.Refused(started, now, serverWait());
+        break;
+    case TVerdictReason::Unavailable:
+        pace.Unavailable(now, serverWait());
+        break;
+    case TVerdictReason::Failed:
+    case TVerdictReason::Cut:
+        break; // the connection failed, not the server's answer
+    default:
+        pace.Answered(started);
+        break;
+    }
+    ++name.Attempts;
+    if (verdict.Kind != TVerdictKind::Unknown || !IsRetryable(verdict.Reason) ||
+        name.Attempts > FPolicy.Retries)
+        return true;
+    const TBatchDuration wait =
+        verdict.Wait ? TBatchDuration(*verdict.Wait) : BackoffWait(FPolicy, name.Attempts);
+    FRetries.emplace(now + Jittered(wait), std::move(name));
+    return false;
+}
+
+TBatchDuration TBatchScheduler::Jittered(TBatchDuration wait) {
+    const double factor = FJitter ? FJitter() : RandomJitter(FPolicy.Jitter);
+    return std::chrono::duration_cast<TBatchDuration>(wait * factor);
+}
+
+std::optional<TBatchTime> TBatchScheduler::NextWake() const {
+    if (FLookCutShort)
+        return TBatchTime{};
+    std::optional<TBatchTime> wake;
+    const auto consider = [&wake](TBatchTime at) {
+        if (!wake || at < *wake)
+            wake = at;
+    };
+    if (!FRetries.empty())
+        consider(FRetries.begin()->first);
+    for (const auto& [key, server] : FServers) {
+        if (!server.DueRetries.empty() || !server.Deferred.empty())
+            consider(server.Pace.ReadyAt());
+    }
+    return wake;
+}
+
+bool TBatchScheduler::Finished() {
+    if (!FRetries.empty())
+        return false;
+    for (const auto& [key, server] : FServers) {
+        if (!server.DueRetries.empty() || !server.Deferred.empty())
+            return false;
+    }
+    return !FCandidateAt(FNextPosition);
+}
+
+int TBatchScheduler::WaitingCount() const {
+    std::size_t waiting = FRetries.size();
+    for (const auto& [key, server] : FServers)
+        waiting += server.DueRetries.size();
+    return static_cast<int>(waiting);
+}
+
+std::vector<TWaitingName> TBatchScheduler::FirstWaiting(std::size_t count) const {
+    std::vector<TWaitingName> first;
+    for (const auto& [key, server] : FServers) {
+        for (const TQueued& queued : server.DueRetries)
+            first.push_back({queued.Name.Domain, server.Pace.ReadyAt()});
+    }
+    // The queue is in due order: beyond its first count names none can be
+    // among the first (a later server wait only makes a name later).
+    std::size_t taken = 0;
+    for (auto it = FRetries.begin(); it != FRetries.end() && taken < count; ++it, ++taken) {
+        const TBatchTime serverReady = FServers.at(it->second.Server).Pace.ReadyAt();
+        first.push_back({it->second.Domain, std::max(it->first, serverReady)});
+    }
+    std::stable_sort(first.begin(), first.end(),
+                     [](const TWaitingName& a, const TWaitingName& b) { return a.Due < b.Due; });
+    if (first.size() > count)
+        first.resize(count);
+    return first;
+}
+
+const TServerPace* TBatchScheduler::PaceOf(const std::string& server) const {
+    const auto found = FServers.find(server);
+    return found == FServers.end() ? nullptr : &found->second.Pace;
+}

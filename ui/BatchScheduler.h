@@ -1,0 +1,125 @@
+#pragma once
+
+// Which name a free slot of the batch queries next, and what becomes of a
+// name whose query ended. A name left unknown for a reason time can mend is
+// asked again later, within bounds; it waits in a retry queue ordered by due
+// time and holds no slot meanwhile. A free slot takes a due retry first, then
+// the next candidate of the list. Each server keeps its own waits and pace
+// (ServerPace): a name whose server is waiting is put back without spending
+// an attempt, and the names of other servers go on. Plain C++ with the times
+// handed in, so tests can drive it with any clock.
+
+#include "engine/Verdict.h"
+#include "ui/ServerPace.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// How often and after what waits a name is asked again.
+struct TRetryPolicy {
+    int Retries = 3; // queries after the first, at most
+    // When the server names no wait: the first wait, multiplied by Factor for
+    // each further retry, never beyond LongestWait.
+    TBatchDuration FirstWait = std::chrono::seconds(5);
+    int Factor = 3;
+    TBatchDuration LongestWait = std::chrono::minutes(10);
+    // Each wait is drawn within this share either side, so names refused
+    // together do not all come back at once.
+    double Jitter = 0.2;
+};
+
+// The wait before the retry-th retry (1 for the first) when nothing names
+// one: 5 s, 15 s, 45 s, ... at most 10 minutes with the default policy.
+TBatchDuration BackoffWait(const TRetryPolicy& policy, int retry);
+
+// One name of the batch on its way.
+struct TBatchName {
+    int Position = 0; // in the candidate list
+    std::string Domain;
+    std::string Server; // the server it is asked of, whose waits and pace apply
+    int Attempts = 0;   // queries ended so far
+};
+
+// A name waiting for its retry, and when it is due (or, when later, when its
+// server may be asked again).
+struct TWaitingName {
+    std::string Domain;
+    TBatchTime Due;
+};
+
+class TBatchScheduler {
+public:
+    // The candidate at a position, or nothing past the end of the batch.
+    using TCandidateAt = std::function<std::optional<std::string>(int position)>;
+    // The server a name is asked of ("" for a name that is asked of none).
+    using TServerOf = std::function<std::string(const std::string& domain)>;
+    // A factor within 1 +- the policy's jitter; unset: drawn at random.
+    using TJitter = std::function<double()>;
+
+    // userPaces: queries a second by server, as the user set them ("host" or
+    // "host:port", lower case).
+    TBatchScheduler(TRetryPolicy policy, std::map<std::string, double> userPaces,
+                    TCandidateAt candidateAt, TServerOf serverOf, TJitter jitter = {});
+
+    // The name to query now, started at once (its server's pace counts it),
+    // or nothing when no name may be asked before NextWake.
+    std::optional<TBatchName> Next(TBatchTime now);
+    // The query of name, started at started, ended at now with verdict. True
+    // when that was the name's last query: decided, or no retry left; else
+    // the name waits for its retry.
+    bool Ended(TBatchName name, const TVerdict& verdict, TBatchTime started, TBatchTime now);
+
+    // When Next may have a name again; nothing when no name waits.
+    std::optional<TBatchTime> NextWake() const;
+    // No candidate left and no name waiting.
+    bool Finished();
+
+    // The position of the next candidate of the list.
+    int NextPosition() const { return FNextPosition; }
+    // Names waiting for a retry.
+    int WaitingCount() const;
+    // The count waiting names due first, in that order.
+    std::vector<TWaitingName> FirstWaiting(std::size_t count) const;
+    // The pace of server; null before the batch has asked it anything.
+    const TServerPace* PaceOf(const std::string& server) const;
+
+private:
+    // A name put aside, with what orders it among the other servers' names:
+    // a retry by when it fell due, a candidate by its place in the list.
+    struct TQueued {
+        std::int64_t Rank;
+        TBatchName Name;
+    };
+    struct TServer {
+        TServerPace Pace;
+        std::deque<TQueued> DueRetries; // due, in the order they fell due
+        std::deque<TQueued> Deferred;   // candidates not yet asked, in list order
+    };
+    using TRetryQueue = std::multimap<TBatchTime, TBatchName>;
+
+    TServer& ServerNamed(const std::string& server);
+    void ReleaseDueRetries(TBatchTime now);
+    std::optional<TBatchName> TakeQueued(TBatchTime now, std::deque<TQueued> TServer::*queue);
+    std::optional<TBatchName> TakeCandidate(TBatchTime now);
+    TBatchName Take(TServer& server, TBatchName name, TBatchTime now);
+    TBatchDuration Jittered(TBatchDuration wait);
+
+    TRetryPolicy FPolicy;
+    std::map<std::string, double> FUserPaces;
+    TCandidateAt FCandidateAt;
+    TServerOf FServerOf;
+    TJitter FJitter;
+
+    int FNextPosition = 0;
+    // The candidates looked at by one Next are bounded; when the bound cut
+    // the look short, the next look is due at once.
+    bool FLookCutShort = false;
+    std::map<std::string, TServer> FServers;
+    TRetryQueue FRetries;
+};

@@ -1,0 +1,260 @@
+#include "ui/ServerPace.h"
+
+#include "engine/WhoisWording.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// What registries publish for their port-43 services.
+struct TPublishedPace {
+    std::string_view Host;
+    double QueriesPerSecond;
+};
+constexpr TPublishedPace PublishedPaces[] = {
+    {"whois.nic.uk", 5},             // Nominet
+    {"whois.domain-registry.nl", 1}, // SIDN: "only 1 request per second allowed"
+};
+
+// A start this share of an interval late (the wake timer counts whole
+// milliseconds) still counts as on schedule.
+constexpr int LatenessKept = 10;
+// However often a server refuses, it is still asked now and then.
+constexpr double SlowestPace = 1.0 / 60;
+// How close to a fitted refill rate the pace settles.
+constexpr double TargetShare = 0.97;
+// A run of answers is a tenth of a second's worth at the current pace (at
+// least one answer); each run raises the pace a step.
+constexpr double RunSeconds = 0.1;
+// Without a target the pace doubles each run; below it, it closes half the
+// gap (at least this share of the target) each run.
+constexpr double SlowStartFactor = 2;
+constexpr double SmallestClimb = 0.05;
+// At its target the pace stays put for a quiet spell, then tries this much
+// faster each run. A refusal that confirms the target doubles the spell.
+constexpr auto FirstQuietSpell = std::chrono::seconds(60);
+constexpr double ProbeStep = 0.001;
+constexpr double ConfirmedWithin = 0.1;
+// A fit from fewer answers than this says too little to set a target by.
+constexpr std::size_t FewestFitted = 4;
+// The answers kept for the fit; a longer run starts over with a full bucket.
+constexpr std::size_t KeptAnswers = 4096;
+constexpr double FastestFittedRate = 1e5;
+constexpr int FitSteps = 60;
+
+double Seconds(TBatchDuration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+TBatchDuration Interval(double pace) {
+    return std::chrono::duration_cast<TBatchDuration>(std::chrono::duration<double>(1.0 / pace));
+}
+
+} // namespace
+
+std::optional<double> PublishedPace(std::string_view server) {
+    const std::string host = WordingHost(server);
+    for (const TPublishedPace& row : PublishedPaces) {
+        if (row.Host == host)
+            return row.QueriesPerSecond;
+    }
+    return std::nullopt;
+}
+
+double FitRefillRate(double burst, TBatchTime from, double tokensAtFrom,
+                     const std::vector<TBatchTime>& accepted, TBatchTime refusedAt) {
+    // The bucket after the accepted queries at rate, and whether each of them
+    // found a token.
+    const auto tokensLeft = [&](double rate, bool& allPassed) {
+        double tokens = tokensAtFrom;
+        TBatchTime at = from;
+        allPassed = true;
+        for (TBatchTime start : accepted) {
+            tokens = std::min(burst, tokens + Seconds(start - at) * rate);
+            at = start;
+            allPassed = allPassed && tokens >= 1;
+            tokens -= 1;
+        }
+        return std::min(burst, tokens + Seconds(refusedAt - at) * rate);
+    };
+    // More refill leaves more tokens: both edges are found by halving.
+    double emptyBelow = 0, emptyAbove = FastestFittedRate;
+    double passBelow = 0, passAbove = FastestFittedRate;
+    for (int step = 0; step < FitSteps; ++step) {
+        bool allPassed = false;
+        const double empty = (emptyBelow + emptyAbove) / 2;
+        (tokensLeft(empty, allPassed) < 1 ? emptyBelow : emptyAbove) = empty;
+        const double pass = (passBelow + passAbove) / 2;
+        tokensLeft(pass, allPassed);
+        (allPassed ? passAbove : passBelow) = pass;
+    }
+    // Every rate between the two fits what was seen: the middle is the best
+    // guess. When none fits, the bucket was not as taken; the rate that let
+    // the answered queries through is the one fact left.
+    return passAbove <= emptyBelow ? (passAbove + emptyBelow) / 2 : passAbove;
+}
+
+TServerPace::TServerPace(std::optional<double> publishedPace, std::optional<double> userPace)
+    : FQuietSpell(FirstQuietSpell) {
+    if (userPace && *userPace > 0) {
+        FUserPace = FPace = FTarget = *userPace;
+    } else if (publishedPace && *publishedPace > 0) {
+        // Just below the published limit, as below a fitted one: the network
+        // bunches queries up on their way.
+        FUserPace = *publishedPace;
+        FPace = FTarget = TargetShare * *publishedPace;
+    }
+    FStartedUnlimited = IsUnlimited();
+}
+
+std::optional<double> TServerPace::FittedRate(TBatchTime refusedStart) const {
+    std::vector<TBatchTime> before;
+    for (TBatchTime start : FAnswered) {
+        if (start < refusedStart)
+            before.push_back(start);
+    }
+    // A refusal soon after the last one says little of the refill.
+    if (before.size() < FewestFitted)
+        return std::nullopt;
+    // Answers come back in any order; the bucket saw the queries in the
+    // order they were sent.
+    std::sort(before.begin(), before.end());
+    const double burst = Burst();
+    return FitRefillRate(burst, FEmptyAt, FEmptyTokens < 0 ? burst : FEmptyTokens, before,
+                         refusedStart);
+}
+
+TBatchTime TServerPace::ReadyAt() const {
+    return std::max(FHeldUntil, FNextStart);
+}
+
+std::optional<double> TServerPace::Pace() const {
+    if (IsUnlimited())
+        return std::nullopt;
+    return FPace;
+}
+
+double TServerPace::Capped(double pace) const {
+    pace = std::max(pace, SlowestPace);
+    return FUserPace > 0 ? std::min(pace, FUserPace) : pace;
+}
+
+void TServerPace::Started(TBatchTime now) {
+    if (FEmptyAt == TBatchTime{})
+        FEmptyAt = now; // a rested bucket: full at the first query
+    if (IsUnlimited())
+        return;
+    // A timer that fires late does not slow the pace down; a server left
+    // alone for a while gets no burst either.
+    // A start a little late keeps the schedule; a start long after it (the
+    // server was held, or nothing was to be asked) begins a new one, so the
+    // server sees no two queries closer than the pace allows.
+    const TBatchDuration interval = Interval(FPace);
+    const bool onSchedule = now - FNextStart <= interval / LatenessKept;
+    FNextStart = (onSchedule ? FNextStart : now) + interval;
+}
+
+void TServerPace::Answered(TBatchTime started) {
+    FRefusalsInARow = 0;
+    if (FFirstCutAt ? started < *FFirstCutAt : true) {
+        ++FBurstAnswers;
+        // An answer of the burst that came back after its refusal: the pace
+        // the burst set is raised to what the whole burst shows.
+        if (FFirstCutAt && FTarget <= 0 && FFirstWait)
+            FPace = std::max(FPace, BurstPace());
+    }
+    // Queries sent before the last cut was noticed belong to the old pace
+    // and to the bucket before it ran dry.
+    if (FLastCutAt && started <= *FLastCutAt)
+        return;
+    if (FAnswered.size() >= KeptAnswers) {
+        // Long without a refusal: the bucket is taken for full again.
+        FEmptyAt = FAnswered.back();
+        FEmptyTokens = -1;
+        FAnswered.clear();
+    }
+    FAnswered.push_back(started);
+    Raise(started);
+}
+
+void TServerPace::Refused(TBatchTime started, TBatchTime now, TBatchDuration wait) {
+    FHeldUntil = std::max(FHeldUntil, now + wait);
+    ++FRefusalsInARow;
+    // Queries sent before the last cut was noticed were sent at the old pace.
+    if (!FLastCutAt || started > *FLastCutAt)
+        Cut(started, now, wait);
+}
+
+void TServerPace::Unavailable(TBatchTime now, TBatchDuration wait) {
+    FHeldUntil = std::max(FHeldUntil, now + wait);
+    ++FRefusalsInARow;
+}
+
+double TServerPace::BurstPace() const {
+    return Capped(Burst() / std::max(Seconds(FFirstWait.value_or(TBatchDuration{})), 1.0));
+}
+
+double TServerPace::Burst() const {
+    return FStartedUnlimited ? std::max<double>(1, static_cast<double>(FBurstAnswers)) : 1;
+}
+
+void TServerPace::Cut(TBatchTime started, TBatchTime now, TBatchDuration wait) {
+    if (!FFirstCutAt)
+        FFirstCutAt = now;
+    if (IsUnlimited()) {
+        // Only the burst is known: spread it over the wait the server asked
+        // for, and climb from there until the next refusal tells the rate.
+        FFirstWait = wait;
+        FPace = BurstPace();
+        FTarget = 0;
+    } else {
+        const double previousTarget = FTarget;
+        if (const std::optional<double> fitted = FittedRate(started)) {
+            FTarget = Capped(TargetShare * *fitted);
+        } else {
+            // Refused at this pace: the target lies below it.
+            FTarget = Capped(TargetShare * (FTarget > 0 ? std::min(FTarget, FPace) : FPace));
+        }
+        if (previousTarget > 0 &&
+            std::abs(FTarget - previousTarget) <= ConfirmedWithin * previousTarget)
+            FQuietSpell *= 2;
+        FPace = Capped(std::min(FPace / 2, FTarget));
+    }
+    if (std::getenv("PACEDBG")) std::fprintf(stderr, "CUT started=%.4f t=%.3f pace=%.2f target=%.2f burst=%.0f answered=%zu\n", std::chrono::duration<double>(started.time_since_epoch()).count(), std::chrono::duration<double>(now.time_since_epoch()).count(), FPace, FTarget, Burst(), FAnswered.size());
+    FLastCutAt = now;
+    FEmptyAt = started;
+    FEmptyTokens = 0;
+    FAnswered.clear();
+    FRunAnswers = 0;
+    FAtTargetSince.reset();
+    if (FTarget > 0 && FPace >= FTarget)
+        FAtTargetSince = now;
+}
+
+void TServerPace::Raise(TBatchTime started) {
+    if (IsUnlimited())
+        return;
+    const long runLength = std::max(1L, std::lround(FPace * RunSeconds));
+    if (++FRunAnswers < runLength)
+        return;
+    FRunAnswers = 0;
+    if (FTarget <= 0) {
+        FPace = Capped(FPace * SlowStartFactor);
+        return;
+    }
+    if (FPace < FTarget) {
+        FPace = std::min(FTarget, FPace + std::max((FTarget - FPace) / 2, SmallestClimb * FTarget));
+        if (FPace >= FTarget)
+            FAtTargetSince = started;
+        return;
+    }
+    if (!FAtTargetSince)
+        FAtTargetSince = started;
+    if (started - *FAtTargetSince < FQuietSpell)
+        return;
+    FTarget = Capped(FTarget * (1 + ProbeStep));
+    FPace = FTarget;
+}
