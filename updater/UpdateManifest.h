@@ -1,0 +1,73 @@
+#pragma once
+
+// Reading the update manifest: its details, its change log and its file
+// entries, found by searching forward for each tag; the refusal of entries
+// that could reach outside the program's folder; and the version numbers.
+
+#include "updater/UpdateReporter.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One file entry of the manifest.
+struct TUpRec {
+    std::string Name;
+    std::string Destination; // "" for the program's folder, otherwise ends in "/"
+    bool Terminate = false;  // replaced only after the program has closed
+    bool Unsafe = false;     // a Name or Destination value that could leave the program's folder
+};
+
+// A list item: the entry, and its file name as it stood when it was added.
+struct TUpListItem {
+    std::string ListedName;
+    std::shared_ptr<TUpRec> Entry;
+};
+
+// What the manifest holds. The details keep what they held before when the
+// manifest lacks them; the lists grow with every manifest read.
+struct TUpdateManifest {
+    std::string ApplicationName;
+    std::string Author;
+    std::string Company;
+    std::optional<double> PublishedVersion;
+    std::string PublishedVersionText;
+    std::vector<std::string> ChangeLogLines;
+    std::vector<TUpListItem> NormalFiles;
+    std::vector<TUpListItem> RestartFiles;
+};
+
+namespace webupdater {
+
+// Reads the manifest file into manifest, logging each tag found and
+// reporting each part skipped on the way. True when it added a file entry.
+// Throws TUpdateError for a version that is not a number.
+bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReporter& report,
+                        TUpdateManifest& manifest);
+
+// A manifest comes from the network: an entry that could reach outside the
+// program's folder, or change the meaning of the restart script, is dropped
+// (logged and reported) before anything is downloaded, copied or written.
+void RefuseUnsafeEntries(TUpdateReporter& report, TUpdateManifest& manifest);
+
+// A manifest value (already with "/" separators) that may name a file or a
+// folder below the program's folder: not absolute, no "..", no control
+// character and nothing a shell would read as more than a word.
+bool IsSafeRelativePath(const QString& path);
+// The number a version text stands for, "." as decimal separator whatever
+// the locale; throws TUpdateError when it is not a number.
+double ParseVersionText(const std::string& text);
+// A double as the program writes numbers: up to 15 significant digits.
+std::string FormatNumber(double value);
+// The version times 1000 as a whole number; throws TUpdateError when it is
+// not one (more than three decimals, or out of range).
+int VersionToWholeNumber(double version);
+
+// Every byte up to and including the space trimmed from both ends.
+std::string TrimBlanks(std::string_view text);
+
+} // namespace webupdater
