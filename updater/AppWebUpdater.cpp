@@ -55,11 +55,11 @@ TWebUpdater::~TWebUpdater() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
-std::string TWebUpdater::ProgramFolder() const {
+QString TWebUpdater::ProgramFolder() const {
     return webupdater::ProgramFolder(ProgramPath);
 }
 
-std::string TWebUpdater::FullLogFileName() const {
+QString TWebUpdater::FullLogFileName() const {
     return webupdater::LogFilePath(LogFileName, ProgramFolder());
 }
 
@@ -164,14 +164,14 @@ void TWebUpdater::RunSteps() {
     ChangeText("Checking for Updates");
     WriteLog("Start processing file names. ");
     SetProgress(20);
-    InfoURL_ = WebURL + "/" + WebInfoFileName;
+    InfoURL_ = WebURL + "/" + QToGbk(WebInfoFileName);
     Folders_ = webupdater::DeriveFolders(ProgramPath, UpdatesFolder, BackupFolder);
     WriteLog("Finished processing file names.");
 
     const std::string parseDetail = ErrorMessage + " trying to parse the XML file!";
     WriteLog("Start downloading xml remote file.");
-    if (!Downloader_.Download(InfoURL_, WebInfoFileName, Folders_.Resolve(WebInfoFileName),
-                              DownloadBounds)) {
+    if (!Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + WebInfoFileName, WebInfoFileName,
+                              Folders_.Resolve(WebInfoFileName), DownloadBounds)) {
         CancelRun(parseDetail);
         return;
     }
@@ -180,7 +180,7 @@ void TWebUpdater::RunSteps() {
         return;
     }
     if (!webupdater::FileExists(Folders_.Resolve(WebInfoFileName))) {
-        ReportError(3, WebInfoFileName);
+        ReportError(3, QToGbk(WebInfoFileName));
         CancelRun(ErrorMessage + "trying to locate the web info file.");
         CancelRun(parseDetail);
         return;
@@ -234,8 +234,8 @@ bool TWebUpdater::ReadManifest() {
         Author = Manifest_.Author;
         Company = Manifest_.Company;
     });
-    return webupdater::ReadUpdateManifest(GbkToQ(Folders_.Resolve(WebInfoFileName)), AppCurrentVer,
-                                          *this, Manifest_);
+    return webupdater::ReadUpdateManifest(Folders_.Resolve(WebInfoFileName), AppCurrentVer, *this,
+                                          Manifest_);
 }
 
 bool TWebUpdater::IsNewerVersion() {
@@ -261,20 +261,21 @@ void TWebUpdater::BuildUpdateInfoText() {
 }
 
 void TWebUpdater::DownloadListedFiles(const std::vector<TUpListItem>& list) {
-    const std::string& updates = Folders_.UpdatesFolder;
+    const QString& updates = Folders_.UpdatesFolder;
     for (const TUpListItem& item : list) {
         if (StopRequested_)
             return;
-        const std::string& name = item.Entry->Name;
-        if (name.empty())
+        const QString& name = item.Entry->Name;
+        if (name.isEmpty())
             continue;
-        const std::string path = Folders_.Resolve(updates + name);
+        const QString path = Folders_.Resolve(updates + name);
         if (webupdater::FileExists(path)) {
-            WriteLog("File name: " + name + " already exists in " + updates + " folder." +
-                     " (OverWriting.)");
+            WriteLog("File name: " + QToGbk(name) + " already exists in " + QToGbk(updates) +
+                     " folder." + " (OverWriting.)");
             continue;
         }
-        Downloader_.Download(WebURL + "/" + name, updates + name, path, DownloadBounds);
+        Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + name, updates + name, path,
+                             DownloadBounds);
     }
 }
 
@@ -292,7 +293,7 @@ void TWebUpdater::OfferRestart() {
     }
     TUpdateInstaller installer(*this, Folders_, SaveBackup);
     for (const TUpListItem& item : Manifest_.RestartFiles)
-        if (!item.Entry->Name.empty())
+        if (!item.Entry->Name.isEmpty())
             installer.BackupFile(*item.Entry);
     TRestartScriptSettings settings;
     settings.ProgramFile = webupdater::ProgramFile(ProgramPath);
@@ -349,14 +350,14 @@ void TWebUpdater::DeleteListedUpdates() {
     std::error_code ec;
     for (const auto* list : {&Manifest_.NormalFiles, &Manifest_.RestartFiles}) {
         for (const TUpListItem& item : *list) {
-            if (item.ListedName.empty())
+            if (item.ListedName.isEmpty())
                 continue;
-            const std::string path = Folders_.Resolve(Folders_.UpdatesFolder + item.ListedName);
+            const QString path = Folders_.Resolve(Folders_.UpdatesFolder + item.ListedName);
             if (fs::remove(FsPath(path), ec))
-                WriteLog("File deleted: " + path);
+                WriteLog("File deleted: " + QToGbk(path));
         }
     }
-    const std::string folder = Folders_.Resolve(Folders_.UpdatesFolder);
+    const QString folder = Folders_.Resolve(Folders_.UpdatesFolder);
     if (fs::remove(FsPath(folder), ec))
-        WriteLog("Folder deleted: " + folder);
+        WriteLog("Folder deleted: " + QToGbk(folder));
 }

@@ -6,8 +6,8 @@
 // cannot be replaced while the program runs to a shell script that runs after
 // the program has ended and then starts it again. Every step is logged.
 //
-// Texts are GBK bytes. Paths use "/"; relative paths are taken below the
-// program's folder. Everything runs on the user-interface thread; downloads
+// Texts are GBK bytes; paths are Unicode (QString) and use "/", relative
+// ones taken below the program's folder. Everything runs on the user-interface thread; downloads
 // wait in a local event loop so the windows stay responsive.
 
 #include "updater/HttpGet.h"
@@ -48,7 +48,7 @@ public:
     std::string Author;
     std::string Company;
     std::string EMail;
-    std::string BackupFolder = "Backup/";
+    QString BackupFolder = QStringLiteral("Backup/");
     std::string Caption = // 正在更新中，请稍等...
         "\xD5\xFD\xD4\xDA\xB8\xFC\xD0\xC2\xD6\xD0\xA3\xAC\xC7\xEB\xC9\xD4\xB5\xC8...";
     Qt::CursorShape Cursor = Qt::BusyCursor;
@@ -63,7 +63,7 @@ public:
     bool LogAddTime = true;
     std::string LogData;
     std::string LogHeaderText;
-    std::string LogFileName = "Updater.txt";
+    QString LogFileName = QStringLiteral("Updater.txt");
     bool MatchDetails = false;
     bool MailErrorReport = false;
     std::function<void(const std::string&)> OnChangeText;
@@ -82,22 +82,22 @@ public:
     std::string SuccessMessageText = "\xB8\xFC\xD0\xC2\xB3\xC9\xB9\xA6!"; // 更新成功!
     TUpdateFormat UpdateFormat = ufNumbers;
     std::string UpdateInfoText;
-    std::string UpdatesFolder = "Updates/";
-    std::string WebInfoFileName = "Update.xml";
+    QString UpdatesFolder = QStringLiteral("Updates/");
+    QString WebInfoFileName = QStringLiteral("Update.xml");
     std::string WebURL;
 
     // The log file's path: LogFileName as it stands when it names a path,
     // otherwise inside the program's folder.
-    std::string FullLogFileName() const;
+    QString FullLogFileName() const;
 
     // --- What the run needs from the process --------------------------------
     // Replaceable so that a run can be pointed at another folder and its
     // dialogs, its script start and its quit observed.
-    std::string ProgramPath;      // the program file (UTF-8 file-system path)
+    QString ProgramPath;          // the program file
     qint64 ProgramPid = 0;        // the process the restart script waits for
     QPointer<QWidget> MainWindow; // whose caption shows that a run is going on
     std::function<bool(const std::string& question)> AskRestart; // true: Yes
-    std::function<bool(const std::string& scriptPath)> StartScript;
+    std::function<bool(const QString& scriptPath)> StartScript;
     std::function<void()> QuitApplication;
     THttpBounds DownloadBounds;
 
@@ -116,14 +116,14 @@ public:
     const std::vector<std::string>& ChangeLogLines() const { return Manifest_.ChangeLogLines; }
     // Derived at the start of each run.
     const std::string& InfoURL() const { return InfoURL_; }
-    const std::string& ScriptPath() const { return Folders_.ScriptPath; }
-    const std::string& AppFolder() const { return Folders_.AppFolder; }
-    const std::string& RunBackupFolder() const { return Folders_.RunBackupFolder; }
+    const QString& ScriptPath() const { return Folders_.ScriptPath; }
+    const QString& AppFolder() const { return Folders_.AppFolder; }
+    const QString& RunBackupFolder() const { return Folders_.RunBackupFolder; }
     std::optional<double> PublishedVersion() const { return Manifest_.PublishedVersion; }
 
 private:
     void RunSteps();
-    std::string ProgramFolder() const; // GBK, with a trailing "/"
+    QString ProgramFolder() const; // with a trailing "/"
 
     // Status, log, progress, error reports.
     void ChangeText(const std::string& text);

@@ -17,8 +17,9 @@ const char* const kNotStarted = "An error occurred while trying to run the cmd f
 std::string RestartScriptText(const TUpdateFolders& folders,
                               const std::vector<TUpListItem>& restartFiles,
                               const TRestartScriptSettings& settings) {
-    auto q = [](const std::string& gbkPath) { return ShellQuote(GbkToUtf8(gbkPath)); };
-    auto at = [&](const std::string& path) { return q(folders.Resolve(path)); };
+    // The script names every path in UTF-8, as the file system takes it.
+    auto q = [](const QString& path) { return ShellQuote(path.toStdString()); };
+    auto at = [&](const QString& path) { return q(folders.Resolve(path)); };
 
     std::string script;
     auto line = [&script](const std::string& text) { script += text + "\n"; };
@@ -30,16 +31,16 @@ std::string RestartScriptText(const TUpdateFolders& folders,
     line("while kill -0 " + std::to_string(settings.ProgramPid) + " 2>/dev/null; do sleep 1; done");
     for (const TUpListItem& item : restartFiles) {
         const TUpRec& entry = *item.Entry;
-        const std::string d = TrimBlanks(entry.Destination);
-        const std::string n = TrimBlanks(entry.Name);
-        if (n.empty())
+        const QString d = entry.Destination.trimmed();
+        const QString n = entry.Name.trimmed();
+        if (n.isEmpty())
             continue;
-        if (!d.empty())
+        if (!d.isEmpty())
             line("[ -d " + at(d) + " ] || mkdir -p " + at(d));
         line("cp -f " + at(folders.UpdatesFolder + n) + " " + at(d + n) + " || cp -f " +
              at(folders.RunBackupFolder + n) + " " + at(d + n));
     }
-    line(ShellQuote(settings.ProgramFile) + " &");
+    line(q(settings.ProgramFile) + " &");
     if (settings.DeleteUpdatesOnComplete)
         line("rm -rf -- " + at(folders.UpdatesFolder));
     if (settings.DeleteBatchFileOnComplete)
@@ -50,9 +51,9 @@ std::string RestartScriptText(const TUpdateFolders& folders,
 void WriteRestartScript(TUpdateReporter& report, const TUpdateFolders& folders,
                         const std::vector<TUpListItem>& restartFiles,
                         const TRestartScriptSettings& settings) {
-    report.WriteLog("Creating a batch file: " + folders.ScriptPath);
+    report.WriteLog("Creating a batch file: " + QToGbk(folders.ScriptPath));
     const std::string script = RestartScriptText(folders, restartFiles, settings);
-    QSaveFile file(GbkToQ(folders.ScriptPath));
+    QSaveFile file(folders.ScriptPath);
     const QByteArray bytes = QByteArray::fromStdString(script);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         report.WriteLog(kNotStarted);
@@ -62,18 +63,16 @@ void WriteRestartScript(TUpdateReporter& report, const TUpdateFolders& folders,
 }
 
 void StartRestartScript(TUpdateReporter& report, const TUpdateFolders& folders,
-                        const std::function<bool(const std::string& scriptPath)>& start) {
+                        const std::function<bool(const QString& scriptPath)>& start) {
     report.WriteLog("Creating a process to run the batch file.");
-    const std::string scriptPath = GbkToUtf8(folders.ScriptPath);
     bool started = false;
     if (start) {
-        started = start(scriptPath);
+        started = start(folders.ScriptPath);
     } else {
-        started =
-            QProcess::startDetached(QStringLiteral("nice"),
-                                    {QStringLiteral("-n"), QStringLiteral("19"),
-                                     QStringLiteral("sh"), QString::fromStdString(scriptPath)},
-                                    GbkToQ(folders.AppFolder));
+        started = QProcess::startDetached(
+            QStringLiteral("nice"),
+            {QStringLiteral("-n"), QStringLiteral("19"), QStringLiteral("sh"), folders.ScriptPath},
+            folders.AppFolder);
     }
     if (!started) {
         report.WriteLog(kNotStarted);

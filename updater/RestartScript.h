@@ -8,15 +8,15 @@
 #include "updater/UpdateManifest.h"
 #include "updater/UpdateReporter.h"
 
-#include <QtGlobal>
+#include <QString>
 
 #include <functional>
 #include <string>
 #include <vector>
 
 struct TRestartScriptSettings {
-    std::string ProgramFile; // UTF-8 file-system path of the program to start again
-    qint64 ProgramPid = 0;   // the process the script waits for
+    QString ProgramFile;   // the program to start again
+    qint64 ProgramPid = 0; // the process the script waits for
     bool DeleteUpdatesOnComplete = true;
     bool DeleteBatchFileOnComplete = true;
 };
@@ -32,10 +32,10 @@ std::string RestartScriptText(const TUpdateFolders& folders,
 void WriteRestartScript(TUpdateReporter& report, const TUpdateFolders& folders,
                         const std::vector<TUpListItem>& restartFiles,
                         const TRestartScriptSettings& settings);
-// Starts the script with start (given its UTF-8 path), or detached at idle
+// Starts the script with start (given its path), or detached at idle
 // priority when start is empty; throws TUpdateError when it does not start.
 void StartRestartScript(TUpdateReporter& report, const TUpdateFolders& folders,
-                        const std::function<bool(const std::string& scriptPath)>& start);
+                        const std::function<bool(const QString& scriptPath)>& start);
 // The text quoted for sh, whatever it holds.
 std::string ShellQuote(const std::string& text);
 

@@ -154,10 +154,7 @@ void TForm3::WireUpdater(QWidget* mainWindow) {
 }
 
 QString TForm3::ProgramFolder() const {
-    const QString program = Environment_.ProgramPath.empty()
-                                ? QCoreApplication::applicationFilePath()
-                                : QString::fromStdString(Environment_.ProgramPath);
-    return QFileInfo(program).absolutePath();
+    return QFileInfo(webupdater::ProgramFile(Environment_.ProgramPath)).absolutePath();
 }
 
 double TForm3::ReadInstalledVersion() const {

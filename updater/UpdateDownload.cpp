@@ -48,9 +48,10 @@ void TUpdateDownloader::Abort() {
         CurrentReply_->abort();
 }
 
-bool TUpdateDownloader::Download(const std::string& address, const std::string& target,
-                                 const std::string& path, const THttpBounds& bounds) {
-    const std::string shownTarget = "ApplicationFolder/" + target;
+bool TUpdateDownloader::Download(const QString& url, const QString& target, const QString& path,
+                                 const THttpBounds& bounds) {
+    const std::string address = QToGbk(url);
+    const std::string shownTarget = "ApplicationFolder/" + QToGbk(target);
     Report_.WriteLog("Trying to download: " + address + "  To: " + shownTarget);
 
     std::string notifications;
@@ -67,7 +68,7 @@ bool TUpdateDownloader::Download(const std::string& address, const std::string& 
     std::filesystem::create_directories(webupdater::FsPath(path).parent_path(), ec);
 
     THttpRequest request;
-    request.Url = QUrl(GbkToQ(address), QUrl::TolerantMode);
+    request.Url = QUrl(url, QUrl::TolerantMode);
     request.Bounds = bounds;
     request.OnStarted = [&](QNetworkReply* reply) {
         CurrentReply_ = reply;
@@ -82,7 +83,7 @@ bool TUpdateDownloader::Download(const std::string& address, const std::string& 
             notify(kDownloadingData, percent);
         }
     };
-    const THttpResult result = HttpGetToFile(Http_, request, GbkToQ(path));
+    const THttpResult result = HttpGetToFile(Http_, request, path);
     CurrentReply_ = nullptr;
     if (!result.Ok || Aborted_) {
         Report_.WriteLog("Download failed: " + address + "  (" + QToGbk(result.ErrorText) + ")");

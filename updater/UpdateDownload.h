@@ -9,7 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QPointer>
 
-#include <string>
+#include <QString>
 
 class QNetworkReply;
 
@@ -17,10 +17,10 @@ class TUpdateDownloader {
 public:
     explicit TUpdateDownloader(TUpdateReporter& report);
 
-    // Downloads address into path (a GBK path), creating its folder. target
-    // is the name the log shows below the program's folder. A failed
-    // download is logged and reported (kind 8); false then.
-    bool Download(const std::string& address, const std::string& target, const std::string& path,
+    // Downloads url into path, creating its folder. target is the name
+    // the log shows below the program's folder. A failed download is logged
+    // and reported (kind 8); false then.
+    bool Download(const QString& url, const QString& target, const QString& path,
                   const THttpBounds& bounds);
     // Ends the download under way as a failure, and every later one.
     void Abort();

@@ -1,8 +1,5 @@
 #include "updater/UpdateFolders.h"
 
-#include "updater/UpdateManifest.h"
-#include "updater/UpdaterText.h"
-
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -11,73 +8,75 @@
 
 namespace fs = std::filesystem;
 
-std::string TUpdateFolders::Resolve(const std::string& path) const {
-    if (!path.empty() && path.front() == '/')
+QString TUpdateFolders::Resolve(const QString& path) const {
+    if (path.startsWith(QLatin1Char('/')))
         return path;
     return AppFolder + path;
 }
 
 namespace webupdater {
 
-std::string ProgramFile(const std::string& programPath) {
-    return programPath.empty() ? QCoreApplication::applicationFilePath().toStdString()
-                               : programPath;
+QString ProgramFile(const QString& programPath) {
+    return programPath.isEmpty() ? QCoreApplication::applicationFilePath() : programPath;
 }
 
-std::string ProgramFolder(const std::string& programPath) {
-    const QString program = QString::fromStdString(ProgramFile(programPath));
-    return WithTrailingSlash(QToGbk(QFileInfo(program).absolutePath()));
+QString ProgramFolder(const QString& programPath) {
+    return WithTrailingSlash(QFileInfo(ProgramFile(programPath)).absolutePath());
 }
 
-TUpdateFolders DeriveFolders(const std::string& programPath, const std::string& updatesFolder,
-                             const std::string& backupFolder) {
+TUpdateFolders DeriveFolders(const QString& programPath, const QString& updatesFolder,
+                             const QString& backupFolder) {
     TUpdateFolders folders;
-    const QFileInfo info(QString::fromStdString(ProgramFile(programPath)));
+    const QFileInfo info(ProgramFile(programPath));
     const QString suffix = info.suffix();
     QString script = info.absoluteFilePath();
     if (!suffix.isEmpty())
         script.chop(suffix.size() + 1);
-    folders.ScriptPath = QToGbk(script + QStringLiteral(".sh"));
+    folders.ScriptPath = script + QStringLiteral(".sh");
     // Not upper-cased: on this platform that would name another folder.
     folders.AppFolder = ProgramFolder(programPath);
     folders.UpdatesFolder = WithTrailingSlash(updatesFolder);
     folders.BackupFolder =
-        TrimBlanks(backupFolder).empty() ? folders.AppFolder : WithTrailingSlash(backupFolder);
+        backupFolder.trimmed().isEmpty() ? folders.AppFolder : WithTrailingSlash(backupFolder);
     folders.RunBackupFolder =
         folders.BackupFolder +
-        QToGbk(QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd_HH_mm_ss"))) + "/";
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd_HH_mm_ss")) +
+        QLatin1Char('/');
     return folders;
 }
 
-std::string WithTrailingSlash(std::string folder) {
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
+QString WithTrailingSlash(QString folder) {
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
     return folder;
 }
 
-fs::path FsPath(const std::string& gbk) {
-    return fs::path(GbkToUtf8(gbk));
+// The file system takes names as UTF-8 bytes, as Qt hands them to it.
+fs::path FsPath(const QString& path) {
+    return fs::path(path.toStdString());
 }
 
-bool FileExists(const std::string& gbk) {
+bool FileExists(const QString& path) {
     std::error_code ec;
-    return fs::is_regular_file(FsPath(gbk), ec);
+    return fs::is_regular_file(FsPath(path), ec);
 }
 
-bool FolderExists(const std::string& gbk) {
+bool FolderExists(const QString& path) {
     std::error_code ec;
-    return fs::is_directory(FsPath(gbk), ec);
+    return fs::is_directory(FsPath(path), ec);
 }
 
-bool CreateFolder(const std::string& gbk) {
+bool CreateFolder(const QString& path) {
     std::error_code ec;
-    fs::create_directories(FsPath(gbk), ec);
-    return FolderExists(gbk);
+    fs::create_directories(FsPath(path), ec);
+    return FolderExists(path);
 }
 
 // The copy goes to a temporary name beside the target and is renamed over
 // it, keeping the permissions of the file it replaces.
-bool CopyReplacing(const fs::path& source, const fs::path& target) {
+bool CopyReplacing(const QString& sourcePath, const QString& targetPath) {
+    const fs::path source = FsPath(sourcePath);
+    const fs::path target = FsPath(targetPath);
     std::error_code ec;
     fs::path temporary = target;
     temporary += ".tmp-update";

@@ -1,40 +1,42 @@
 #pragma once
 
 // The folders one update run works in, derived at its start, and the
-// file-system operations its steps share. Paths are GBK texts with "/"
-// separators; relative ones are taken below the program's folder.
+// file-system operations its steps share. Paths are Unicode (QString) with
+// "/" separators, whatever characters they hold; relative ones are taken
+// below the program's folder. GBK appears only where a path is logged.
+
+#include <QString>
 
 #include <filesystem>
-#include <string>
 
 struct TUpdateFolders {
-    std::string AppFolder;       // the program's folder, with a trailing "/"
-    std::string UpdatesFolder;   // with a trailing "/"
-    std::string BackupFolder;    // with a trailing "/", or AppFolder
-    std::string RunBackupFolder; // BackupFolder + this run's time stamp + "/"
-    std::string ScriptPath;      // the restart script: the program with ".sh"
+    QString AppFolder;       // the program's folder, with a trailing "/"
+    QString UpdatesFolder;   // with a trailing "/"
+    QString BackupFolder;    // with a trailing "/", or AppFolder
+    QString RunBackupFolder; // BackupFolder + this run's time stamp + "/"
+    QString ScriptPath;      // the restart script: the program with ".sh"
 
     // A path of the run: an absolute one as it stands, others below AppFolder.
-    std::string Resolve(const std::string& path) const;
+    QString Resolve(const QString& path) const;
 };
 
 namespace webupdater {
 
 // The program file: programPath, or this process's own file when it is empty.
-std::string ProgramFile(const std::string& programPath);
+QString ProgramFile(const QString& programPath);
 // The folder of that file, with a trailing "/".
-std::string ProgramFolder(const std::string& programPath);
+QString ProgramFolder(const QString& programPath);
 // The folders of a run starting now.
-TUpdateFolders DeriveFolders(const std::string& programPath, const std::string& updatesFolder,
-                             const std::string& backupFolder);
+TUpdateFolders DeriveFolders(const QString& programPath, const QString& updatesFolder,
+                             const QString& backupFolder);
 
-std::string WithTrailingSlash(std::string folder);
-std::filesystem::path FsPath(const std::string& gbk);
-bool FileExists(const std::string& gbk);
-bool FolderExists(const std::string& gbk);
+QString WithTrailingSlash(QString folder);
+std::filesystem::path FsPath(const QString& path);
+bool FileExists(const QString& path);
+bool FolderExists(const QString& path);
 // Creates the folder and the folders above it; true when it exists afterwards.
-bool CreateFolder(const std::string& gbk);
+bool CreateFolder(const QString& path);
 // Copies a file so that the target is either the old or the whole new file.
-bool CopyReplacing(const std::filesystem::path& source, const std::filesystem::path& target);
+bool CopyReplacing(const QString& source, const QString& target);
 
 } // namespace webupdater

@@ -1,39 +1,41 @@
 #include "updater/UpdateInstall.h"
 
+#include "updater/UpdaterText.h"
+
 #include <system_error>
 
 using webupdater::FileExists;
-using webupdater::FsPath;
 using webupdater::kLfCr;
 
-void TUpdateInstaller::EnsureFolder(const std::string& folder) {
-    const std::string path = Folders_.Resolve(folder);
+void TUpdateInstaller::EnsureFolder(const QString& folder) {
+    const QString path = Folders_.Resolve(folder);
+    const std::string shown = QToGbk(folder);
     if (webupdater::FolderExists(path)) {
-        Report_.WriteLog("Checking if folder " + folder + " exists. --> OK.");
+        Report_.WriteLog("Checking if folder " + shown + " exists. --> OK.");
         return;
     }
     if (webupdater::CreateFolder(path)) {
-        Report_.WriteLog("Creating " + folder + " folder.");
+        Report_.WriteLog("Creating " + shown + " folder.");
         return;
     }
-    Report_.WriteLog("Error Creating " + folder + " folder.");
-    Report_.ReportError(4, folder);
+    Report_.WriteLog("Error Creating " + shown + " folder.");
+    Report_.ReportError(4, shown);
 }
 
 void TUpdateInstaller::CreateRunBackupFolder() {
-    const std::string& folder = Folders_.RunBackupFolder;
+    const QString& folder = Folders_.RunBackupFolder;
     if (webupdater::CreateFolder(Folders_.Resolve(folder))) {
-        Report_.WriteLog("Creating " + folder + " folder. --> OK.");
+        Report_.WriteLog("Creating " + QToGbk(folder) + " folder. --> OK.");
         return;
     }
     Report_.ReportError(0);
-    Report_.WriteLog("Error Creating " + folder + " folder.");
+    Report_.WriteLog("Error Creating " + QToGbk(folder) + " folder.");
 }
 
 void TUpdateInstaller::InstallFiles(const std::vector<TUpListItem>& list) {
     for (const TUpListItem& item : list) {
         const TUpRec& entry = *item.Entry;
-        if (entry.Name.empty())
+        if (entry.Name.isEmpty())
             continue;
         BackupFile(entry);
         CopyUpdateFile(Folders_.UpdatesFolder, entry.Destination, entry.Name);
@@ -45,25 +47,27 @@ void TUpdateInstaller::BackupFile(const TUpRec& entry) {
         CopyUpdateFile(entry.Destination, Folders_.RunBackupFolder, entry.Name);
 }
 
-void TUpdateInstaller::CopyUpdateFile(const std::string& fromFolder, const std::string& toFolder,
-                                      const std::string& name) {
+void TUpdateInstaller::CopyUpdateFile(const QString& fromFolder, const QString& toFolder,
+                                      const QString& name) {
     Report_.SetProgress(40);
-    const std::string from = Folders_.Resolve(fromFolder);
-    const std::string to = Folders_.Resolve(toFolder);
-    EnsureFolder(toFolder.empty() ? Folders_.AppFolder : toFolder);
-    const std::string source = from + name;
-    const std::string target = to + name;
+    const QString from = Folders_.Resolve(fromFolder);
+    const QString to = Folders_.Resolve(toFolder);
+    EnsureFolder(toFolder.isEmpty() ? Folders_.AppFolder : toFolder);
+    const QString source = from + name;
+    const QString target = to + name;
     if (!FileExists(source)) {
-        Report_.ReportError(3, name);
-        Report_.WriteLog("File doesn' t exist: " + from + name + " !");
+        Report_.ReportError(3, QToGbk(name));
+        Report_.WriteLog("File doesn' t exist: " + QToGbk(source) + " !");
         return;
     }
     std::error_code ec;
-    std::filesystem::create_directories(FsPath(target).parent_path(), ec);
-    if (!webupdater::CopyReplacing(FsPath(source), FsPath(target))) {
-        Report_.WriteLog("Error copy file name: " + source + "  ---> to: " + target);
-        Report_.ReportError(1, name);
+    std::filesystem::create_directories(webupdater::FsPath(target).parent_path(), ec);
+    if (!webupdater::CopyReplacing(source, target)) {
+        Report_.WriteLog("Error copy file name: " + QToGbk(source) +
+                         "  ---> to: " + QToGbk(target));
+        Report_.ReportError(1, QToGbk(name));
         return;
     }
-    Report_.WriteLog("The File " + from + name + kLfCr + " --> has been copied to: " + to + name);
+    Report_.WriteLog("The File " + QToGbk(source) + kLfCr +
+                     " --> has been copied to: " + QToGbk(target));
 }

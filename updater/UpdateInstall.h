@@ -7,7 +7,8 @@
 #include "updater/UpdateManifest.h"
 #include "updater/UpdateReporter.h"
 
-#include <string>
+#include <QString>
+
 #include <vector>
 
 class TUpdateInstaller {
@@ -17,7 +18,7 @@ public:
 
     // Makes sure a folder of the run exists; a failure is reported (kind 4)
     // and the run goes on.
-    void EnsureFolder(const std::string& folder);
+    void EnsureFolder(const QString& folder);
     void CreateRunBackupFolder();
     // Backs up each file a new one replaces, then copies the new one from the
     // updates folder into its destination, in list order.
@@ -25,8 +26,7 @@ public:
     // Copies the file an entry replaces into this run's backup folder.
     void BackupFile(const TUpRec& entry);
     // Copies name from one folder of the run to another, replacing.
-    void CopyUpdateFile(const std::string& fromFolder, const std::string& toFolder,
-                        const std::string& name);
+    void CopyUpdateFile(const QString& fromFolder, const QString& toFolder, const QString& name);
 
 private:
     TUpdateReporter& Report_;

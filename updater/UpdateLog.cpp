@@ -20,30 +20,30 @@ std::string LocalDateTimeText() {
                   locale.toString(now.time(), QLocale::LongFormat));
 }
 
-std::ofstream OpenLog(const std::string& path, const std::string& logFileName,
-                      std::ios::openmode mode) {
+std::ofstream OpenLog(const QString& path, const QString& logFileName, std::ios::openmode mode) {
     std::ofstream log(FsPath(path), std::ios::binary | mode);
     if (!log)
-        throw TUpdateError("Unable to create error log file: " + logFileName);
+        throw TUpdateError("Unable to create error log file: " + QToGbk(logFileName));
     return log;
 }
 
 } // namespace
 
-std::string LogFilePath(const std::string& logFileName, const std::string& programFolder) {
-    if (logFileName.find_first_of("\\:/") != std::string::npos)
-        return logFileName;
+QString LogFilePath(const QString& logFileName, const QString& programFolder) {
+    for (const QChar separator : {QLatin1Char('\\'), QLatin1Char(':'), QLatin1Char('/')})
+        if (logFileName.contains(separator))
+            return logFileName;
     return programFolder + logFileName;
 }
 
-void StartLog(const std::string& path, const std::string& logFileName, const std::string& logData) {
+void StartLog(const QString& path, const QString& logFileName, const std::string& logData) {
     std::ofstream log = OpenLog(path, logFileName, std::ios::trunc);
     if (!logData.empty())
         log << logData << kCrLf;
     log << LocalDateTimeText() << kCrLf;
 }
 
-void AppendLogEntry(const std::string& path, const std::string& logFileName, bool addTime,
+void AppendLogEntry(const QString& path, const QString& logFileName, bool addTime,
                     const std::string& headerText, const std::string& message) {
     std::ofstream log = OpenLog(path, logFileName, std::ios::app);
     if (addTime)

@@ -156,7 +156,7 @@ void ReadFileAttributes(TManifestScanner& scanner, TUpdateReporter& report,
         if (name == QLatin1String("Name")) {
             const QString value = ManifestPath(attribute.value().toString());
             entry->Unsafe = entry->Unsafe || !IsSafeRelativePath(value);
-            entry->Name = QToGbk(value);
+            entry->Name = value;
         } else if (name == QLatin1String("Destination")) {
             QString value = ManifestPath(attribute.value().toString());
             while (value.endsWith(QLatin1Char('/')) && value.size() > 1)
@@ -165,18 +165,18 @@ void ReadFileAttributes(TManifestScanner& scanner, TUpdateReporter& report,
             if (value == QLatin1String("ApplicationFolder/"))
                 value.clear();
             entry->Unsafe = entry->Unsafe || !IsSafeRelativePath(value);
-            entry->Destination = QToGbk(value);
+            entry->Destination = value;
         } else if (name == QLatin1String("Terminate")) {
             const QString value = TrimmedQ(attribute.value().toString());
             if (value == QLatin1String("yes")) {
                 entry->Terminate = true;
                 manifest.RestartFiles.push_back({entry->Name, entry});
                 report.WriteLog("Adding files which require restart into the update list: " +
-                                entry->Name);
+                                QToGbk(entry->Name));
             } else if (value == QLatin1String("no")) {
                 entry->Terminate = false;
                 manifest.NormalFiles.push_back({entry->Name, entry});
-                report.WriteLog("Adding files into the update list: " + entry->Name);
+                report.WriteLog("Adding files into the update list: " + QToGbk(entry->Name));
             }
         }
     }
@@ -209,16 +209,16 @@ void RefuseUnsafeEntries(TUpdateReporter& report, TUpdateManifest& manifest) {
     auto refuse = [&report](std::vector<TUpListItem>& list) {
         std::vector<TUpListItem> kept;
         for (TUpListItem& item : list) {
-            const bool unsafe = item.Entry->Unsafe ||
-                                !IsSafeRelativePath(GbkToQ(item.ListedName).replace('\\', '/'));
+            const bool unsafe = item.Entry->Unsafe || !IsSafeRelativePath(item.ListedName);
             if (!unsafe) {
                 kept.push_back(std::move(item));
                 continue;
             }
             report.WriteLog("Refused file entry (it points outside the application folder or "
                             "holds characters a file name must not hold): " +
-                            item.Entry->Name + "  Destination: " + item.Entry->Destination);
-            report.ReportError(1, item.Entry->Name);
+                            QToGbk(item.Entry->Name) +
+                            "  Destination: " + QToGbk(item.Entry->Destination));
+            report.ReportError(1, QToGbk(item.Entry->Name));
         }
         list = std::move(kept);
     };

@@ -15,16 +15,17 @@
 #include <vector>
 
 // One file entry of the manifest.
+// Name and Destination are paths: Unicode, with "/" separators.
 struct TUpRec {
-    std::string Name;
-    std::string Destination; // "" for the program's folder, otherwise ends in "/"
-    bool Terminate = false;  // replaced only after the program has closed
-    bool Unsafe = false;     // a Name or Destination value that could leave the program's folder
+    QString Name;
+    QString Destination;    // "" for the program's folder, otherwise ends in "/"
+    bool Terminate = false; // replaced only after the program has closed
+    bool Unsafe = false;    // a Name or Destination value that could leave the program's folder
 };
 
 // A list item: the entry, and its file name as it stood when it was added.
 struct TUpListItem {
-    std::string ListedName;
+    QString ListedName;
     std::shared_ptr<TUpRec> Entry;
 };
 

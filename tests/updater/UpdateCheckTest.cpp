@@ -40,7 +40,7 @@ protected:
         App = Temp.path() + "/app";
         QDir().mkpath(App);
         ASSERT_TRUE(Http.Start());
-        Environment.ProgramPath = (App + "/TavirelBrisvane").toStdString();
+        Environment.ProgramPath = App + "/TavirelBrisvane";
         Environment.ProgramPid = 999999;
         Environment.ShowModal = [this](TForm3& form) {
             ++ModalShows;
@@ -52,7 +52,7 @@ protected:
         };
         Environment.ShowError = [this](const std::string& text) { Errors.push_back(text); };
         Environment.AskRestart = [this](const std::string&) { return RestartAnswer; };
-        Environment.StartScript = [](const std::string&) { return true; };
+        Environment.StartScript = [](const QString&) { return true; };
         Environment.QuitApplication = [this] { ++QuitCalls; };
         Environment.DownloadBounds.IdleMs = 2000;
         Environment.DownloadBounds.WholeMs = 5000;

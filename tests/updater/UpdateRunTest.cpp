@@ -34,7 +34,7 @@ protected:
         QDir().mkpath(ServerRoot + "/update");
         ASSERT_TRUE(Http.Start());
 
-        Updater.ProgramPath = (App + "/TavirelBrisvane").toStdString();
+        Updater.ProgramPath = App + "/TavirelBrisvane";
         Updater.ProgramPid = 999999;
         Updater.WebURL = (Http.BaseUrl() + "/update").toStdString();
         Updater.DownloadBounds.IdleMs = 2000;
@@ -48,8 +48,8 @@ protected:
                 Answers.pop_front();
             return answer;
         };
-        Updater.StartScript = [this](const std::string& path) {
-            StartedScripts.push_back(path);
+        Updater.StartScript = [this](const QString& path) {
+            StartedScripts.push_back(path.toStdString());
             return StartSucceeds;
         };
         Updater.QuitApplication = [this] { ++QuitCalls; };
@@ -68,9 +68,7 @@ protected:
         return std::find(Statuses.begin(), Statuses.end(), text) != Statuses.end();
     }
     std::string Log() const { return ReadFile(App + "/Updater.txt").toStdString(); }
-    QString BackupFolder() const {
-        return App + "/" + QString::fromStdString(Updater.RunBackupFolder());
-    }
+    QString BackupFolder() const { return App + "/" + Updater.RunBackupFolder(); }
     std::string DownloadFailed(const std::string& name) const {
         return kErrorMessage + " downloading the update Info file!" + kLfCr + Url(name);
     }
@@ -173,7 +171,7 @@ TEST_F(ServedRunTest, LogHoldsEveryStepAsDatedEntriesWithCrLfLines) {
             kLfCr + "Press \"OK\" to update TestApp or press \"Abort\".",
         "Creating Updates/ folder.",
         "Creating Backup/ folder.",
-        "Creating " + Updater.RunBackupFolder() + " folder. --> OK.",
+        "Creating " + Updater.RunBackupFolder().toStdString() + " folder. --> OK.",
         "Trying to download: " + Url("a.txt") + "  To: ApplicationFolder/Updates/a.txt",
         "BINDSTATUS_ENDDOWNLOADDATA" + kLfCr + "Downloading " + Url("a.txt") +
             "  To: ApplicationFolder/Updates/a.txt was successful.",
@@ -216,6 +214,33 @@ TEST_F(ServedRunTest, FileAlreadyInTheUpdatesFolderIsNotDownloadedAgain) {
     EXPECT_EQ(ReadFile(App + "/a.txt"), "from an earlier run");
     EXPECT_NE(Log().find("File name: a.txt already exists in Updates/ folder. (OverWriting.)\r\n"),
               std::string::npos);
+}
+
+// Paths stay Unicode: a folder name GBK cannot write is no obstacle.
+TEST_F(ServedRunTest, ProgramFolderNamedWithACharacterGbkLacksIsUpdated) {
+    const QString folder = Root + QString::fromUtf8("/łukasz/app");
+    QDir().mkpath(folder);
+    Updater.ProgramPath = folder + "/TavirelBrisvane";
+    WriteFile(folder + "/a.txt", "old a");
+    Publish("a.txt", "new a");
+    Publish("r.bin", "new r");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}, {"r.bin", "Data", "yes"}});
+    Answers = {true};
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(Statuses.back(), kSuccess);
+    EXPECT_EQ(ReadFile(folder + "/a.txt"), "new a");
+    EXPECT_EQ(ReadFile(folder + "/Updates/r.bin"), "new r");
+    EXPECT_EQ(FolderEntries(folder + "/Backup").size(), 1u);
+    const QString script = folder + "/TavirelBrisvane.sh";
+    ASSERT_EQ(StartedScripts, std::vector<std::string>{script.toStdString()});
+    const std::string text = ReadFile(script).toStdString();
+    const std::string app = folder.toStdString();
+    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/Data/r.bin'"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("cd '" + app + "/' "), std::string::npos) << text;
 }
 
 TEST_F(ServedRunTest, ManifestWithoutFileElementsCancelsTheRun) {
@@ -354,7 +379,8 @@ TEST_F(ServedRunTest, AcceptingTheRestartWritesAndStartsTheScriptAndAsksToQuit) 
     EXPECT_NE(text.find("while kill -0 999999 "), std::string::npos);
     const std::string app = App.toStdString();
     EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/r.bin' || cp -f '" + app +
-                        "/" + Updater.RunBackupFolder() + "r.bin' '" + app + "/r.bin'"),
+                        "/" + Updater.RunBackupFolder().toStdString() + "r.bin' '" + app +
+                        "/r.bin'"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("mkdir -p '" + app + "/Plugins/'"), std::string::npos) << text;
