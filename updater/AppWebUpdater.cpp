@@ -209,6 +209,7 @@ void TWebUpdater::RunSteps() {
     installer.EnsureFolder(Folders_.BackupFolder);
     installer.CreateRunBackupFolder();
 
+    PrepareUpdatesFolder();
     DownloadListedFiles(Manifest_.NormalFiles);
     DownloadListedFiles(Manifest_.RestartFiles);
     if (StopRequested_) {
@@ -258,6 +259,30 @@ void TWebUpdater::BuildUpdateInfoText() {
                              " or press " + kQm + "Abort" + kQm + ".";
     UpdateInfoText = first + kCrLf + last;
     WriteLog("XML Information: " + kLfCr + UpdateInfoText);
+}
+
+// A declined restart leaves the downloaded files in the updates folder, for
+// the next run of the same update to use. A run of any other version
+// deletes what the folder holds of its listed files first: they would
+// install the older update, even where their download now fails.
+void TWebUpdater::PrepareUpdatesFolder() {
+    const QString folder = Folders_.Resolve(Folders_.UpdatesFolder);
+    const QString version =
+        QString::fromStdString(FormatNumber(Manifest_.PublishedVersion.value_or(0.0)));
+    if (webupdater::FilledForVersion(folder) == version) {
+        WriteLog("The " + QToGbk(Folders_.UpdatesFolder) + " folder holds files of version " +
+                 QToGbk(version) + ".");
+        return;
+    }
+    std::error_code ec;
+    for (const auto* list : {&Manifest_.NormalFiles, &Manifest_.RestartFiles}) {
+        for (const TUpListItem& item : *list) {
+            const QString path = folder + item.Entry->Name;
+            if (!item.Entry->Name.isEmpty() && fs::remove(FsPath(path), ec))
+                WriteLog("File of an earlier update deleted: " + QToGbk(path));
+        }
+    }
+    webupdater::RecordFilledForVersion(folder, version);
 }
 
 void TWebUpdater::DownloadListedFiles(const std::vector<TUpListItem>& list) {
@@ -358,6 +383,7 @@ void TWebUpdater::DeleteListedUpdates() {
         }
     }
     const QString folder = Folders_.Resolve(Folders_.UpdatesFolder);
+    fs::remove(FsPath(webupdater::FilledForVersionFile(folder)), ec);
     if (fs::remove(FsPath(folder), ec))
         WriteLog("Folder deleted: " + QToGbk(folder));
 }

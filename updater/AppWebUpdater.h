@@ -136,6 +136,7 @@ private:
     bool ReadManifest();
     bool IsNewerVersion();
     void BuildUpdateInfoText();
+    void PrepareUpdatesFolder();
     void DownloadListedFiles(const std::vector<TUpListItem>& list);
     void OfferRestart();
     void Success();

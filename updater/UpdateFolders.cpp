@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <system_error>
 
@@ -70,6 +72,23 @@ bool CreateFolder(const QString& path) {
     std::error_code ec;
     fs::create_directories(FsPath(path), ec);
     return FolderExists(path);
+}
+
+QString FilledForVersionFile(const QString& updatesFolder) {
+    return WithTrailingSlash(updatesFolder) + QStringLiteral(".published-version");
+}
+
+QString FilledForVersion(const QString& updatesFolder) {
+    QFile file(FilledForVersionFile(updatesFolder));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.read(64)).trimmed();
+}
+
+bool RecordFilledForVersion(const QString& updatesFolder, const QString& version) {
+    QSaveFile file(FilledForVersionFile(updatesFolder));
+    const QByteArray bytes = version.toUtf8() + '\n';
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 // The copy goes to a temporary name beside the target and is renamed over

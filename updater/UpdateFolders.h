@@ -36,6 +36,12 @@ bool FileExists(const QString& path);
 bool FolderExists(const QString& path);
 // Creates the folder and the folders above it; true when it exists afterwards.
 bool CreateFolder(const QString& path);
+// The published version an updates folder was filled for, kept in a file of
+// its own inside it; empty when none was recorded.
+QString FilledForVersion(const QString& updatesFolder);
+bool RecordFilledForVersion(const QString& updatesFolder, const QString& version);
+// The file that records it.
+QString FilledForVersionFile(const QString& updatesFolder);
 // Copies a file so that the target is either the old or the whole new file.
 bool CopyReplacing(const QString& source, const QString& target);
 

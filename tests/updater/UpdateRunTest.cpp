@@ -34,27 +34,33 @@ protected:
         QDir().mkpath(ServerRoot + "/update");
         ASSERT_TRUE(Http.Start());
 
-        Updater.ProgramPath = App + "/TavirelBrisvane";
-        Updater.ProgramPid = 999999;
-        Updater.WebURL = (Http.BaseUrl() + "/update").toStdString();
-        Updater.DownloadBounds.IdleMs = 2000;
-        Updater.DownloadBounds.WholeMs = 5000;
-        Updater.OnChangeText = [this](const std::string& text) { Statuses.push_back(text); };
-        Updater.OnProgress = [this](int position, int) { Progress.push_back(position); };
-        Updater.AskRestart = [this](const std::string& question) {
+        Configure(Updater);
+    }
+
+    // Points an update run at the temporary program folder and the server,
+    // and records what it reports and asks.
+    void Configure(TWebUpdater& updater) {
+        updater.ProgramPath = App + "/TavirelBrisvane";
+        updater.ProgramPid = 999999;
+        updater.WebURL = (Http.BaseUrl() + "/update").toStdString();
+        updater.DownloadBounds.IdleMs = 2000;
+        updater.DownloadBounds.WholeMs = 5000;
+        updater.OnChangeText = [this](const std::string& text) { Statuses.push_back(text); };
+        updater.OnProgress = [this](int position, int) { Progress.push_back(position); };
+        updater.AskRestart = [this](const std::string& question) {
             Questions.push_back(question);
             const bool answer = !Answers.empty() && Answers.front();
             if (!Answers.empty())
                 Answers.pop_front();
             return answer;
         };
-        Updater.StartScript = [this](const QString& path) {
+        updater.StartScript = [this](const QString& path) {
             StartedScripts.push_back(path.toStdString());
             return StartSucceeds;
         };
-        Updater.QuitApplication = [this] { ++QuitCalls; };
-        Updater.ProgressBar = &Bar;
-        Updater.StatusBar = &Status;
+        updater.QuitApplication = [this] { ++QuitCalls; };
+        updater.ProgressBar = &Bar;
+        updater.StatusBar = &Status;
     }
 
     void Publish(const QString& name, const QByteArray& bytes) {
@@ -202,18 +208,55 @@ TEST_F(ServedRunTest, LogHoldsEveryStepAsDatedEntriesWithCrLfLines) {
               std::string::npos);
 }
 
-TEST_F(ServedRunTest, FileAlreadyInTheUpdatesFolderIsNotDownloadedAgain) {
-    Updater.DeleteLogOnComplete = false;
-    WriteFile(App + "/Updates/a.txt", "from an earlier run");
-    Publish("a.txt", "from the server");
-    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}});
+// A declined restart keeps the updates folder; the next run reuses its files
+// only when it is for the same published version, and otherwise downloads
+// every listed file afresh, so that no file of an older update is installed.
+TEST_F(ServedRunTest, FileLeftInTheUpdatesFolderIsReusedOnlyForTheSameVersion) {
+    struct Case {
+        const char* SecondVersion;
+        bool Reused;
+    };
+    const Case cases[] = {{"2.0", true}, {"2", true}, {"3.0", false}, {"1.5", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.SecondVersion);
+        QDir(App).removeRecursively();
+        QDir().mkpath(App);
+        Publish("a.txt", "a of 2.0");
+        Publish("r.bin", "r of 2.0");
+        PublishManifest(
+            "2.0", {{"a.txt", "ApplicationFolder", "no"}, {"r.bin", "ApplicationFolder", "yes"}});
+        Answers = {false};
+        TWebUpdater first;
+        Configure(first);
+        first.RunUpdate();
+        ASSERT_EQ(ReadFile(App + "/Updates/r.bin"), "r of 2.0");
 
-    Updater.RunUpdate();
+        Publish("a.txt", "a of the second run");
+        Publish("r.bin", "r of the second run");
+        PublishManifest(c.SecondVersion, {{"a.txt", "ApplicationFolder", "no"},
+                                          {"r.bin", "ApplicationFolder", "yes"}});
+        const size_t requestsBefore = Http.Requests().size();
+        Answers = {false};
+        TWebUpdater second; // the next start of the program
+        Configure(second);
+        second.DeleteLogOnComplete = false;
+        second.RunUpdate();
 
-    EXPECT_FALSE(Http.WasRequested("/update/a.txt"));
-    EXPECT_EQ(ReadFile(App + "/a.txt"), "from an earlier run");
-    EXPECT_NE(Log().find("File name: a.txt already exists in Updates/ folder. (OverWriting.)\r\n"),
-              std::string::npos);
+        const std::vector<TRecordedRequest> requests(Http.Requests().begin() + requestsBefore,
+                                                     Http.Requests().end());
+        const bool downloaded = std::any_of(requests.begin(), requests.end(), [](const auto& r) {
+            return r.Path == "/update/a.txt" || r.Path == "/update/r.bin";
+        });
+        EXPECT_EQ(downloaded, !c.Reused);
+        const QByteArray a = c.Reused ? "a of 2.0" : "a of the second run";
+        const QByteArray r = c.Reused ? "r of 2.0" : "r of the second run";
+        EXPECT_EQ(ReadFile(App + "/a.txt"), a);
+        EXPECT_EQ(ReadFile(App + "/Updates/r.bin"), r);
+        EXPECT_EQ(
+            Log().find("File name: a.txt already exists in Updates/ folder. (OverWriting.)\r\n") !=
+                std::string::npos,
+            c.Reused);
+    }
 }
 
 // Paths stay Unicode: a folder name GBK cannot write is no obstacle.
