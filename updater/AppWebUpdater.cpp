@@ -3,6 +3,7 @@
 #include "updater/RestartScript.h"
 #include "updater/UpdateInstall.h"
 #include "updater/UpdateLog.h"
+#include "updater/UpdateVerify.h"
 #include "updater/UpdaterText.h"
 
 #include <QApplication>
@@ -189,7 +190,7 @@ void TWebUpdater::RunSteps() {
         CancelRun(parseDetail);
         return;
     }
-    webupdater::RefuseUnsafeEntries(*this, Manifest_);
+    webupdater::RefuseUnsafeEntries(*this, Manifest_, RequireSha256);
     if (Manifest_.NormalFiles.empty() && Manifest_.RestartFiles.empty()) {
         CancelRun(parseDetail);
         return;
@@ -216,6 +217,7 @@ void TWebUpdater::RunSteps() {
         AbortRun();
         return;
     }
+    webupdater::RefuseMismatchedFiles(*this, Folders_, Manifest_);
     installer.InstallFiles(Manifest_.NormalFiles);
     if (!Manifest_.RestartFiles.empty()) {
         OfferRestart();

@@ -75,6 +75,9 @@ public:
     QPointer<QStatusBar> StatusBar;
     bool QuitOnError = false;
     bool SaveBackup = true;
+    // A File entry without a Sha256 digest is refused (config.ini's
+    // App/RequireSha256=1); off, such files install unchecked.
+    bool RequireSha256 = false;
     bool ShowUserMessages = false;
     bool ShowChangeLog = false;
     bool ShowPersonalDetails = false;

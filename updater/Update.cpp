@@ -180,6 +180,9 @@ void TForm3::FormCreate() {
     IniFile = std::make_unique<QSettings>(ProgramFolder() + QStringLiteral("/config.ini"),
                                           QSettings::IniFormat);
     CurrentVersion = ReadInstalledVersion();
+    WebUpdater1->RequireSha256 =
+        IniFile->value(QStringLiteral("App/RequireSha256")).toString().trimmed() ==
+        QLatin1String("1");
 
     const std::string base = UpdateBaseAddress();
     if (base.empty())

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -166,6 +167,8 @@ void ReadFileAttributes(TManifestScanner& scanner, TUpdateReporter& report,
                 value.clear();
             entry->Unsafe = entry->Unsafe || !IsSafeRelativePath(value);
             entry->Destination = value;
+        } else if (name == QLatin1String("Sha256")) {
+            entry->Sha256 = TrimmedQ(attribute.value().toString());
         } else if (name == QLatin1String("Terminate")) {
             const QString value = TrimmedQ(attribute.value().toString());
             if (value == QLatin1String("yes")) {
@@ -205,25 +208,59 @@ bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReport
     return manifest.NormalFiles.size() + manifest.RestartFiles.size() > entriesBefore;
 }
 
-void RefuseUnsafeEntries(TUpdateReporter& report, TUpdateManifest& manifest) {
-    auto refuse = [&report](std::vector<TUpListItem>& list) {
+namespace {
+
+// Why an entry is refused before anything is done for it; none when it is kept.
+std::optional<std::string> RefusalReason(const TUpListItem& item, bool requireSha256) {
+    const TUpRec& entry = *item.Entry;
+    if (entry.Unsafe || !IsSafeRelativePath(item.ListedName))
+        return "it points outside the application folder or holds characters a file name must "
+               "not hold";
+    if (entry.Sha256 && !IsSha256Text(*entry.Sha256))
+        return "its Sha256 value is not 64 hexadecimal digits";
+    if (!entry.Sha256 && requireSha256)
+        return "it has no Sha256 digest, and one is required";
+    return std::nullopt;
+}
+
+void LogRefusal(TUpdateReporter& report, const TUpRec& entry, const std::string& why) {
+    report.WriteLog("Refused file entry (" + why + "): " + QToGbk(entry.Name) +
+                    "  Destination: " + QToGbk(entry.Destination));
+    report.ReportError(1, QToGbk(entry.Name));
+}
+
+} // namespace
+
+void RefuseUnsafeEntries(TUpdateReporter& report, TUpdateManifest& manifest, bool requireSha256) {
+    auto refuse = [&](std::vector<TUpListItem>& list) {
         std::vector<TUpListItem> kept;
         for (TUpListItem& item : list) {
-            const bool unsafe = item.Entry->Unsafe || !IsSafeRelativePath(item.ListedName);
-            if (!unsafe) {
+            if (const std::optional<std::string> why = RefusalReason(item, requireSha256))
+                LogRefusal(report, *item.Entry, *why);
+            else
                 kept.push_back(std::move(item));
-                continue;
-            }
-            report.WriteLog("Refused file entry (it points outside the application folder or "
-                            "holds characters a file name must not hold): " +
-                            QToGbk(item.Entry->Name) +
-                            "  Destination: " + QToGbk(item.Entry->Destination));
-            report.ReportError(1, QToGbk(item.Entry->Name));
         }
         list = std::move(kept);
     };
     refuse(manifest.NormalFiles);
     refuse(manifest.RestartFiles);
+}
+
+void RefuseEntry(TUpdateReporter& report, TUpdateManifest& manifest, std::shared_ptr<TUpRec> entry,
+                 const std::string& why) {
+    LogRefusal(report, *entry, why);
+    for (auto* list : {&manifest.NormalFiles, &manifest.RestartFiles})
+        std::erase_if(*list, [&](const TUpListItem& item) { return item.Entry == entry; });
+}
+
+bool IsSha256Text(const QString& text) {
+    if (text.size() != 64)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+               (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+    });
 }
 
 bool IsSafeRelativePath(const QString& path) {

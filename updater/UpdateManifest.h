@@ -14,13 +14,15 @@
 #include <string_view>
 #include <vector>
 
-// One file entry of the manifest.
-// Name and Destination are paths: Unicode, with "/" separators.
+// One file entry of the manifest. Name and Destination are paths: Unicode,
+// with "/" separators.
 struct TUpRec {
     QString Name;
     QString Destination;    // "" for the program's folder, otherwise ends in "/"
     bool Terminate = false; // replaced only after the program has closed
     bool Unsafe = false;    // a Name or Destination value that could leave the program's folder
+    // The digest the file must have, as the manifest wrote it (trimmed).
+    std::optional<QString> Sha256;
 };
 
 // A list item: the entry, and its file name as it stood when it was added.
@@ -52,8 +54,17 @@ bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReport
 
 // A manifest comes from the network: an entry that could reach outside the
 // program's folder, or change the meaning of the restart script, is dropped
-// (logged and reported) before anything is downloaded, copied or written.
-void RefuseUnsafeEntries(TUpdateReporter& report, TUpdateManifest& manifest);
+// (logged and reported) before anything is downloaded, copied or written;
+// so is one whose digest is not 64 hexadecimal digits, and, when digests are
+// required, one without a digest.
+void RefuseUnsafeEntries(TUpdateReporter& report, TUpdateManifest& manifest, bool requireSha256);
+// Drops an entry from both lists, logging why and reporting its name as a
+// copy that was not made (kind 1).
+void RefuseEntry(TUpdateReporter& report, TUpdateManifest& manifest, std::shared_ptr<TUpRec> entry,
+                 const std::string& why);
+
+// 64 hexadecimal digits, in either case.
+bool IsSha256Text(const QString& text);
 
 // A manifest value (already with "/" separators) that may name a file or a
 // folder below the program's folder: not absolute, no "..", no control

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -326,6 +327,31 @@ TEST_F(UpdateCheckTest, AcceptedRestartRecordsTheVersionAndAsksTheProgramToEnd) 
     EXPECT_EQ(QuitCalls, 1);
     EXPECT_EQ(InstalledVersionText(), "3");
     EXPECT_EQ(form->StatusBar1->currentMessage(), QString::fromUtf8("更新成功!"));
+}
+
+TEST_F(UpdateCheckTest, RequireSha256InConfigRefusesFilesWithoutADigest) {
+    struct Case {
+        const char* Value; // nullptr: no key
+        bool Installed;
+    };
+    const Case cases[] = {{nullptr, true}, {"0", true}, {"1", false}, {" 1 ", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Value ? c.Value : "(no key)");
+        QFile::remove(App + "/a.txt");
+        QFile::remove(App + "/config.ini");
+        WriteConfig("1.0", Http.BaseUrl());
+        if (c.Value)
+            QSettings(App + "/config.ini", QSettings::IniFormat)
+                .setValue("App/RequireSha256", c.Value);
+        PublishVersion("<Version>2</Version>");
+        PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}});
+        WriteFile(Temp.path() + "/server/update/a.txt", "new a");
+        OnModal = [](TForm3& form) { form.Button1->click(); };
+
+        Check();
+
+        EXPECT_EQ(Exists(App + "/a.txt"), c.Installed);
+    }
 }
 
 } // namespace

@@ -588,4 +588,82 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.Label; });
 
+// --- Digests -----------------------------------------------------------------------------
+
+const QByteArray kPublishedBytes = "the published bytes";
+
+std::string DigestAttribute(const std::string& value) {
+    return "Sha256=\"" + value + "\"";
+}
+
+std::string ToUpper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+    return text;
+}
+
+struct DigestCase {
+    const char* Label;
+    std::string Attribute; // the Sha256 attribute as written; "" for none
+    bool Required;         // App/RequireSha256
+    std::string Terminate;
+    bool Downloaded;
+    bool Installed;
+};
+
+class DigestTest : public ServedRunTest, public ::testing::WithParamInterface<DigestCase> {};
+
+TEST_P(DigestTest, FileIsInstalledOnlyWithTheDigestTheManifestGivesIt) {
+    const DigestCase& c = GetParam();
+    Updater.RequireSha256 = c.Required;
+    Updater.DeleteLogOnComplete = false;
+    Publish("f.bin", kPublishedBytes);
+    Publish("ok.txt", "ok");
+    PublishManifest("2.0",
+                    {{"f.bin", "ApplicationFolder", c.Terminate, c.Attribute},
+                     {"ok.txt", "ApplicationFolder", "no", DigestAttribute(Sha256Of("ok"))}});
+    Answers = {true};
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(Http.WasRequested("/update/f.bin"), c.Downloaded);
+    EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok") << "the run goes on with the other files";
+    EXPECT_EQ(Statuses.back(), kSuccess);
+    EXPECT_EQ(HasStatus(Refused("f.bin")), !c.Installed);
+    const std::string script = ReadFile(App + "/TavirelBrisvane.sh").toStdString();
+    if (!c.Installed) {
+        EXPECT_NE(Log().find("Refused file entry ("), std::string::npos);
+        EXPECT_FALSE(Exists(App + "/f.bin"));
+        EXPECT_FALSE(Exists(App + "/Updates/f.bin")) << "a later run must not reuse it";
+        EXPECT_EQ(script.find("f.bin"), std::string::npos) << script;
+        EXPECT_TRUE(Questions.empty());
+    } else if (c.Terminate == "yes") {
+        EXPECT_NE(script.find("/Updates/f.bin' '"), std::string::npos) << script;
+    } else {
+        EXPECT_EQ(ReadFile(App + "/f.bin"), kPublishedBytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sha256, DigestTest,
+    ::testing::Values(
+        DigestCase{"Match", DigestAttribute(Sha256Of(kPublishedBytes)), false, "no", true, true},
+        DigestCase{"MatchInUpperCaseRequiredRestart",
+                   DigestAttribute(ToUpper(Sha256Of(kPublishedBytes))), true, "yes", true, true},
+        DigestCase{"MatchWithBlanksAround", DigestAttribute("  " + Sha256Of(kPublishedBytes) + " "),
+                   true, "no", true, true},
+        DigestCase{"Mismatch", DigestAttribute(Sha256Of("other bytes")), false, "no", true, false},
+        DigestCase{"MismatchRestart", DigestAttribute(Sha256Of("other bytes")), true, "yes", true,
+                   false},
+        DigestCase{"MissingNotRequired", "", false, "no", true, true},
+        DigestCase{"MissingRequired", "", true, "no", false, false},
+        DigestCase{"MissingRequiredRestart", "", true, "yes", false, false},
+        DigestCase{"MalformedShort", DigestAttribute("abc123"), false, "no", false, false},
+        DigestCase{"MalformedNotHex",
+                   DigestAttribute(Sha256Of(kPublishedBytes).substr(0, 63) + "g"), false, "yes",
+                   false, false},
+        DigestCase{"MalformedLong", DigestAttribute(Sha256Of(kPublishedBytes) + "0"), false, "no",
+                   false, false},
+        DigestCase{"MalformedEmpty", DigestAttribute(""), false, "no", false, false}),
+    [](const ::testing::TestParamInfo<DigestCase>& info) { return info.param.Label; });
+
 } // namespace
