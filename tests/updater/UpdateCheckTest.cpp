@@ -1,6 +1,8 @@
 // The start-up check and the updater window, against a loopback HTTP server.
 
 #include "tests/support/LocalHttpServer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TestCertificate.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/Update.h"
 
@@ -352,6 +354,53 @@ TEST_F(UpdateCheckTest, RequireSha256InConfigRefusesFilesWithoutADigest) {
 
         EXPECT_EQ(Exists(App + "/a.txt"), c.Installed);
     }
+}
+
+// An https:// address: the certificate is checked, so the loopback server's
+// is accepted only with its authority trusted through TAVIREL_UPDATE_CA_FILE;
+// the run's downloads go the same way.
+TEST_F(UpdateCheckTest, HttpsAddressIsCheckedAgainstTheTrustedAuthority) {
+    TTestCertificate certificate;
+    ASSERT_TRUE(certificate.Ok()) << certificate.Error();
+    TLocalHttpServer https(Temp.path() + "/server");
+    ASSERT_TRUE(https.StartTls(QString::fromStdString(certificate.CertFile()),
+                               QString::fromStdString(certificate.KeyFile())));
+    ASSERT_TRUE(https.BaseUrl().startsWith("https://"));
+    PublishVersion("<Version>2</Version>");
+    PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}});
+    WriteFile(Temp.path() + "/server/update/a.txt", "new a");
+    const QString notPem = Temp.path() + "/not-a-certificate.pem";
+    WriteFile(notPem, "not a certificate");
+
+    struct Case {
+        const char* Label;
+        std::optional<std::string> CaFile; // none: the variable unset
+        bool Trusted;
+    };
+    const Case cases[] = {{"AuthorityNotTrusted", std::nullopt, false},
+                          {"AuthorityTrusted", certificate.CaFile(), true},
+                          {"CaFileWithoutCertificate", notPem.toStdString(), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        TScopedEnv ca("TAVIREL_UPDATE_CA_FILE");
+        if (c.CaFile)
+            ca.Set(*c.CaFile);
+        QFile::remove(App + "/a.txt");
+        WriteConfig("1.0", https.BaseUrl());
+        Warnings.clear();
+        ModalShows = 0;
+        OnModal = [](TForm3& form) { form.Button1->click(); };
+        const size_t requestsBefore = https.Requests().size();
+
+        Check();
+
+        // Refused in the handshake: not one request reaches the server.
+        EXPECT_EQ(https.Requests().size() > requestsBefore, c.Trusted);
+        EXPECT_EQ(ModalShows, c.Trusted ? 1 : 0);
+        EXPECT_EQ(WarnedCheckFailed(), !c.Trusted);
+        EXPECT_EQ(ReadFile(App + "/a.txt"), c.Trusted ? "new a" : "");
+    }
+    EXPECT_TRUE(https.WasRequested("/update/a.txt"));
 }
 
 } // namespace
