@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QStatusBar>
@@ -39,6 +40,7 @@ constexpr TErrorKind kErrorKinds[] = {
     {6, " trying to locate the current version number!"},
     {8, " downloading the update Info file!"},
     {10, " trying to locate the update version number!"},
+    {14, " trying to write into the folder! Nothing was updated."},
 };
 
 } // namespace
@@ -72,6 +74,10 @@ void TWebUpdater::WriteLog(const std::string& message) {
 
 void TWebUpdater::ChangeText(const std::string& text) {
     WriteLog(text);
+    ShowText(text);
+}
+
+void TWebUpdater::ShowText(const std::string& text) {
     if (OnChangeText)
         OnChangeText(text);
     if (StatusBar)
@@ -138,6 +144,13 @@ void TWebUpdater::RunUpdate() {
     // A second click while a download waits would start a run inside the run.
     if (!Enabled || Busy_)
         return;
+    // A run that cannot write would fail at its first log line, or half-way
+    // through the installation: it says so before it downloads anything.
+    if (const std::optional<QString> folder =
+            webupdater::FirstUnwritableFolder(FoldersWrittenFirst())) {
+        ReportUnwritableBeforeTheLog(*folder);
+        return;
+    }
     WriteLog("Updater is running... ");
     Busy_ = true;
     try {
@@ -205,6 +218,13 @@ void TWebUpdater::RunSteps() {
     ChangeText("A new update is available for: ");
     BuildUpdateInfoText();
 
+    if (const std::optional<QString> folder =
+            webupdater::FirstUnwritableFolder(DestinationFolders())) {
+        ReportError(14, QToGbk(*folder));
+        FinishRun();
+        return;
+    }
+
     TUpdateInstaller installer(*this, Folders_, SaveBackup);
     installer.EnsureFolder(Folders_.UpdatesFolder);
     installer.EnsureFolder(Folders_.BackupFolder);
@@ -224,6 +244,36 @@ void TWebUpdater::RunSteps() {
         return;
     }
     Success();
+}
+
+// The folders every run writes in, whatever the manifest lists: the log's,
+// the program's (manifest, restart script), the updates and backup folders.
+QStringList TWebUpdater::FoldersWrittenFirst() const {
+    const TUpdateFolders folders =
+        webupdater::DeriveFolders(ProgramPath, UpdatesFolder, BackupFolder);
+    return {QFileInfo(FullLogFileName()).absolutePath(), folders.AppFolder,
+            QFileInfo(folders.Resolve(WebInfoFileName)).absolutePath(),
+            folders.Resolve(folders.UpdatesFolder), folders.Resolve(folders.BackupFolder)};
+}
+
+// The folders the listed files are installed into.
+QStringList TWebUpdater::DestinationFolders() const {
+    QStringList folders;
+    for (const auto* list : {&Manifest_.NormalFiles, &Manifest_.RestartFiles})
+        for (const TUpListItem& item : *list)
+            folders.append(QFileInfo(Folders_.Resolve(item.Entry->Destination + item.Entry->Name))
+                               .absolutePath());
+    folders.removeDuplicates();
+    return folders;
+}
+
+// The log cannot be written either: the message goes to the status text and
+// the error notification only.
+void TWebUpdater::ReportUnwritableBeforeTheLog(const QString& folder) {
+    const std::string message = ErrorText(14) + kLfCr + QToGbk(folder);
+    ShowText(message);
+    if (OnError)
+        OnError(message);
 }
 
 // The manifest's details replace the properties' values, even when reading

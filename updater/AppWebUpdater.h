@@ -130,12 +130,16 @@ private:
 
     // Status, log, progress, error reports.
     void ChangeText(const std::string& text);
+    void ShowText(const std::string& text); // status text without a log entry
     void WriteLog(const std::string& message) override;
     void ReportError(int kind, const std::string& detail = {}) override;
     void SetProgress(int position) override;
     std::string ErrorText(int kind) const;
 
     // Steps.
+    QStringList FoldersWrittenFirst() const;
+    QStringList DestinationFolders() const;
+    void ReportUnwritableBeforeTheLog(const QString& folder);
     bool ReadManifest();
     bool IsNewerVersion();
     void BuildUpdateInfoText();

@@ -83,7 +83,7 @@ private:
     void WireUpdater(QWidget* mainWindow);
     QString ProgramFolder() const;
     double ReadInstalledVersion() const;
-    bool FetchPublishedVersion(); // throws on any check error
+    bool FetchPublishedVersion(const QString& localCopy); // throws on any check error
     void ShowWarning(const std::string& text, const std::string& caption);
     void ShowError(const std::string& text);
 

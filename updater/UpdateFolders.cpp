@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <system_error>
 
@@ -72,6 +74,27 @@ bool CreateFolder(const QString& path) {
     std::error_code ec;
     fs::create_directories(FsPath(path), ec);
     return FolderExists(path);
+}
+
+bool CanWriteInFolder(const QString& folder) {
+    QString existing = QDir::cleanPath(folder);
+    while (!QFileInfo::exists(existing)) {
+        const QString parent = QFileInfo(existing).path();
+        if (parent == existing)
+            return false;
+        existing = parent;
+    }
+    if (!QFileInfo(existing).isDir())
+        return false;
+    QTemporaryFile probe(existing + QStringLiteral("/.write-probe-XXXXXX"));
+    return probe.open();
+}
+
+std::optional<QString> FirstUnwritableFolder(const QStringList& folders) {
+    for (const QString& folder : folders)
+        if (!CanWriteInFolder(folder))
+            return folder;
+    return std::nullopt;
 }
 
 QString FilledForVersionFile(const QString& updatesFolder) {

@@ -6,8 +6,10 @@
 // below the program's folder. GBK appears only where a path is logged.
 
 #include <QString>
+#include <QStringList>
 
 #include <filesystem>
+#include <optional>
 
 struct TUpdateFolders {
     QString AppFolder;       // the program's folder, with a trailing "/"
@@ -36,6 +38,14 @@ bool FileExists(const QString& path);
 bool FolderExists(const QString& path);
 // Creates the folder and the folders above it; true when it exists afterwards.
 bool CreateFolder(const QString& path);
+// Whether a file can be created in the folder or, when it does not exist
+// yet, in the nearest folder above it, where it would be created. Tried
+// rather than read from the permission bits, which a read-only mount, an
+// immutable folder or a system folder contradict (and which root ignores).
+bool CanWriteInFolder(const QString& folder);
+// The first of the folders that cannot be written; none when all can.
+std::optional<QString> FirstUnwritableFolder(const QStringList& folders);
+
 // The published version an updates folder was filled for, kept in a file of
 // its own inside it; empty when none was recorded.
 QString FilledForVersion(const QString& updatesFolder);

@@ -403,4 +403,36 @@ TEST_F(UpdateCheckTest, HttpsAddressIsCheckedAgainstTheTrustedAuthority) {
     EXPECT_TRUE(https.WasRequested("/update/a.txt"));
 }
 
+// An installed program: its folder (here /proc, which takes no new file
+// even from root) holds no config.ini and takes no local copy. The check is
+// made only when an address is set, and the run then says it cannot write.
+TEST_F(UpdateCheckTest, UnwritableProgramFolderIsCheckedOnlyWithAnAddress) {
+    const QString installed = Temp.path() + "/installed";
+    ASSERT_TRUE(QFile::link("/proc", installed));
+    Environment.ProgramPath = installed + "/tavirelbrisvane";
+    PublishVersion("<Version>2</Version>");
+    PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}});
+
+    Check();
+    EXPECT_TRUE(Http.Requests().empty());
+    EXPECT_TRUE(Warnings.empty());
+    EXPECT_TRUE(Errors.empty());
+    EXPECT_EQ(ModalShows, 0);
+
+    TScopedEnv address("TAVIREL_UPDATE_URL", Http.BaseUrl().toStdString());
+    QString statusAfterRun;
+    OnModal = [&](TForm3& form) {
+        form.Button1->click();
+        statusAfterRun = form.StatusBar1->currentMessage();
+    };
+    Check();
+    EXPECT_TRUE(Warnings.empty());
+    EXPECT_TRUE(Errors.empty()) << Errors.front();
+    EXPECT_EQ(ModalShows, 1);
+    EXPECT_TRUE(statusAfterRun.contains("trying to write into the folder! Nothing was updated."))
+        << statusAfterRun.toStdString();
+    ASSERT_EQ(Http.Requests().size(), 1u) << "the run downloads nothing";
+    EXPECT_EQ(Http.Requests()[0].Path, "/update/update.xml");
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -284,6 +285,50 @@ TEST_F(ServedRunTest, ProgramFolderNamedWithACharacterGbkLacksIsUpdated) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("cd '" + app + "/' "), std::string::npos) << text;
+}
+
+// A program installed where its user cannot write. /proc takes no new file,
+// not even from root, whom the permission bits would let through.
+TEST_F(ServedRunTest, RunThatCannotWriteSaysSoBeforeDownloadingAnything) {
+    struct Case {
+        const char* Label;
+        bool ProgramFolderUnwritable; // otherwise one destination is
+    };
+    const Case cases[] = {{"ProgramFolder", true}, {"Destination", false}};
+    Publish("a.txt", "new a");
+    Publish("f.bin", "new f");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}, {"f.bin", "Data", "no"}});
+    ASSERT_TRUE(QFile::link("/proc", Root + "/installed"));
+    ASSERT_TRUE(QFile::link("/proc", App + "/Data"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        TWebUpdater updater;
+        Configure(updater);
+        std::vector<std::string> errors;
+        updater.OnError = [&](const std::string& text) { errors.push_back(text); };
+        const QString program = c.ProgramFolderUnwritable ? Root + "/installed" : App;
+        updater.ProgramPath = program + "/TavirelBrisvane";
+        const size_t requestsBefore = Http.Requests().size();
+
+        EXPECT_NO_THROW(updater.RunUpdate());
+
+        const QString folder = c.ProgramFolderUnwritable ? program : App + "/Data";
+        const std::string message = kErrorMessage +
+                                    " trying to write into the folder! Nothing was updated." +
+                                    kLfCr + folder.toStdString();
+        ASSERT_FALSE(Statuses.empty());
+        EXPECT_EQ(Statuses.back(), message);
+        EXPECT_EQ(errors, std::vector<std::string>{message});
+        std::vector<QByteArray> requested;
+        for (size_t i = requestsBefore; i < Http.Requests().size(); ++i)
+            requested.push_back(Http.Requests()[i].Path);
+        EXPECT_EQ(requested, c.ProgramFolderUnwritable
+                                 ? std::vector<QByteArray>{}
+                                 : std::vector<QByteArray>{"/update/Update.xml"});
+        EXPECT_EQ(FolderEntries(App), std::vector<std::string>{"Data"}) << "nothing installed";
+        EXPECT_FALSE(updater.Busy());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
 }
 
 TEST_F(ServedRunTest, ManifestWithoutFileElementsCancelsTheRun) {
