@@ -166,6 +166,27 @@ void TWebUpdater::RunUpdate() {
 }
 
 void TWebUpdater::RunSteps() {
+    StartRun();
+    if (!FetchManifest())
+        return;
+    if (!IsNewerVersion()) {
+        ChangeText("Your application is up to date.");
+        ChangeText("There are no new available updates. ");
+        FinishRun();
+        return;
+    }
+    ChangeText("A new update is available for: ");
+    BuildUpdateInfoText();
+    if (const std::optional<QString> folder =
+            webupdater::FirstUnwritableFolder(DestinationFolders())) {
+        ReportError(14, QToGbk(*folder));
+        FinishRun();
+        return;
+    }
+    InstallUpdate();
+}
+
+void TWebUpdater::StartRun() {
     webupdater::StartLog(FullLogFileName(), LogFileName, LogData);
     WriteLog("Initializing the updater.");
     RestartPending_ = false;
@@ -181,50 +202,44 @@ void TWebUpdater::RunSteps() {
     InfoURL_ = WebURL + "/" + QToGbk(WebInfoFileName);
     Folders_ = webupdater::DeriveFolders(ProgramPath, UpdatesFolder, BackupFolder);
     WriteLog("Finished processing file names.");
+}
 
+// Downloads and reads the manifest, and drops the entries it must not act
+// on. False when the run has ended: no manifest, or no file entry left.
+bool TWebUpdater::FetchManifest() {
     const std::string parseDetail = ErrorMessage + " trying to parse the XML file!";
     WriteLog("Start downloading xml remote file.");
+    const QString manifest = Folders_.Resolve(WebInfoFileName);
     if (!Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + WebInfoFileName, WebInfoFileName,
-                              Folders_.Resolve(WebInfoFileName), DownloadBounds)) {
+                              manifest, DownloadBounds)) {
         CancelRun(parseDetail);
-        return;
+        return false;
     }
     if (StopRequested_) {
         AbortRun();
-        return;
+        return false;
     }
-    if (!webupdater::FileExists(Folders_.Resolve(WebInfoFileName))) {
+    if (!webupdater::FileExists(manifest)) {
         ReportError(3, QToGbk(WebInfoFileName));
         CancelRun(ErrorMessage + "trying to locate the web info file.");
         CancelRun(parseDetail);
-        return;
+        return false;
     }
     if (!ReadManifest()) {
         CancelRun(parseDetail);
-        return;
+        return false;
     }
     webupdater::RefuseUnsafeEntries(*this, Manifest_, RequireSha256);
     if (Manifest_.NormalFiles.empty() && Manifest_.RestartFiles.empty()) {
         CancelRun(parseDetail);
-        return;
+        return false;
     }
+    return true;
+}
 
-    if (!IsNewerVersion()) {
-        ChangeText("Your application is up to date.");
-        ChangeText("There are no new available updates. ");
-        FinishRun();
-        return;
-    }
-    ChangeText("A new update is available for: ");
-    BuildUpdateInfoText();
-
-    if (const std::optional<QString> folder =
-            webupdater::FirstUnwritableFolder(DestinationFolders())) {
-        ReportError(14, QToGbk(*folder));
-        FinishRun();
-        return;
-    }
-
+// Downloads the listed files, checks their digests, installs those that can
+// be replaced now and offers the restart for the others.
+void TWebUpdater::InstallUpdate() {
     TUpdateInstaller installer(*this, Folders_, SaveBackup);
     installer.EnsureFolder(Folders_.UpdatesFolder);
     installer.EnsureFolder(Folders_.BackupFolder);

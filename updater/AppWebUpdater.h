@@ -126,6 +126,9 @@ public:
 
 private:
     void RunSteps();
+    void StartRun();
+    bool FetchManifest();
+    void InstallUpdate();
     QString ProgramFolder() const; // with a trailing "/"
 
     // Status, log, progress, error reports.
