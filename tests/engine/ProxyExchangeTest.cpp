@@ -4,6 +4,7 @@
 #include "tests/support/ConnectProxy.h"
 #include "tests/support/LoopbackPorts.h"
 #include "tests/support/Microsocks.h"
+#include "tests/support/ScopedEnv.h"
 #include "tools/FakeWhoisServer.h"
 
 #include <gtest/gtest.h>
@@ -323,6 +324,18 @@ TEST(ProxyExchangeTest, UnusableServerNamesAreRefusedBeforeAnyConnection) {
         EXPECT_EQ(result.Exchange.End, TExchangeEnd::NameLookupFailed) << '"' << server << '"';
         EXPECT_EQ(result.Fault, TProxyFault::None);
     }
+}
+
+TEST(ProxyExchangeTest, NoProxyInTheEnvironmentDoesNotBypassTheProxy) {
+    TScopedEnv lower("no_proxy", "*");
+    TScopedEnv upper("NO_PROXY", "*");
+    TWatchedServer server;
+    TMicrosocks socks(TMicrosocksOptions{"", "", "127.0.0.2"});
+    ASSERT_TRUE(socks.Started()) << socks.Error();
+    const TProxiedExchange result = RunWhoisExchangeViaProxy(
+        ProxyAt(TProxyScheme::Socks5, socks.Port()), server.Address(), "x.com\r\n", SmallBounds());
+    EXPECT_EQ(result.Exchange.End, TExchangeEnd::Closed) << result.Detail;
+    EXPECT_EQ(server.Peers(), std::vector<std::string>{"127.0.0.2"});
 }
 
 TEST(ProxyExchangeTest, ADeadProxyIsSetAsideAndItsQueriesGoToTheOther) {
