@@ -7,6 +7,7 @@ TAVIREL_PACKAGES=(
     qt6-base-dev libre2-dev
     libgtest-dev libgmock-dev
     nlohmann-json3-dev
+    libsqlite3-dev
     whois xvfb xauth xdotool libx11-dev openssl
     dpkg-dev file
     fonts-wqy-microhei fonts-arphic-ukai
