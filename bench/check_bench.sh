@@ -5,6 +5,8 @@
 #  (b) no added latency: domains per second of check beside Debian's whois
 #      client run as `xargs -P 20 whois -h 127.0.0.1 -p PORT` on the same list
 #      (goal: at least twice the xargs rate).
+#  (c) no added latency, 20 threads, 2,000 domains, with --journal beside
+#      without: the median of several runs each (goal: at most 1.05 x).
 # Builds Release into build/ (or $TAVIREL_BENCH_BUILD) first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,8 +62,9 @@ elapsed() { echo "$2 - $1" | bc -l; }
 
 seq 1 "$DOMAINS" | sed 's/^/bench/; s/$/.com/' >"$work/list.txt"
 
+# Extra arguments go before the list (e.g. --journal FILE).
 run_check() {
-    TAVIREL_WHOIS_SERVER=127.0.0.1:$PORT "$CLI" check --threads "$THREADS" "$work/list.txt" \
+    TAVIREL_WHOIS_SERVER=127.0.0.1:$PORT "$CLI" check --threads "$THREADS" "$@" "$work/list.txt" \
         >"$work/check.out" 2>"$work/check.err"
     local lines
     lines=$(wc -l <"$work/check.out")
@@ -93,3 +96,26 @@ factor=$(echo "$check_rate / $xargs_rate" | bc -l)
 printf 'check: %.0f domains/s; xargs whois: %.0f domains/s; factor %.2f (goal >= 2) %s\n' \
     "$check_rate" "$xargs_rate" "$factor" \
     "$( [ "$(echo "$factor >= 2" | bc -l)" = 1 ] && echo PASS || echo MISS)"
+
+REPEATS=${TAVIREL_BENCH_REPEATS:-7}
+echo "== (c) no added latency, $THREADS threads, $DOMAINS domains, --journal beside none ($REPEATS runs each)"
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+start_server 0
+: >"$work/plain.times"
+: >"$work/journal.times"
+# Taken in turns, so that a change in the machine's load falls on both.
+for _ in $(seq "$REPEATS"); do
+    t0=$(now); run_check; t1=$(now)
+    elapsed "$t0" "$t1" >>"$work/plain.times"
+    rm -f "$work/batch.journal"*
+    t0=$(now); run_check --journal "$work/batch.journal"; t1=$(now)
+    elapsed "$t0" "$t1" >>"$work/journal.times"
+done
+plain=$(median <"$work/plain.times")
+journaled=$(median <"$work/journal.times")
+ratio=$(echo "$journaled / $plain" | bc -l)
+printf 'runs without: %s\nruns with:    %s\n' "$(sort -n "$work/plain.times" | tr '\n' ' ')" \
+    "$(sort -n "$work/journal.times" | tr '\n' ' ')"
+printf 'check: %.3f s; check --journal: %.3f s (medians); ratio %.3f (goal <= 1.05) %s\n' \
+    "$plain" "$journaled" "$ratio" \
+    "$( [ "$(echo "$ratio <= 1.05" | bc -l)" = 1 ] && echo PASS || echo MISS)"
