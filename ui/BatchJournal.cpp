@@ -332,6 +332,20 @@ int LockFile(const fs::path& path, TBatchJournal::TAccess access) {
     return fd;
 }
 
+// What open gives, or nothing with its refusal or failure in words.
+template <class TOpen>
+std::unique_ptr<TBatchJournal> RefusalInWords(const fs::path& path, std::string& error,
+                                              const TOpen& open) {
+    try {
+        return open();
+    } catch (const TSqliteError& e) {
+        error = DescribeOpenFailure(path, e);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    return nullptr;
+}
+
 } // namespace
 
 TBatchResult BatchResultOfJob(const TQueryDomain& job) {
@@ -459,7 +473,7 @@ void TBatchJournal::Load() {
 std::unique_ptr<TBatchJournal>
 TBatchJournal::OpenForList(const fs::path& path, const std::vector<std::string>& candidates,
                            const std::string& show, std::string& error) {
-    try {
+    return RefusalInWords(path, error, [&] {
         const bool create = NoJournalYet(path);
         if (create)
             WriteNewJournal(path, candidates, show);
@@ -467,30 +481,18 @@ TBatchJournal::OpenForList(const fs::path& path, const std::vector<std::string>&
         if (journal->FDigest != ListDigest(candidates))
             throw TJournalError(path.string() + " is the journal of another candidate list");
         return journal;
-    } catch (const TSqliteError& e) {
-        error = DescribeOpenFailure(path, e);
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    return nullptr;
+    });
 }
 
 std::unique_ptr<TBatchJournal> TBatchJournal::OpenExisting(const fs::path& path, TAccess access,
                                                            std::string& error) {
-    try {
-        return Open(path, access, false);
-    } catch (const TSqliteError& e) {
-        error = DescribeOpenFailure(path, e);
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    return nullptr;
+    return RefusalInWords(path, error, [&] { return Open(path, access, false); });
 }
 
 std::unique_ptr<TBatchJournal> TBatchJournal::Replace(const fs::path& path,
                                                       const std::vector<std::string>& candidates,
                                                       const std::string& show, std::string& error) {
-    try {
+    return RefusalInWords(path, error, [&] {
         std::error_code ignored;
         if (fs::exists(path, ignored)) {
             // The lock is held while the old journal goes, so that no run
@@ -503,12 +505,7 @@ std::unique_ptr<TBatchJournal> TBatchJournal::Replace(const fs::path& path,
         NoJournalYet(path);
         WriteNewJournal(path, candidates, show);
         return Open(path, TAccess::Write, true);
-    } catch (const TSqliteError& e) {
-        error = DescribeOpenFailure(path, e);
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    return nullptr;
+    });
 }
 
 void TBatchJournal::Discard(const fs::path& path) {
