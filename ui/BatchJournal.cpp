@@ -538,10 +538,18 @@ void TBatchJournal::StoreResult(const TBatchResult& result) {
 }
 
 bool TBatchJournal::Commit() {
+    return CommitGroup(false);
+}
+
+bool TBatchJournal::MarkFinished() {
+    return FInsert && CommitGroup(true);
+}
+
+bool TBatchJournal::CommitGroup(bool finished) {
     FCommitTimer.stop();
     if (!FFailure.empty())
         return false;
-    if (FGroup.empty())
+    if (FGroup.empty() && !finished)
         return true;
     // The group is stored at once, in one transaction: the SQLite work of a
     // hundred results in one go costs less than spread between the jobs.
@@ -549,20 +557,14 @@ bool TBatchJournal::Commit() {
         Exec(FDb, "BEGIN");
         for (const TBatchResult& result : FGroup)
             StoreResult(result);
+        if (finished)
+            Exec(FDb, "UPDATE batch SET finished = 1");
         Exec(FDb, "COMMIT");
     } catch (const TSqliteError& e) {
         return Fail(e.what());
     }
     FGroup.clear();
-    return true;
-}
-
-bool TBatchJournal::MarkFinished() {
-    if (!Commit() || !FInsert)
-        return false;
-    if (sqlite3_exec(FDb, "UPDATE batch SET finished = 1", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return Fail(sqlite3_errmsg(FDb));
-    FFinished = true;
+    FFinished = FFinished || finished;
     return true;
 }
 

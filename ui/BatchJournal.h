@@ -126,6 +126,7 @@ private:
 
     void Load();
     void StoreResult(const TBatchResult& result);
+    bool CommitGroup(bool finished);
     bool Fail(const std::string& failure);
 
     std::filesystem::path FPath;
