@@ -1,5 +1,6 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
+#include "app/CliJournal.h"
 #include "app/CliResultFormat.h"
 
 #include "engine/GbkCodec.h"
@@ -29,7 +30,8 @@ constexpr std::size_t ListedSkippedLines = 20;
 
 constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--format FORMAT]\n"
-    "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--gbk] [FILE]\n"
+    "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--journal FILE]\n"
+    "           [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error and skipped\n"
@@ -44,6 +46,9 @@ constexpr const char* Usage =
     "  --free-out FILE    save the free names (GBK, CR LF after every line)\n"
     "  --unknown-out FILE save the names left without a verdict, ready to check again\n"
     "  --results-out FILE save the result lines as the window saves them\n"
+    "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
+    "                     command again to ask only the names still without a verdict\n"
+    "                     and get the whole result, the kept results first\n"
     "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
@@ -55,6 +60,7 @@ struct TCheckOptions {
     std::string FreeOut;
     std::string UnknownOut;
     std::string ResultsOut;
+    std::string Journal;
     bool Gbk = false;
     std::string Input = "-";
 };
@@ -113,6 +119,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                              : arg == "--free-out"    ? &options.FreeOut
                              : arg == "--unknown-out" ? &options.UnknownOut
                              : arg == "--results-out" ? &options.ResultsOut
+                             : arg == "--journal"     ? &options.Journal
                                                       : nullptr;
         if (value) {
             if (i + 1 >= args.size())
@@ -174,6 +181,9 @@ class TProgressReport {
 public:
     TProgressReport() : FTerminal(::isatty(STDERR_FILENO) == 1), FStart(TClock::now()) {}
 
+    // Results a journal kept from earlier runs: counted, but not in the rate.
+    int Kept = 0;
+
     void Update(const TTally& tally, int total) {
         if (!FTerminal)
             return;
@@ -206,7 +216,7 @@ private:
     }
     double Rate(int done, TClock::time_point now) const {
         const double seconds = Seconds(now);
-        return seconds > 0 ? done / seconds : 0.0;
+        return seconds > 0 ? (done - Kept) / seconds : 0.0;
     }
 
     bool FTerminal;
@@ -216,21 +226,6 @@ private:
 
 void WriteOut(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
-
-// The output of one finished job in the chosen form.
-void WriteResult(const TQueryDomain& job, const TCheckOptions& options) {
-    switch (options.Format) {
-    case TResultFormat::Text:
-        WriteOut(ForTerminal(job.ResultLine, options.Gbk) + "\n");
-        break;
-    case TResultFormat::Csv:
-        WriteOut(CsvRow(RecordOfJob(job)));
-        break;
-    case TResultFormat::Jsonl:
-        WriteOut(JsonLine(RecordOfJob(job)));
-        break;
-    }
 }
 
 bool SaveList(const std::string& path, const std::vector<std::string>& lines) {
@@ -268,6 +263,14 @@ int RunCheckCommand(const std::vector<std::string>& args) {
                              ListedSkippedLines))
         return BadArguments(error);
     ReportSkippedLines(skipped, options.Gbk);
+    std::unique_ptr<TBatchJournal> journal;
+    if (!options.Journal.empty()) {
+        journal = OpenCheckJournal(
+            options.Journal, candidates, options.Flags,
+            {options.Input, options.FreeOut, options.UnknownOut, options.ResultsOut}, error);
+        if (!journal)
+            return BadArguments(error);
+    }
 
     TGbkListModel domains, queryState, noReg, domainInfo;
     domains.SetLines(std::move(candidates));
@@ -280,16 +283,27 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     std::vector<std::string> unknown;
     TProgressReport progress;
     QEventLoop loop;
+    const auto report = [&](const TBatchResult& result) {
+        WriteOut(FormattedResult(result, options.Format, options.Gbk));
+        tally.Add(result.Kind);
+        if (!HasVerdict(result))
+            unknown.push_back(result.Domain);
+    };
+    if (journal) {
+        ReplayCheckJournal(*journal, noReg, domainInfo, report);
+        progress.Kept = tally.Checked();
+    }
     QObject::connect(&batch, &TBatchController::QueryEnded, [&](const TQueryDomain* job) {
-        WriteResult(*job, options);
-        tally.Add(job->Verdict.Kind);
-        if (job->Verdict.Kind == TVerdictKind::Unknown)
-            unknown.push_back(job->Domain);
-        progress.Update(tally, batch.TotalCount());
+        const TBatchResult result = BatchResultOfJob(*job);
+        if (journal)
+            journal->Record(result);
+        report(result);
+        progress.Update(tally, domains.Count());
     });
     QObject::connect(&batch, &TBatchController::BatchEnded, &loop, &QEventLoop::quit);
 
-    const std::string message = batch.Start(options.Threads);
+    const std::string message = journal ? batch.Start(options.Threads, journal->PositionsLeft())
+                                        : batch.Start(options.Threads);
     if (!message.empty())
         return BadArguments("--threads: " + GbkToUtf8(message));
     if (batch.RunningCount() != 0)
@@ -300,5 +314,6 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     const bool saved = SaveList(options.FreeOut, noReg.Lines()) &
                        SaveList(options.UnknownOut, unknown) &
                        SaveList(options.ResultsOut, domainInfo.Lines());
-    return saved && tally.Unknown == 0 ? 0 : 1;
+    const bool journaled = !journal || EndCheckJournal(*journal);
+    return saved && journaled && tally.Unknown == 0 ? 0 : 1;
 }

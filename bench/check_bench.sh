@@ -5,6 +5,8 @@
 #  (b) no added latency: domains per second of check beside Debian's whois
 #      client run as `xargs -P 20 whois -h 127.0.0.1 -p PORT` on the same list
 #      (goal: at least twice the xargs rate).
+#  (c) no added latency, 20 threads, 2,000 domains, with --journal beside
+#      without, in pairs: the median ratio within a pair (goal: at most 1.05).
 # Builds Release into build/ (or $TAVIREL_BENCH_BUILD) first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,8 +62,9 @@ elapsed() { echo "$2 - $1" | bc -l; }
 
 seq 1 "$DOMAINS" | sed 's/^/bench/; s/$/.com/' >"$work/list.txt"
 
+# Extra arguments go before the list (e.g. --journal FILE).
 run_check() {
-    TAVIREL_WHOIS_SERVER=127.0.0.1:$PORT "$CLI" check --threads "$THREADS" "$work/list.txt" \
+    TAVIREL_WHOIS_SERVER=127.0.0.1:$PORT "$CLI" check --threads "$THREADS" "$@" "$work/list.txt" \
         >"$work/check.out" 2>"$work/check.err"
     local lines
     lines=$(wc -l <"$work/check.out")
@@ -93,3 +96,36 @@ factor=$(echo "$check_rate / $xargs_rate" | bc -l)
 printf 'check: %.0f domains/s; xargs whois: %.0f domains/s; factor %.2f (goal >= 2) %s\n' \
     "$check_rate" "$xargs_rate" "$factor" \
     "$( [ "$(echo "$factor >= 2" | bc -l)" = 1 ] && echo PASS || echo MISS)"
+
+REPEATS=${TAVIREL_BENCH_REPEATS:-15}
+echo "== (c) no added latency, $THREADS threads, $DOMAINS domains, --journal beside none ($REPEATS pairs)"
+start_server 0
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+time_check() {
+    rm -f "$work/batch.journal"*
+    local t0 t1
+    t0=$(now); run_check "$@"; t1=$(now)
+    elapsed "$t0" "$t1"
+}
+: >"$work/plain.times"
+: >"$work/journal.times"
+: >"$work/ratios"
+# Runs in pairs, each side first every other time; the ratio within a pair
+# is the measure, since the machine's load drifts far more between pairs
+# than within one.
+for i in $(seq "$REPEATS"); do
+    if [ $((i % 2)) = 1 ]; then
+        plain=$(time_check); journaled=$(time_check --journal "$work/batch.journal")
+    else
+        journaled=$(time_check --journal "$work/batch.journal"); plain=$(time_check)
+    fi
+    echo "$plain" >>"$work/plain.times"
+    echo "$journaled" >>"$work/journal.times"
+    echo "$journaled / $plain" | bc -l >>"$work/ratios"
+done
+printf 'runs without: %s\nruns with:    %s\n' "$(sort -n "$work/plain.times" | tr '\n' ' ')" \
+    "$(sort -n "$work/journal.times" | tr '\n' ' ')"
+ratio=$(median <"$work/ratios")
+printf 'check: %.3f s; check --journal: %.3f s (medians); ratio %.3f (median of the pairs; goal <= 1.05) %s\n' \
+    "$(median <"$work/plain.times")" "$(median <"$work/journal.times")" "$ratio" \
+    "$( [ "$(echo "$ratio <= 1.05" | bc -l)" = 1 ] && echo PASS || echo MISS)"

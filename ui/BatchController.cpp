@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -43,6 +44,12 @@ std::string TBatchController::EndedStateLine(int slot) {
 }
 
 std::string TBatchController::Start(const std::string& threadText) {
+    std::vector<int> everyPosition(static_cast<std::size_t>(FDomains.Count()));
+    std::iota(everyPosition.begin(), everyPosition.end(), 0);
+    return Start(threadText, std::move(everyPosition));
+}
+
+std::string TBatchController::Start(const std::string& threadText, std::vector<int> positions) {
     if (FRunningCount != 0)
         return "";
     const std::optional<std::int32_t> count = ParseIntegerText(threadText);
@@ -52,14 +59,16 @@ std::string TBatchController::Start(const std::string& threadText) {
         return RangeCheckMessage;
 
     FThreadCount = *count;
-    FTotalCount = FDomains.Count();
+    std::erase_if(positions, [this](int p) { return p < 0 || p >= FDomains.Count(); });
+    FPositions = std::move(positions);
+    FTotalCount = static_cast<int>(FPositions.size());
     // A slot beyond the number of candidates never receives a job, so the
     // array need not hold it; this keeps a huge count from sizing it to
     // billions of entries.
     FQueryJobs.assign(static_cast<std::size_t>(std::min(FThreadCount, FTotalCount)), nullptr);
     ResetProgress(FTotalCount);
     for (int slot = 0; slot < FThreadCount && slot < FTotalCount; ++slot)
-        StartQueryJob(slot, slot);
+        StartQueryJob(slot, FPositions[static_cast<std::size_t>(slot)]);
     return "";
 }
 
@@ -114,8 +123,9 @@ void TBatchController::QueryDomainTerminate(TJob* sender) {
         ++FProgressPosition;
     emit ProgressChanged(FProgressPosition, FProgressMaximum);
 
-    if (FNextIndex < FTotalCount && FNextIndex < FDomains.Count()) {
-        StartQueryJob(slot, FNextIndex);
+    if (FNextIndex < FTotalCount &&
+        FPositions[static_cast<std::size_t>(FNextIndex)] < FDomains.Count()) {
+        StartQueryJob(slot, FPositions[static_cast<std::size_t>(FNextIndex)]);
     } else if (FRunningCount == 0) {
         FQueryState.Clear();
         FNextIndex = 0;

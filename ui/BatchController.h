@@ -46,6 +46,10 @@ public:
     // nothing but still resets the progress. A request while jobs run does
     // nothing.
     std::string Start(const std::string& threadText);
+    // The same, but the batch asks only the candidates at positions, in that
+    // order (what a journal left of an earlier batch); positions outside the
+    // list are passed over. TotalCount is then the number of positions.
+    std::string Start(const std::string& threadText, std::vector<int> positions);
 
     // btnStopClick: pauses the running jobs, or resumes them when paused.
     void PauseOrResume();
@@ -99,6 +103,8 @@ private:
     int FTotalCount = 0;
     std::string FCurrentDomain;
     std::vector<TQueryDomain*> FQueryJobs;
+    // The positions of the batch's candidates, in the order they are asked.
+    std::vector<int> FPositions;
 
     int FProgressMaximum = 0;
     int FProgressPosition = 0;
