@@ -1,5 +1,6 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
+#include "app/CliJournal.h"
 #include "app/CliResultFormat.h"
 
 #include "engine/DataFolder.h"
@@ -38,7 +39,7 @@ constexpr std::size_t ListedSkippedLines = 20;
 constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--retries N] [--pace HOST=N/s]...\n"
     "           [--show LIST] [--format FORMAT] [--free-out FILE] [--unknown-out FILE]\n"
-    "           [--results-out FILE] [--gbk] [FILE]\n"
+    "           [--results-out FILE] [--journal FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error and skipped\n"
@@ -61,6 +62,9 @@ constexpr const char* Usage =
     "  --unknown-out FILE save the names left without a verdict, each with a tab and its\n"
     "                     reason after it, ready to check again (a tab ends a name)\n"
     "  --results-out FILE save the result lines as the window saves them\n"
+    "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
+    "                     command again to ask only the names still without a verdict\n"
+    "                     and get the whole result, the kept results first\n"
     "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
@@ -74,6 +78,7 @@ struct TCheckOptions {
     std::string FreeOut;
     std::string UnknownOut;
     std::string ResultsOut;
+    std::string Journal;
     bool Gbk = false;
     std::string Input = "-";
 };
@@ -161,6 +166,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                              : arg == "--free-out"    ? &options.FreeOut
                              : arg == "--unknown-out" ? &options.UnknownOut
                              : arg == "--results-out" ? &options.ResultsOut
+                             : arg == "--journal"     ? &options.Journal
                                                       : nullptr;
         if (value) {
             if (i + 1 >= args.size())
@@ -213,16 +219,17 @@ struct TTally {
     int Free = 0;
     int Registered = 0;
     int Unknown = 0;
-    std::map<TVerdictReason, int> UnknownBy; // the reasons of the unknown names
+    // The reasons of the unknown names (their ReasonWord, as a journal keeps it).
+    std::map<std::string, int> UnknownBy;
     int Queries = 0;
     int Throttled = 0; // queries the server refused for too many queries
 
-    void Add(const TVerdict& verdict) {
-        (verdict.Kind == TVerdictKind::Free         ? Free
-         : verdict.Kind == TVerdictKind::Registered ? Registered
-                                                    : Unknown)++;
-        if (verdict.Kind == TVerdictKind::Unknown)
-            ++UnknownBy[verdict.Reason];
+    void Add(const TBatchResult& result) {
+        (result.Kind == TVerdictKind::Free         ? Free
+         : result.Kind == TVerdictKind::Registered ? Registered
+                                                   : Unknown)++;
+        if (result.Kind == TVerdictKind::Unknown)
+            ++UnknownBy[result.Reason];
     }
     void AddQuery(const TVerdict& verdict) {
         ++Queries;
@@ -235,7 +242,7 @@ struct TTally {
         std::string text = std::to_string(Unknown) + " unknown";
         const char* separator = " (";
         for (const auto& [reason, count] : UnknownBy) {
-            text += separator + std::to_string(count) + " " + std::string(ReasonWord(reason));
+            text += separator + std::to_string(count) + " " + reason;
             separator = ", ";
         }
         return UnknownBy.empty() ? text : text + ")";
@@ -247,6 +254,9 @@ struct TTally {
 class TProgressReport {
 public:
     TProgressReport() : FTerminal(::isatty(STDERR_FILENO) == 1), FStart(TClock::now()) {}
+
+    // Results a journal kept from earlier runs: counted, but not in the rate.
+    int Kept = 0;
 
     void Update(const TTally& tally, int total) {
         if (!FTerminal)
@@ -281,7 +291,7 @@ private:
     }
     double Rate(int done, TClock::time_point now) const {
         const double seconds = Seconds(now);
-        return seconds > 0 ? done / seconds : 0.0;
+        return seconds > 0 ? (done - Kept) / seconds : 0.0;
     }
 
     bool FTerminal;
@@ -291,21 +301,6 @@ private:
 
 void WriteOut(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
-
-// The output of one finished job in the chosen form.
-void WriteResult(const TQueryDomain& job, const TCheckOptions& options) {
-    switch (options.Format) {
-    case TResultFormat::Text:
-        WriteOut(ForTerminal(job.ResultLine, options.Gbk) + "\n");
-        break;
-    case TResultFormat::Csv:
-        WriteOut(CsvRow(RecordOfJob(job)));
-        break;
-    case TResultFormat::Jsonl:
-        WriteOut(JsonLine(RecordOfJob(job)));
-        break;
-    }
 }
 
 bool SaveList(const std::string& path, const std::vector<std::string>& lines) {
@@ -343,6 +338,14 @@ int RunCheckCommand(const std::vector<std::string>& args) {
                              ListedSkippedLines))
         return BadArguments(error);
     ReportSkippedLines(skipped, options.Gbk);
+    std::unique_ptr<TBatchJournal> journal;
+    if (!options.Journal.empty()) {
+        journal = OpenCheckJournal(
+            options.Journal, candidates, options.Flags,
+            {options.Input, options.FreeOut, options.UnknownOut, options.ResultsOut}, error);
+        if (!journal)
+            return BadArguments(error);
+    }
 
     const TRegistryDataLoad registryData =
         LoadRegistryData(RegistryDataSourcesFor(ProgramDataFolder().string()));
@@ -362,19 +365,33 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     std::vector<std::string> unknown;
     TProgressReport progress;
     QEventLoop loop;
+    const auto report = [&](const TBatchResult& result) {
+        WriteOut(FormattedResult(result, options.Format, options.Gbk));
+        tally.Add(result);
+        // The tab ends the name for the import, so the file checks again as it is.
+        if (!HasVerdict(result))
+            unknown.push_back(result.Reason.empty() ? result.Domain
+                                                    : result.Domain + "\t" + result.Reason);
+    };
+    if (journal) {
+        ReplayCheckJournal(*journal, noReg, domainInfo, report);
+        progress.Kept = tally.Checked();
+    }
     QObject::connect(&batch, &TBatchController::AttemptEnded,
                      [&](const TQueryDomain* job) { tally.AddQuery(job->Verdict); });
+    // A name's journal entry is its last result, after its retries.
     QObject::connect(&batch, &TBatchController::QueryEnded, [&](const TQueryDomain* job) {
-        WriteResult(*job, options);
-        tally.Add(job->Verdict);
-        // The tab ends the name for the import, so the file checks again as it is.
-        if (job->Verdict.Kind == TVerdictKind::Unknown)
-            unknown.push_back(job->Domain + "\t" + std::string(ReasonWord(job->Verdict.Reason)));
-        progress.Update(tally, batch.TotalCount());
+        const TBatchResult result = BatchResultOfJob(*job);
+        if (journal)
+            journal->Record(result);
+        report(result);
+        progress.Update(tally, domains.Count());
     });
     QObject::connect(&batch, &TBatchController::BatchEnded, &loop, &QEventLoop::quit);
 
-    const std::string message = batch.Start(options.Threads, options.Retries);
+    const std::string message =
+        journal ? batch.Start(options.Threads, options.Retries, journal->PositionsLeft())
+                : batch.Start(options.Threads, options.Retries);
     if (!message.empty())
         return BadArguments("--threads: " + GbkToUtf8(message));
     if (batch.IsActive())
@@ -385,5 +402,6 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     const bool saved = SaveList(options.FreeOut, noReg.Lines()) &
                        SaveList(options.UnknownOut, unknown) &
                        SaveList(options.ResultsOut, domainInfo.Lines());
-    return saved && tally.Unknown == 0 ? 0 : 1;
+    const bool journaled = !journal || EndCheckJournal(*journal);
+    return saved && journaled && tally.Unknown == 0 ? 0 : 1;
 }

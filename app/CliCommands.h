@@ -9,6 +9,7 @@
 // arguments or an unreadable file. They run with a QCoreApplication in place.
 int RunLookupCommand(const std::vector<std::string>& args);
 int RunCheckCommand(const std::vector<std::string>& args);
+int RunJournalCommand(const std::vector<std::string>& args);
 int RunGenerateCommand(const std::vector<std::string>& args);
 int RunImportCommand(const std::vector<std::string>& args);
 int RunWhoisCommand(const std::vector<std::string>& args);

@@ -1,7 +1,7 @@
 #include "app/CliResultFormat.h"
 
 #include "engine/GbkCodec.h"
-#include "engine/QueryDomain.h"
+#include "ui/BatchJournal.h"
 
 #include <nlohmann/json.hpp>
 
@@ -50,18 +50,18 @@ std::optional<TResultFormat> ParseResultFormat(std::string_view word) {
     return std::nullopt;
 }
 
-TResultRecord RecordOfJob(const TQueryDomain& job) {
-    const bool unknown = job.Verdict.Kind == TVerdictKind::Unknown;
+TResultRecord RecordOfResult(const TBatchResult& result) {
+    const bool unknown = result.Kind == TVerdictKind::Unknown;
     return TResultRecord{
-        GbkToUtf8(job.Domain),
-        std::string(VerdictWord(job.Verdict.Kind)),
-        unknown ? std::string(ReasonWord(job.Verdict.Reason)) : std::string(),
-        unknown ? GbkToUtf8(job.Verdict.Detail) : std::string(),
-        GbkToUtf8(job.RegTime),
-        GbkToUtf8(job.ExpTime),
-        GbkToUtf8(job.Email),
-        GbkToUtf8(job.IPAddress),
-        GbkToUtf8(job.WhoisServer),
+        GbkToUtf8(result.Domain),
+        std::string(VerdictWord(result.Kind)),
+        unknown ? result.Reason : std::string(),
+        unknown ? GbkToUtf8(result.Detail) : std::string(),
+        GbkToUtf8(result.RegTime),
+        GbkToUtf8(result.ExpTime),
+        GbkToUtf8(result.Email),
+        GbkToUtf8(result.IPAddress),
+        GbkToUtf8(result.WhoisServer),
     };
 }
 
@@ -79,4 +79,16 @@ std::string JsonLine(const TResultRecord& record) {
         object[std::string(ResultFieldNames[i])] = record[i];
     // The values are UTF-8 already; replace keeps a stray byte from ending the run.
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string FormattedResult(const TBatchResult& result, TResultFormat format, bool gbk) {
+    switch (format) {
+    case TResultFormat::Csv:
+        return CsvRow(RecordOfResult(result));
+    case TResultFormat::Jsonl:
+        return JsonLine(RecordOfResult(result));
+    case TResultFormat::Text:
+        break;
+    }
+    return (gbk ? result.ResultLine : GbkToUtf8(result.ResultLine)) + "\n";
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-class TQueryDomain;
+struct TBatchResult;
 
 enum class TResultFormat { Text, Csv, Jsonl };
 
@@ -33,8 +33,8 @@ inline constexpr std::array<std::string_view, 9> ResultFieldNames = {
 // One record, values in UTF-8 in the order of ResultFieldNames.
 using TResultRecord = std::array<std::string, ResultFieldNames.size()>;
 
-// What a finished query job says, converted from the program's GBK.
-TResultRecord RecordOfJob(const TQueryDomain& job);
+// What a batch reported of a name, converted from the program's GBK.
+TResultRecord RecordOfResult(const TBatchResult& result);
 
 // The CSV header row and a record's row: fields quoted when they hold a
 // comma, a quote, a control character or a line break, quotes doubled, each
@@ -44,3 +44,7 @@ std::string CsvRow(const TResultRecord& record);
 // One JSON object with every key (strings, "" where there is no value),
 // ended by LF.
 std::string JsonLine(const TResultRecord& record);
+
+// A result as standard output carries it: the result line and LF (UTF-8, or
+// its GBK bytes when gbk is set), or its CSV row or JSON line.
+std::string FormattedResult(const TBatchResult& result, TResultFormat format, bool gbk);

@@ -21,7 +21,8 @@ const TCommand Commands[] = {
      "lookup [--ip] DOMAIN...   query each domain and show what the engine reads"},
     {"check", RunCheckCommand,
      "check [--threads N] [--show LIST] [--format text|csv|jsonl] [--free-out FILE]\n"
-     "        [--unknown-out FILE] [--results-out FILE] [--gbk] [FILE]"},
+     "        [--unknown-out FILE] [--results-out FILE] [--journal FILE] [--gbk] [FILE]"},
+    {"journal", RunJournalCommand, "journal FILE [--format text|csv|jsonl] [--gbk]"},
     {"generate", RunGenerateCommand, "generate PATTERN [--count N] [--to FILE] [--gbk]"},
     {"import", RunImportCommand, "import FILE [--to FILE]"},
     {"whois", RunWhoisCommand, "whois DOMAIN [--ip] [--gbk]"},

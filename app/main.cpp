@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
 
     HandTaskbarEntryTo(*mainWindow);
 
-    // The loop shows the main window as its first step.
+    // The loop shows the main window as its first step; then, over the shown
+    // window, it offers to go on with a batch that did not run to its end.
     QMetaObject::invokeMethod(mainWindow, &QWidget::show, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(mainWindow, &TForm1::OfferToContinueLastBatch, Qt::QueuedConnection);
     EndProcess(app.exec());
 }

@@ -11,14 +11,16 @@
 #      at most 1.10 x the ideal 2,000 / 50 = 40 s; the refusals received.
 #  (d) the same server resetting every 5th connection at once (20 %): every
 #      name decided.
-# Builds Release into build/ (or $TAVIREL_BENCH_BUILD) first. Run one part
+#  (e) no added latency, 20 threads, 2,000 domains, with --journal beside
+#      without, in pairs: the median ratio within a pair (goal: at most 1.05).
+# Builds Release into build/ (or $TAVIREL_BENCH_BUILD) first. Run some parts
 # alone with TAVIREL_BENCH_PARTS (for example "cd").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD=${TAVIREL_BENCH_BUILD:-build}
 DOMAINS=${TAVIREL_BENCH_DOMAINS:-2000}
-PARTS=${TAVIREL_BENCH_PARTS:-abcd}
+PARTS=${TAVIREL_BENCH_PARTS:-abcde}
 THREADS=20
 LATENCY_MS=50
 LIMIT=50
@@ -73,6 +75,7 @@ elapsed() { echo "$2 - $1" | bc -l; }
 
 seq 1 "$DOMAINS" | sed 's/^/bench/; s/$/.com/' >"$work/list.txt"
 
+# Extra arguments go before the list (e.g. --journal FILE).
 run_check() {
     TAVIREL_WHOIS_SERVER=127.0.0.1:$PORT "$CLI" check --threads "$THREADS" "$@" \
         "$work/list.txt" >"$work/check.out" 2>"$work/check.err" || true
@@ -128,16 +131,52 @@ if [[ $PARTS == *d* ]]; then
     timed_check 0
 fi
 
-[[ $PARTS == *b* ]] || exit 0
-echo "== (b) no added latency, $THREADS parallel, $DOMAINS domains"
+if [[ $PARTS == *b* ]]; then
+    echo "== (b) no added latency, $THREADS parallel, $DOMAINS domains"
+    start_server 0
+    t0=$(now); run_check; t1=$(now)
+    check_rate=$(echo "$DOMAINS / $(elapsed "$t0" "$t1")" | bc -l)
+    t0=$(now)
+    xargs -P "$THREADS" -n 1 whois -h 127.0.0.1 -p "$PORT" <"$work/list.txt" >/dev/null 2>&1 || true
+    t1=$(now)
+    xargs_rate=$(echo "$DOMAINS / $(elapsed "$t0" "$t1")" | bc -l)
+    factor=$(echo "$check_rate / $xargs_rate" | bc -l)
+    printf 'check: %.0f domains/s; xargs whois: %.0f domains/s; factor %.2f (goal >= 2) %s\n' \
+        "$check_rate" "$xargs_rate" "$factor" \
+        "$( [ "$(echo "$factor >= 2" | bc -l)" = 1 ] && echo PASS || echo MISS)"
+
+fi
+
+[[ $PARTS == *e* ]] || exit 0
+REPEATS=${TAVIREL_BENCH_REPEATS:-15}
+echo "== (e) no added latency, $THREADS threads, $DOMAINS domains, --journal beside none ($REPEATS pairs)"
 start_server 0
-t0=$(now); run_check; t1=$(now)
-check_rate=$(echo "$DOMAINS / $(elapsed "$t0" "$t1")" | bc -l)
-t0=$(now)
-xargs -P "$THREADS" -n 1 whois -h 127.0.0.1 -p "$PORT" <"$work/list.txt" >/dev/null 2>&1 || true
-t1=$(now)
-xargs_rate=$(echo "$DOMAINS / $(elapsed "$t0" "$t1")" | bc -l)
-factor=$(echo "$check_rate / $xargs_rate" | bc -l)
-printf 'check: %.0f domains/s; xargs whois: %.0f domains/s; factor %.2f (goal >= 2) %s\n' \
-    "$check_rate" "$xargs_rate" "$factor" \
-    "$( [ "$(echo "$factor >= 2" | bc -l)" = 1 ] && echo PASS || echo MISS)"
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+time_check() {
+    rm -f "$work/batch.journal"*
+    local t0 t1
+    t0=$(now); run_check "$@"; t1=$(now)
+    elapsed "$t0" "$t1"
+}
+: >"$work/plain.times"
+: >"$work/journal.times"
+: >"$work/ratios"
+# Runs in pairs, each side first every other time; the ratio within a pair
+# is the measure, since the machine's load drifts far more between pairs
+# than within one.
+for i in $(seq "$REPEATS"); do
+    if [ $((i % 2)) = 1 ]; then
+        plain=$(time_check); journaled=$(time_check --journal "$work/batch.journal")
+    else
+        journaled=$(time_check --journal "$work/batch.journal"); plain=$(time_check)
+    fi
+    echo "$plain" >>"$work/plain.times"
+    echo "$journaled" >>"$work/journal.times"
+    echo "$journaled / $plain" | bc -l >>"$work/ratios"
+done
+printf 'runs without: %s\nruns with:    %s\n' "$(sort -n "$work/plain.times" | tr '\n' ' ')" \
+    "$(sort -n "$work/journal.times" | tr '\n' ' ')"
+ratio=$(median <"$work/ratios")
+printf 'check: %.3f s; check --journal: %.3f s (medians); ratio %.3f (median of the pairs; goal <= 1.05) %s\n' \
+    "$(median <"$work/plain.times")" "$(median <"$work/journal.times")" "$ratio" \
+    "$( [ "$(echo "$ratio <= 1.05" | bc -l)" = 1 ] && echo PASS || echo MISS)"

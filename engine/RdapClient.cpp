@@ -1,5 +1,7 @@
 #include "engine/RdapClient.h"
 
+#include "engine/ProxyConnect.h"
+
 #include <curl/curl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -24,12 +26,6 @@ constexpr std::size_t KMaxIdlePerServer = 64;
 // An A-label query name longer than this is no domain name.
 constexpr std::size_t KMaxNameBytes = 253;
 constexpr std::size_t KMaxLabelBytes = 63;
-
-// libcurl's one-time set-up; it keeps it for the life of the process.
-void InitCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::string LowerAscii(std::string_view text) {
     std::string out(text);
@@ -241,7 +237,53 @@ struct TQueryPlan {
     std::optional<TUrlParts> Override; // TAVIREL_RDAP_BASE's server, when set
     std::string CaFile;                // TAVIREL_RDAP_CA_FILE, or ""
     TClock::time_point Deadline;
+    const TProxy* Proxy = nullptr; // every hop goes through it, when set
 };
+
+// Where a hop's connections are kept: its server's origin, and the proxy
+// with its credentials (two users of one proxy are two ways in).
+std::string ConnectionKey(const TUrlParts& parts, const TQueryPlan& plan) {
+    if (plan.Proxy == nullptr) {
+        return parts.Origin();
+    }
+    const TProxy& proxy = *plan.Proxy;
+    return parts.Origin() + " via " + CurlProxyAddress(proxy) + '\n' + proxy.User + '\n' +
+           proxy.Password;
+}
+
+TRdapEnd RdapEndOf(TExchangeEnd end) {
+    switch (end) {
+    case TExchangeEnd::NameLookupFailed:
+        return TRdapEnd::NameLookupFailed;
+    case TExchangeEnd::Refused:
+        return TRdapEnd::Refused;
+    case TExchangeEnd::ConnectBound:
+        return TRdapEnd::ConnectBound;
+    default:
+        return TRdapEnd::OtherError;
+    }
+}
+
+// A hop through a proxy that failed before its request went out: the
+// proxy's own failure, or the server's as the proxy reported it.
+void ReadProxyFailure(CURL* handle, CURLcode code, const TProxy& proxy, TRdapAnswer& answer) {
+    curl_off_t pretransfer = 0;
+    curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+    if (pretransfer != 0) {
+        return;
+    }
+    const TProxiedFailureFacts facts = ReadProxiedFailureFacts(handle, code);
+    const TProxiedFailure failure = ClassifyProxiedFailure(facts);
+    if (failure.Fault != TProxyFault::None) {
+        answer.ProxyFault = failure.Fault;
+        answer.End = TRdapEnd::OtherError;
+        answer.Error = DescribeProxyFault(failure.Fault, proxy) + ": " + answer.Error;
+    } else if (code == CURLE_PROXY ||
+               (facts.ConnectCode != 0 && (facts.ConnectCode < 200 || facts.ConnectCode > 299))) {
+        // The proxy's report of the server; TLS and the rest keep their ends.
+        answer.End = RdapEndOf(failure.ServerEnd);
+    }
+}
 
 TRdapAnswer NotAsked(TRdapAnswer answer, std::string why) {
     answer.End = TRdapEnd::NotAsked;
@@ -369,6 +411,9 @@ void SetHopOptions(CURL* handle, const std::string& url, const TRdapBounds& boun
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+    if (plan.Proxy != nullptr) {
+        UseProxy(handle, *plan.Proxy);
+    }
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!plan.CaFile.empty()) {
@@ -390,7 +435,8 @@ std::string RunHop(TRdapConnections::TPool& pool, const std::string& url, const 
     answer.RetryAfter.clear();
     answer.Date.clear();
     answer.Error.clear();
-    THandleLease lease(pool, parts.Origin());
+    answer.ProxyFault = TProxyFault::None;
+    THandleLease lease(pool, ConnectionKey(parts, plan));
     CURL* handle = lease.Handle();
     curl_slist* headers = curl_slist_append(nullptr, KAcceptHeader);
     if (handle == nullptr || headers == nullptr) {
@@ -412,6 +458,9 @@ std::string RunHop(TRdapConnections::TPool& pool, const std::string& url, const 
         answer.Date = HeaderValue(handle, "Date");
     } else {
         answer.Error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+        if (plan.Proxy != nullptr) {
+            ReadProxyFailure(handle, code, *plan.Proxy, answer);
+        }
     }
     char* location = nullptr;
     std::string target;
@@ -449,6 +498,7 @@ TRdapAnswer RunQuery(const TRdapRequest& request, TRdapConnections::TPool& pool)
         return NotAsked(answer, "cannot read TAVIREL_RDAP_CA_FILE " + plan.CaFile);
     }
     plan.Deadline = TClock::now() + request.Bounds.Whole;
+    plan.Proxy = request.Proxy ? &*request.Proxy : nullptr;
 
     std::string url = answer.Base + "domain/" + LowerAscii(request.Name);
     TUrlParts parts = *baseParts;

@@ -10,10 +10,13 @@
 //                              way to ask a plain-http server: tests, trials)
 //   TAVIREL_RDAP_CA_FILE=FILE  one more certificate authority to trust (PEM)
 
+#include "engine/ProxyList.h"
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +60,9 @@ struct TRdapAnswer {
     int Redirects = 0;      // hops followed
     std::string Error;      // the failure in libcurl's or our words, or ""
     std::chrono::system_clock::time_point ReceivedAt{}; // when the last answer ended
+    // The proxy's own failure (End is then OtherError and Error names the
+    // proxy, masked): report it to the rotation. None for the server's ends.
+    TProxyFault ProxyFault = TProxyFault::None;
 };
 
 struct TRdapRequest {
@@ -64,9 +70,14 @@ struct TRdapRequest {
     std::string Name;     // the domain's A-label ("xn--fiqs8s.example" or "abc.com")
     TRdapHostGuard Guard; // decides every redirect's host
     TRdapBounds Bounds;
+    // Every hop goes through this proxy (HTTP CONNECT for an http proxy);
+    // none: straight to the server.
+    std::optional<TProxy> Proxy;
 };
 
-// The connections of a batch: open connections are kept per server and
+// The connections of a batch: open connections are kept per server (and
+// proxy: a connection made through one proxy is never lent to a query
+// through another, or to a direct one) and
 // handed to the next query of the same server, from whatever thread it runs
 // on, so a batch pays TCP and TLS set-up about once per concurrent query, not
 // once per name. A server gets as many connections as queries ask it at once.

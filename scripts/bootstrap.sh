@@ -7,7 +7,8 @@ TAVIREL_PACKAGES=(
     qt6-base-dev libre2-dev libidn2-dev
     libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
-    whois xvfb xauth xdotool libx11-dev openssl
+    libsqlite3-dev
+    whois xvfb xauth xdotool libx11-dev openssl microsocks
     dpkg-dev file
     fonts-wqy-microhei fonts-arphic-ukai
 )

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -123,6 +124,13 @@ std::string TBatchController::CountsLine(const TBatchCounts& counts) {
 
 std::string TBatchController::Start(const std::string& threadText,
                                     const std::string& retriesText) {
+    std::vector<int> everyPosition(static_cast<std::size_t>(FDomains.Count()));
+    std::iota(everyPosition.begin(), everyPosition.end(), 0);
+    return Start(threadText, retriesText, std::move(everyPosition));
+}
+
+std::string TBatchController::Start(const std::string& threadText, const std::string& retriesText,
+                                    std::vector<int> positions) {
     if (FActive)
         return "";
     const std::optional<std::int32_t> count = ParseIntegerText(threadText);
@@ -137,7 +145,9 @@ std::string TBatchController::Start(const std::string& threadText,
         return RangeCheckMessage;
 
     FThreadCount = *count;
-    FTotalCount = FDomains.Count();
+    std::erase_if(positions, [this](int p) { return p < 0 || p >= FDomains.Count(); });
+    FPositions = std::move(positions);
+    FTotalCount = static_cast<int>(FPositions.size());
     FPolicy.Retries = *retries;
     // A slot beyond the number of candidates never receives a job, so the
     // array need not hold it; this keeps a huge count from sizing it to
@@ -161,10 +171,14 @@ std::string TBatchController::Start(const std::string& threadText,
     return "";
 }
 
-std::optional<std::string> TBatchController::CandidateAt(int position) const {
+// The scheduler counts through the batch's positions; index is the count.
+std::optional<std::string> TBatchController::CandidateAt(int index) const {
+    if (index < 0 || index >= FTotalCount)
+        return std::nullopt;
     // The list may shrink during a batch (a generation job replaces it): a
     // position is handed out only while it is still a line.
-    if (position >= FTotalCount || position >= FDomains.Count())
+    const int position = FPositions[static_cast<std::size_t>(index)];
+    if (position >= FDomains.Count())
         return std::nullopt;
     return FDomains.At(position);
 }

@@ -95,6 +95,11 @@ public:
     // count of 0 starts nothing but still resets the progress. A request while
     // a batch is under way does nothing.
     std::string Start(const std::string& threadText, const std::string& retriesText = "3");
+    // The same, but the batch asks only the candidates at positions, in that
+    // order (what a journal left of an earlier batch); positions outside the
+    // list are passed over. TotalCount is then the number of positions.
+    std::string Start(const std::string& threadText, const std::string& retriesText,
+                      std::vector<int> positions);
 
     // btnStopClick: pauses the running jobs, or resumes them when paused.
     // While paused no query starts; the batch goes on only once resumed.
@@ -180,6 +185,8 @@ private:
     int FTotalCount = 0;
     std::string FCurrentDomain;
     std::vector<TQueryDomain*> FQueryJobs;
+    // The positions of the batch's candidates, in the order they are asked.
+    std::vector<int> FPositions;
     // What each slot's job is querying, and since when.
     std::vector<std::optional<TBatchName>> FSlotNames;
     std::vector<TBatchTime> FSlotStarted;

@@ -4,6 +4,7 @@
 #include "candidates/Unit_ImportDomains.h"
 #include "engine/IntegerText.h"
 #include "ui/AdsPage.h"
+#include "ui/BatchJournal.h"
 #include "ui/GbkQt.h"
 #include "ui/UiFonts.h"
 #include "ui/Unit_Whois.h"
@@ -150,6 +151,13 @@ constexpr const char* ImportBusyCaption = "\xD5\xFD\xD4\xDA\xB5\xBC\xC8\xEB\xD6\
 // "文本文件，每行一个域名 (*.txt)"
 constexpr const char* OpenFilter = "\xCE\xC4\xB1\xBE\xCE\xC4\xBC\xFE\xA3\xAC\xC3\xBF\xD0\xD0\xD2"
                                    "\xBB\xB8\xF6\xD3\xF2\xC3\xFB (*.txt)";
+// "上次的查询尚未完成，是否继续？"
+constexpr const char* ContinueQuestion =
+    "\xC9\xCF\xB4\xCE\xB5\xC4\xB2\xE9\xD1\xAF\xC9\xD0\xCE\xB4"
+    "\xCD\xEA\xB3\xC9\xA3\xAC\xCA\xC7\xB7\xF1\xBC\xCC\xD0\xF8\xA3\xBF";
+// "查询记录无法保存："
+constexpr const char* JournalFailedPrefix =
+    "\xB2\xE9\xD1\xAF\xBC\xC7\xC2\xBC\xCE\xDE\xB7\xA8\xB1\xA3\xB4\xE6\xA3\xBA";
 // "文本文件 (*.txt)"
 constexpr const char* SaveFilter = "\xCE\xC4\xB1\xBE\xCE\xC4\xBC\xFE (*.txt)";
 // The help lines of the pattern rules
@@ -600,12 +608,20 @@ void TForm1::ConnectHandlers() {
     connect(FBatch, &TBatchController::ProgressChanged, this, &TForm1::ShowProgress);
     connect(FBatch, &TBatchController::CountsChanged, this, &TForm1::ShowCounts);
     ShowCounts();
+    connect(FBatch, &TBatchController::QueryEnded, this, &TForm1::JournalResult);
+    connect(FBatch, &TBatchController::BatchEnded, this, &TForm1::EndJournal);
 }
 
 void TForm1::UseDefaultDialogs() {
     Dialogs.ShowMessage = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
         box.exec();
+    };
+    Dialogs.AskYesNo = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, windowTitle(), question,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
     };
     Dialogs.ChooseFileToOpen = [this](const QString& filter) -> std::optional<QString> {
         OpenText->setNameFilter(filter);
@@ -807,10 +823,13 @@ void TForm1::btnShowWhoisQueryClick() {
 // --- Batch --------------------------------------------------------------------
 
 void TForm1::btnStartClick() {
+    const bool idle = !FBatch->IsActive();
     const std::string message =
         FBatch->Start(QStringToGbk(txtMaxThread->text()), QStringToGbk(txtRetries->text()));
     if (!message.empty())
         ShowMessage(message);
+    else if (idle && FBatch->RunningCount() != 0)
+        BeginJournal();
 }
 
 void TForm1::btnStopClick() {
@@ -822,6 +841,70 @@ void TForm1::ShowCounts() {
     const QString line = GbkToQString(TBatchController::CountsLine(FBatch->Counts()));
     if (labCounts->text() != line)
         labCounts->setText(line);
+}
+
+// --- Journal ------------------------------------------------------------------
+
+void TForm1::BeginJournal() {
+    // The journal of the last batch, finished or not, gives way to this one.
+    FJournal.reset();
+    std::string error;
+    FJournal = TBatchJournal::Replace(UserJournalPath(), FDomains.Lines(), "", error);
+    if (FJournal)
+        WatchJournal();
+    else
+        ShowMessage(JournalFailedPrefix + error);
+}
+
+void TForm1::WatchJournal() {
+    // Said from a call of its own: the failure may come in the middle of a
+    // job's end, which a modal box must not interrupt. The batch goes on.
+    FJournal->OnFailure = [this](const std::string& failure) {
+        QMetaObject::invokeMethod(
+            this, [this, failure] { Guarded([&] { ShowMessage(JournalFailedPrefix + failure); }); },
+            Qt::QueuedConnection);
+    };
+}
+
+void TForm1::JournalResult(const TQueryDomain* job) {
+    if (FJournal)
+        FJournal->Record(BatchResultOfJob(*job));
+}
+
+void TForm1::EndJournal() {
+    if (!FJournal)
+        return;
+    FJournal->MarkFinished();
+    FJournal.reset();
+}
+
+void TForm1::OfferToContinueLastBatch() {
+    std::string error;
+    // No journal, one that is not readable, or one that another window holds:
+    // there is nothing to offer.
+    std::unique_ptr<TBatchJournal> journal =
+        TBatchJournal::OpenExisting(UserJournalPath(), TBatchJournal::TAccess::Write, error);
+    if (!journal || journal->Finished() || FBatch->IsActive())
+        return;
+    if (!Dialogs.AskYesNo(Text(ContinueQuestion))) {
+        journal.reset();
+        TBatchJournal::Discard(UserJournalPath());
+        return;
+    }
+    FDomains.SetLines(journal->Candidates());
+    FNoReg.Clear();
+    FDomainInfo.Clear();
+    PutBackKept(*journal, FNoReg, FDomainInfo);
+    const std::vector<int> left = journal->PositionsLeft();
+    FJournal = std::move(journal);
+    WatchJournal();
+    StepIndex = 2;
+    const std::string message = FBatch->Start(QStringToGbk(txtMaxThread->text()),
+                                              QStringToGbk(txtRetries->text()), left);
+    if (!message.empty())
+        ShowMessage(message);
+    else if (!FBatch->IsActive())
+        EndJournal(); // nothing was left to ask: the batch has run to its end
 }
 
 void TForm1::ShowProgress(int position, int maximum) {

@@ -31,6 +31,8 @@ class QTabWidget;
 class QTextBrowser;
 class QTimer;
 class TAdsPage;
+class TBatchJournal;
+class TQueryDomain;
 class TRegistryData;
 
 // The name a list is saved under: name itself when its extension (the text
@@ -51,9 +53,12 @@ public:
     ~TForm1() override;
 
     // Every modal wait of the window goes through these, so a test can answer
-    // them at once. The defaults show a message box and the two file dialogs.
+    // them at once. The defaults show a message box, a question box and the
+    // two file dialogs.
     struct TDialogs {
         std::function<void(const QString& text)> ShowMessage;
+        // True for yes.
+        std::function<bool(const QString& question)> AskYesNo;
         // The path the user confirmed, or nothing when cancelled.
         std::function<std::optional<QString>(const QString& filter)> ChooseFileToOpen;
         std::function<std::optional<QString>(const QString& filter)> ChooseFileToSave;
@@ -80,6 +85,11 @@ public:
     void btnStartClick();
     void btnStopClick();
     void FormShow();
+    // Start-up's last step: when the journal of the last batch shows that it
+    // did not run to its end, asks whether to go on with it. Yes puts its
+    // candidates, free names and result lines back and asks the names left;
+    // no discards the journal.
+    void OfferToContinueLastBatch();
     void CreateDomainsTerminate();
     void ImportDomainsTerminate();
 
@@ -173,6 +183,12 @@ private:
     void PlaceAdsBrowser();
     void ShowProgress(int position, int maximum);
     void ShowCounts();
+    // Every batch is journaled in the user's data folder, so that a crash
+    // loses next to nothing of it.
+    void BeginJournal();
+    void WatchJournal();
+    void JournalResult(const TQueryDomain* job);
+    void EndJournal();
 
     TGbkListModel FDomains;
     TGbkListModel FQueryState;
@@ -180,6 +196,7 @@ private:
     TGbkListModel FDomainInfo;
     std::shared_ptr<const TRegistryData> FRegistryData;
     TBatchController* FBatch = nullptr;
+    std::unique_ptr<TBatchJournal> FJournal;
     TAdsPage* FAds = nullptr;
     bool FShown = false;
     QString FLastSaveName;

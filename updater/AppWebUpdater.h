@@ -6,51 +6,35 @@
 // cannot be replaced while the program runs to a shell script that runs after
 // the program has ended and then starts it again. Every step is logged.
 //
-// Texts are GBK bytes. Paths use "/"; relative paths are taken below the
-// program's folder. Everything runs on the user-interface thread; downloads
+// Texts are GBK bytes; paths are Unicode (QString) and use "/", relative
+// ones taken below the program's folder. Everything runs on the user-interface thread; downloads
 // wait in a local event loop so the windows stay responsive.
 
 #include "updater/HttpGet.h"
+#include "updater/UpdateDownload.h"
+#include "updater/UpdateFolders.h"
+#include "updater/UpdateManifest.h"
+#include "updater/UpdateReporter.h"
 
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
-#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 class QProgressBar;
 class QStatusBar;
 class QWidget;
-class TManifestScanner;
 
 enum TUpdateFormat { ufStandard, ufNumbers };
 
-// One file entry of the manifest.
-struct TUpRec {
-    std::string Name;
-    std::string Destination; // "" for the program's folder, otherwise ends in "/"
-    bool Terminate = false;  // replaced only after the program has closed
-    bool Unsafe = false;     // a Name or Destination value that could leave the program's folder
-};
-
-// A list item: the entry, and its file name as it stood when it was added.
-struct TUpListItem {
-    std::string ListedName;
-    std::shared_ptr<TUpRec> Entry;
-};
-
-// An error that ends the run where it stands and reaches the caller of RunUpdate.
-class TUpdateError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-class TWebUpdater : public QObject {
+// The steps live in units of their own, one step each: UpdateManifest
+// (reading the manifest), UpdateDownload, UpdateInstall, RestartScript, with
+// UpdateFolders and UpdateLog beside them. This class runs them in order and
+// is the one entry point.
+class TWebUpdater : public QObject, private TUpdateReporter {
     Q_OBJECT
 public:
     explicit TWebUpdater(QObject* parent = nullptr);
@@ -64,7 +48,7 @@ public:
     std::string Author;
     std::string Company;
     std::string EMail;
-    std::string BackupFolder = "Backup/";
+    QString BackupFolder = QStringLiteral("Backup/");
     std::string Caption = // 正在更新中，请稍等...
         "\xD5\xFD\xD4\xDA\xB8\xFC\xD0\xC2\xD6\xD0\xA3\xAC\xC7\xEB\xC9\xD4\xB5\xC8...";
     Qt::CursorShape Cursor = Qt::BusyCursor;
@@ -79,7 +63,7 @@ public:
     bool LogAddTime = true;
     std::string LogData;
     std::string LogHeaderText;
-    std::string LogFileName = "Updater.txt";
+    QString LogFileName = QStringLiteral("Updater.txt");
     bool MatchDetails = false;
     bool MailErrorReport = false;
     std::function<void(const std::string&)> OnChangeText;
@@ -91,6 +75,9 @@ public:
     QPointer<QStatusBar> StatusBar;
     bool QuitOnError = false;
     bool SaveBackup = true;
+    // A File entry without a Sha256 digest is refused (config.ini's
+    // App/RequireSha256=1); off, such files install unchecked.
+    bool RequireSha256 = false;
     bool ShowUserMessages = false;
     bool ShowChangeLog = false;
     bool ShowPersonalDetails = false;
@@ -98,22 +85,22 @@ public:
     std::string SuccessMessageText = "\xB8\xFC\xD0\xC2\xB3\xC9\xB9\xA6!"; // 更新成功!
     TUpdateFormat UpdateFormat = ufNumbers;
     std::string UpdateInfoText;
-    std::string UpdatesFolder = "Updates/";
-    std::string WebInfoFileName = "Update.xml";
+    QString UpdatesFolder = QStringLiteral("Updates/");
+    QString WebInfoFileName = QStringLiteral("Update.xml");
     std::string WebURL;
 
     // The log file's path: LogFileName as it stands when it names a path,
     // otherwise inside the program's folder.
-    std::string FullLogFileName() const;
+    QString FullLogFileName() const;
 
     // --- What the run needs from the process --------------------------------
     // Replaceable so that a run can be pointed at another folder and its
     // dialogs, its script start and its quit observed.
-    std::string ProgramPath;      // the program file (UTF-8 file-system path)
+    QString ProgramPath;          // the program file
     qint64 ProgramPid = 0;        // the process the restart script waits for
     QPointer<QWidget> MainWindow; // whose caption shows that a run is going on
     std::function<bool(const std::string& question)> AskRestart; // true: Yes
-    std::function<bool(const std::string& scriptPath)> StartScript;
+    std::function<bool(const QString& scriptPath)> StartScript;
     std::function<void()> QuitApplication;
     THttpBounds DownloadBounds;
 
@@ -127,89 +114,56 @@ public:
     bool Busy() const { return Busy_; }
     bool RestartPending() const { return RestartPending_; }
     bool StopRequested() const { return StopRequested_; }
-    const std::vector<TUpListItem>& NormalFiles() const { return NormalFiles_; }
-    const std::vector<TUpListItem>& RestartFiles() const { return RestartFiles_; }
-    const std::vector<std::string>& ChangeLogLines() const { return ChangeLogLines_; }
+    const std::vector<TUpListItem>& NormalFiles() const { return Manifest_.NormalFiles; }
+    const std::vector<TUpListItem>& RestartFiles() const { return Manifest_.RestartFiles; }
+    const std::vector<std::string>& ChangeLogLines() const { return Manifest_.ChangeLogLines; }
     // Derived at the start of each run.
     const std::string& InfoURL() const { return InfoURL_; }
-    const std::string& ScriptPath() const { return ScriptPath_; }
-    const std::string& AppFolder() const { return AppFolder_; }
-    const std::string& RunBackupFolder() const { return RunBackupFolder_; }
-    std::optional<double> PublishedVersion() const { return PublishedVersion_; }
+    const QString& ScriptPath() const { return Folders_.ScriptPath; }
+    const QString& AppFolder() const { return Folders_.AppFolder; }
+    const QString& RunBackupFolder() const { return Folders_.RunBackupFolder; }
+    std::optional<double> PublishedVersion() const { return Manifest_.PublishedVersion; }
 
 private:
     void RunSteps();
-    void DeriveNames();
-    std::string ProgramFolder() const; // GBK, with a trailing "/"
-    std::string Resolve(const std::string& path) const;
+    void StartRun();
+    bool FetchManifest();
+    void InstallUpdate();
+    QString ProgramFolder() const; // with a trailing "/"
 
     // Status, log, progress, error reports.
     void ChangeText(const std::string& text);
-    void WriteLog(const std::string& message);
-    void ResetLog();
-    void SetProgress(int position);
-    void ReportError(int kind, const std::string& detail = {});
+    void ShowText(const std::string& text); // status text without a log entry
+    void WriteLog(const std::string& message) override;
+    void ReportError(int kind, const std::string& detail = {}) override;
+    void SetProgress(int position) override;
+    std::string ErrorText(int kind) const;
 
     // Steps.
+    QStringList FoldersWrittenFirst() const;
+    QStringList DestinationFolders() const;
+    void ReportUnwritableBeforeTheLog(const QString& folder);
     bool ReadManifest();
-    void ReadDetails(TManifestScanner& scanner);
-    void ReadInstructions(TManifestScanner& scanner);
-    void ReadFileAttributes(TManifestScanner& scanner);
-    void RefuseUnsafeEntries();
     bool IsNewerVersion();
     void BuildUpdateInfoText();
-    void EnsureFolder(const std::string& folder);
-    void CreateRunBackupFolder();
+    void PrepareUpdatesFolder();
     void DownloadListedFiles(const std::vector<TUpListItem>& list);
-    void InstallNormalFiles();
-    void BackupFile(const TUpRec& entry);
     void OfferRestart();
-    bool DownloadFile(const std::string& address, const std::string& target);
-    void CopyUpdateFile(const std::string& fromFolder, const std::string& toFolder,
-                        const std::string& name);
-    void WriteRestartScript();
-    void StartRestartScript();
     void Success();
     void FinishRun();
     void AbortRun();
     void CancelRun(const std::string& detail);
+    void DeleteListedUpdates();
     void SaveControls();
     void RestoreControls();
 
-    QNetworkAccessManager Http_;
-    QPointer<QNetworkReply> CurrentReply_;
+    TUpdateDownloader Downloader_{*this};
     bool Busy_ = false;
     bool RestartPending_ = false;
     bool StopRequested_ = false;
     bool ControlsSaved_ = false;
     QString SavedCaption_;
-    std::vector<TUpListItem> NormalFiles_;
-    std::vector<TUpListItem> RestartFiles_;
-    std::vector<std::string> ChangeLogLines_;
-    std::optional<double> PublishedVersion_;
-    std::string PublishedVersionText_;
+    TUpdateManifest Manifest_;
     std::string InfoURL_;
-    std::string ScriptPath_;
-    std::string AppFolder_;
-    std::string UpdatesFolder_;
-    std::string BackupFolder_;
-    std::string RunBackupFolder_;
+    TUpdateFolders Folders_;
 };
-
-// Helpers of the run, exposed for their own tests.
-namespace webupdater {
-// A manifest value (already with "/" separators) that may name a file or a
-// folder below the program's folder: not absolute, no "..", no control
-// character and nothing a shell would read as more than a word.
-bool IsSafeRelativePath(const QString& path);
-// The number a version text stands for, "." as decimal separator whatever
-// the locale; throws TUpdateError when it is not a number.
-double ParseVersionText(const std::string& text);
-// A double as the program writes numbers: up to 15 significant digits.
-std::string FormatNumber(double value);
-// The version times 1000 as a whole number; throws TUpdateError when it is
-// not one (more than three decimals, or out of range).
-int VersionToWholeNumber(double version);
-// The text quoted for sh, whatever it holds.
-std::string ShellQuote(const std::string& text);
-} // namespace webupdater

@@ -5,9 +5,12 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -23,6 +26,22 @@ QString FailureText(const QNetworkReply& reply, bool wholeBoundStruck, bool tooL
     return reply.errorString();
 }
 
+// The trust an HTTPS request is checked against; none when the authorities
+// the environment adds cannot be read, with why in error.
+std::optional<QSslConfiguration> TlsConfiguration(QString& error) {
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const QString caFile = qEnvironmentVariable("TAVIREL_UPDATE_CA_FILE");
+    if (caFile.isEmpty())
+        return configuration;
+    const QList<QSslCertificate> authorities = QSslCertificate::fromPath(caFile, QSsl::Pem);
+    if (authorities.isEmpty()) {
+        error = QStringLiteral("TAVIREL_UPDATE_CA_FILE (%1) holds no PEM certificate").arg(caFile);
+        return std::nullopt;
+    }
+    configuration.addCaCertificates(authorities);
+    return configuration;
+}
+
 } // namespace
 
 THttpResult HttpGetToFile(QNetworkAccessManager& manager, const THttpRequest& request,
@@ -32,6 +51,13 @@ THttpResult HttpGetToFile(QNetworkAccessManager& manager, const THttpRequest& re
         return {false, file.errorString()};
 
     QNetworkRequest netRequest(request.Url);
+    if (request.Url.scheme() == QLatin1String("https")) {
+        QString error;
+        const std::optional<QSslConfiguration> tls = TlsConfiguration(error);
+        if (!tls)
+            return {false, error};
+        netRequest.setSslConfiguration(*tls);
+    }
     netRequest.setTransferTimeout(request.Bounds.IdleMs);
     netRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                             QNetworkRequest::NoLessSafeRedirectPolicy);

@@ -3,7 +3,9 @@
 // One HTTP GET into a file, run to completion on the calling (user-interface)
 // thread: a local event loop keeps the windows responsive while it waits.
 // Every request is bounded so that a silent or endless server ends as an
-// ordinary failed download.
+// ordinary failed download. An https:// address has its certificate checked
+// against the system's authorities and, when TAVIREL_UPDATE_CA_FILE names a
+// PEM file, the authorities it holds as well.
 
 #include <QByteArray>
 #include <QString>

@@ -2,6 +2,7 @@
 
 #include "updater/UpdaterText.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTemporaryFile>
 #include <QVBoxLayout>
 
 namespace {
@@ -154,10 +156,7 @@ void TForm3::WireUpdater(QWidget* mainWindow) {
 }
 
 QString TForm3::ProgramFolder() const {
-    const QString program = Environment_.ProgramPath.empty()
-                                ? QCoreApplication::applicationFilePath()
-                                : QString::fromStdString(Environment_.ProgramPath);
-    return QFileInfo(program).absolutePath();
+    return QFileInfo(webupdater::ProgramFile(Environment_.ProgramPath)).absolutePath();
 }
 
 double TForm3::ReadInstalledVersion() const {
@@ -183,24 +182,37 @@ void TForm3::FormCreate() {
     IniFile = std::make_unique<QSettings>(ProgramFolder() + QStringLiteral("/config.ini"),
                                           QSettings::IniFormat);
     CurrentVersion = ReadInstalledVersion();
+    WebUpdater1->RequireSha256 =
+        IniFile->value(QStringLiteral("App/RequireSha256")).toString().trimmed() ==
+        QLatin1String("1");
 
     const std::string base = UpdateBaseAddress();
     if (base.empty())
         return; // no update server configured: no check, no message
     WebUpdater1->WebURL = base + "/update";
 
-    const QString localCopy = ProgramFolder() + QLatin1Char('/') + QLatin1String(kLocalCopy);
-    {
+    // An installed program's folder cannot be written: its local copy is a
+    // temporary file of the user's instead, gone when the check is done.
+    QTemporaryFile temporaryCopy(QDir::tempPath() + QStringLiteral("/tavirel-upate-XXXXXX.xml"));
+    QString localCopy;
+    if (webupdater::CanWriteInFolder(ProgramFolder())) {
+        localCopy = ProgramFolder() + QLatin1Char('/') + QLatin1String(kLocalCopy);
         QFile file(localCopy);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             ShowError(QToGbk(file.errorString()));
             return;
         }
+    } else {
+        if (!temporaryCopy.open()) {
+            ShowError(QToGbk(temporaryCopy.errorString()));
+            return;
+        }
+        localCopy = temporaryCopy.fileName();
     }
 
     bool offer = false;
     try {
-        offer = FetchPublishedVersion();
+        offer = FetchPublishedVersion(localCopy);
     } catch (const std::exception&) {
         ShowWarning(kCheckFailed, kErrorCaption);
         return;
@@ -213,8 +225,7 @@ void TForm3::FormCreate() {
     }
 }
 
-bool TForm3::FetchPublishedVersion() {
-    const QString localCopy = ProgramFolder() + QLatin1Char('/') + QLatin1String(kLocalCopy);
+bool TForm3::FetchPublishedVersion(const QString& localCopy) {
     THttpRequest request;
     request.Url = QUrl(GbkToQ(WebUpdater1->WebURL + "/update.xml"), QUrl::TolerantMode);
     request.Headers = {{"Accept", "text/html, */*"},

@@ -27,13 +27,13 @@ class TForm3;
 // tests can point it at a temporary folder and answer its message boxes.
 // Every member left empty takes the program's own.
 struct TUpdaterEnvironment {
-    std::string ProgramPath; // the program file; its folder holds config.ini
+    QString ProgramPath; // the program file; its folder holds config.ini
     qint64 ProgramPid = 0;
     std::function<void(TForm3&)> ShowModal;
     std::function<void(const std::string& text, const std::string& caption)> ShowWarning;
     std::function<void(const std::string& text)> ShowError;
     std::function<bool(const std::string& question)> AskRestart;
-    std::function<bool(const std::string& scriptPath)> StartScript;
+    std::function<bool(const QString& scriptPath)> StartScript;
     std::function<void()> QuitApplication;
     int CheckBoundMs = 10'000;
     THttpBounds DownloadBounds;
@@ -83,7 +83,7 @@ private:
     void WireUpdater(QWidget* mainWindow);
     QString ProgramFolder() const;
     double ReadInstalledVersion() const;
-    bool FetchPublishedVersion(); // throws on any check error
+    bool FetchPublishedVersion(const QString& localCopy); // throws on any check error
     void ShowWarning(const std::string& text, const std::string& caption);
     void ShowError(const std::string& text);
 

@@ -55,6 +55,7 @@ public:
             return false;
         Display = parts[0];
         Authority = parts[1];
+        DataHome = dir + "/data-home";
         FSleepPid = parts[2].toLongLong();
         return true;
     }
@@ -65,11 +66,13 @@ public:
         FProcess.waitForFinished(10000);
     }
     // The test's own environment on this display, without the settings that
-    // would send the program to servers the test did not start.
+    // would send the program to servers the test did not start, and with a
+    // data folder of the test's own (the program journals its batches there).
     QProcessEnvironment Environment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DISPLAY", Display);
         environment.insert("XAUTHORITY", Authority);
+        environment.insert("XDG_DATA_HOME", DataHome);
         environment.remove("QT_QPA_PLATFORM");
         environment.remove("TAVIREL_AD_HOST");
         environment.remove("TAVIREL_UPDATE_URL");
@@ -92,6 +95,7 @@ public:
 
     QString Display;
     QString Authority;
+    QString DataHome;
 
 private:
     QProcess FProcess;

@@ -1,5 +1,6 @@
 #include "engine/WhoisExchange.h"
 
+#include "tests/support/LoopbackPorts.h"
 #include "tools/FakeWhoisServer.h"
 
 #include <gtest/gtest.h>
@@ -58,32 +59,6 @@ TTimedReply TimedExchange(const std::string& server, std::string_view query,
     result.Elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start);
     return result;
 }
-
-// A loopback port that is bound but not listening: connects to it are refused,
-// and nobody else can take it while the socket is held.
-class TRefusingPort {
-public:
-    TRefusingPort() : FFd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (FFd >= 0 && ::bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(FFd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            FPort = ntohs(address.sin_port);
-    }
-    ~TRefusingPort() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    TRefusingPort(const TRefusingPort&) = delete;
-    TRefusingPort& operator=(const TRefusingPort&) = delete;
-    int Port() const { return FPort; }
-
-private:
-    int FFd;
-    int FPort = 0;
-};
 
 // --- Server address -------------------------------------------------------
 

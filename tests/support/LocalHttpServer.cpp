@@ -1,21 +1,51 @@
 #include "tests/support/LocalHttpServer.h"
 
 #include <QFile>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
 TLocalHttpServer::TLocalHttpServer(QString rootFolder, QObject* parent)
-    : QObject(parent), Root_(std::move(rootFolder)) {
-    connect(&Server_, &QTcpServer::newConnection, this, &TLocalHttpServer::OnNewConnection);
-}
+    : QObject(parent), Root_(std::move(rootFolder)) {}
 
 bool TLocalHttpServer::Start() {
-    return Server_.listen(QHostAddress::LocalHost, 0);
+    return Listen(std::make_unique<QTcpServer>());
+}
+
+bool TLocalHttpServer::StartTls(const QString& certificateFile, const QString& keyFile) {
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile, QSsl::Pem);
+    QFile keyText(keyFile);
+    if (chain.isEmpty() || !keyText.open(QIODevice::ReadOnly))
+        return false;
+    const QSslKey key(&keyText, QSsl::Rsa, QSsl::Pem);
+    if (key.isNull())
+        return false;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // clients bring no certificate
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(configuration);
+    Tls_ = true;
+    return Listen(std::move(server));
+}
+
+// A TLS connection is handed over once its handshake is done, a plain one
+// at once: both arrive as pending connections.
+bool TLocalHttpServer::Listen(std::unique_ptr<QTcpServer> server) {
+    Server_ = std::move(server);
+    connect(Server_.get(), &QTcpServer::pendingConnectionAvailable, this,
+            &TLocalHttpServer::OnNewConnection);
+    return Server_->listen(QHostAddress::LocalHost, 0);
 }
 
 QString TLocalHttpServer::BaseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(Port());
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(Tls_ ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(Port());
 }
 
 bool TLocalHttpServer::WasRequested(const QByteArray& path) const {
@@ -26,7 +56,7 @@ bool TLocalHttpServer::WasRequested(const QByteArray& path) const {
 }
 
 void TLocalHttpServer::OnNewConnection() {
-    while (QTcpSocket* socket = Server_.nextPendingConnection()) {
+    while (QTcpSocket* socket = Server_->nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -3,7 +3,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests of the program's HTTP
 // requests (the updater's check and run, and start-up): serves the
 // files of one folder, records every request, and misbehaves on request for
-// chosen paths (an error status, a delay, silence, a cut connection).
+// chosen paths (an error status, a delay, silence, a cut connection). With
+// StartTls it speaks HTTPS instead, with the certificate it is given.
 
 #include <QByteArray>
 #include <QMap>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QTcpServer>
 
+#include <memory>
 #include <vector>
 
 class QTcpSocket;
@@ -35,8 +37,10 @@ public:
     explicit TLocalHttpServer(QString rootFolder, QObject* parent = nullptr);
 
     bool Start(); // on a free loopback port
-    quint16 Port() const { return Server_.serverPort(); }
-    QString BaseUrl() const; // "http://127.0.0.1:PORT"
+    // The same over TLS, with a PEM certificate (for 127.0.0.1) and its key.
+    bool StartTls(const QString& certificateFile, const QString& keyFile);
+    quint16 Port() const { return Server_ ? Server_->serverPort() : 0; }
+    QString BaseUrl() const; // "http://127.0.0.1:PORT", or "https://…" over TLS
 
     void SetBehaviour(const QByteArray& path, Behaviour behaviour) {
         Behaviours_[path] = behaviour;
@@ -45,6 +49,7 @@ public:
     bool WasRequested(const QByteArray& path) const;
 
 private:
+    bool Listen(std::unique_ptr<QTcpServer> server);
     void OnNewConnection();
     void OnReadyRead(QTcpSocket* socket);
     void Answer(QTcpSocket* socket, const TRecordedRequest& request);
@@ -52,7 +57,8 @@ private:
     void SendStatus(QTcpSocket* socket, int status);
 
     QString Root_;
-    QTcpServer Server_;
+    std::unique_ptr<QTcpServer> Server_;
+    bool Tls_ = false;
     QMap<QByteArray, Behaviour> Behaviours_;
     std::vector<TRecordedRequest> Requests_;
 };

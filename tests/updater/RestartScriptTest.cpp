@@ -64,7 +64,7 @@ TEST(RestartScript, WaitsForTheProgramReplacesItsFilesStartsItAgainAndRemovesIts
     ASSERT_TRUE(standIn.waitForStarted());
 
     TWebUpdater updater;
-    updater.ProgramPath = program.toStdString();
+    updater.ProgramPath = program;
     updater.ProgramPid = standIn.processId();
     updater.WebURL = (http.BaseUrl() + "/update").toStdString();
     updater.AskRestart = [](const std::string&) { return true; };

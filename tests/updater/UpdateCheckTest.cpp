@@ -1,11 +1,14 @@
 // The start-up check and the updater window, against a loopback HTTP server.
 
 #include "tests/support/LocalHttpServer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TestCertificate.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/Update.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -40,7 +43,7 @@ protected:
         App = Temp.path() + "/app";
         QDir().mkpath(App);
         ASSERT_TRUE(Http.Start());
-        Environment.ProgramPath = (App + "/TavirelBrisvane").toStdString();
+        Environment.ProgramPath = App + "/TavirelBrisvane";
         Environment.ProgramPid = 999999;
         Environment.ShowModal = [this](TForm3& form) {
             ++ModalShows;
@@ -52,7 +55,7 @@ protected:
         };
         Environment.ShowError = [this](const std::string& text) { Errors.push_back(text); };
         Environment.AskRestart = [this](const std::string&) { return RestartAnswer; };
-        Environment.StartScript = [](const std::string&) { return true; };
+        Environment.StartScript = [](const QString&) { return true; };
         Environment.QuitApplication = [this] { ++QuitCalls; };
         Environment.DownloadBounds.IdleMs = 2000;
         Environment.DownloadBounds.WholeMs = 5000;
@@ -326,6 +329,110 @@ TEST_F(UpdateCheckTest, AcceptedRestartRecordsTheVersionAndAsksTheProgramToEnd) 
     EXPECT_EQ(QuitCalls, 1);
     EXPECT_EQ(InstalledVersionText(), "3");
     EXPECT_EQ(form->StatusBar1->currentMessage(), QString::fromUtf8("更新成功!"));
+}
+
+TEST_F(UpdateCheckTest, RequireSha256InConfigRefusesFilesWithoutADigest) {
+    struct Case {
+        const char* Value; // nullptr: no key
+        bool Installed;
+    };
+    const Case cases[] = {{nullptr, true}, {"0", true}, {"1", false}, {" 1 ", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Value ? c.Value : "(no key)");
+        QFile::remove(App + "/a.txt");
+        QFile::remove(App + "/config.ini");
+        WriteConfig("1.0", Http.BaseUrl());
+        if (c.Value)
+            QSettings(App + "/config.ini", QSettings::IniFormat)
+                .setValue("App/RequireSha256", c.Value);
+        PublishVersion("<Version>2</Version>");
+        PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}});
+        WriteFile(Temp.path() + "/server/update/a.txt", "new a");
+        OnModal = [](TForm3& form) { form.Button1->click(); };
+
+        Check();
+
+        EXPECT_EQ(Exists(App + "/a.txt"), c.Installed);
+    }
+}
+
+// An https:// address: the certificate is checked, so the loopback server's
+// is accepted only with its authority trusted through TAVIREL_UPDATE_CA_FILE;
+// the run's downloads go the same way.
+TEST_F(UpdateCheckTest, HttpsAddressIsCheckedAgainstTheTrustedAuthority) {
+    TTestCertificate certificate;
+    ASSERT_TRUE(certificate.Ok()) << certificate.Error();
+    TLocalHttpServer https(Temp.path() + "/server");
+    ASSERT_TRUE(https.StartTls(QString::fromStdString(certificate.CertFile()),
+                               QString::fromStdString(certificate.KeyFile())));
+    ASSERT_TRUE(https.BaseUrl().startsWith("https://"));
+    PublishVersion("<Version>2</Version>");
+    PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}});
+    WriteFile(Temp.path() + "/server/update/a.txt", "new a");
+    const QString notPem = Temp.path() + "/not-a-certificate.pem";
+    WriteFile(notPem, "not a certificate");
+
+    struct Case {
+        const char* Label;
+        std::optional<std::string> CaFile; // none: the variable unset
+        bool Trusted;
+    };
+    const Case cases[] = {{"AuthorityNotTrusted", std::nullopt, false},
+                          {"AuthorityTrusted", certificate.CaFile(), true},
+                          {"CaFileWithoutCertificate", notPem.toStdString(), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        TScopedEnv ca("TAVIREL_UPDATE_CA_FILE");
+        if (c.CaFile)
+            ca.Set(*c.CaFile);
+        QFile::remove(App + "/a.txt");
+        WriteConfig("1.0", https.BaseUrl());
+        Warnings.clear();
+        ModalShows = 0;
+        OnModal = [](TForm3& form) { form.Button1->click(); };
+        const size_t requestsBefore = https.Requests().size();
+
+        Check();
+
+        // Refused in the handshake: not one request reaches the server.
+        EXPECT_EQ(https.Requests().size() > requestsBefore, c.Trusted);
+        EXPECT_EQ(ModalShows, c.Trusted ? 1 : 0);
+        EXPECT_EQ(WarnedCheckFailed(), !c.Trusted);
+        EXPECT_EQ(ReadFile(App + "/a.txt"), c.Trusted ? "new a" : "");
+    }
+    EXPECT_TRUE(https.WasRequested("/update/a.txt"));
+}
+
+// An installed program: its folder (here /proc, which takes no new file
+// even from root) holds no config.ini and takes no local copy. The check is
+// made only when an address is set, and the run then says it cannot write.
+TEST_F(UpdateCheckTest, UnwritableProgramFolderIsCheckedOnlyWithAnAddress) {
+    const QString installed = Temp.path() + "/installed";
+    ASSERT_TRUE(QFile::link("/proc", installed));
+    Environment.ProgramPath = installed + "/tavirelbrisvane";
+    PublishVersion("<Version>2</Version>");
+    PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}});
+
+    Check();
+    EXPECT_TRUE(Http.Requests().empty());
+    EXPECT_TRUE(Warnings.empty());
+    EXPECT_TRUE(Errors.empty());
+    EXPECT_EQ(ModalShows, 0);
+
+    TScopedEnv address("TAVIREL_UPDATE_URL", Http.BaseUrl().toStdString());
+    QString statusAfterRun;
+    OnModal = [&](TForm3& form) {
+        form.Button1->click();
+        statusAfterRun = form.StatusBar1->currentMessage();
+    };
+    Check();
+    EXPECT_TRUE(Warnings.empty());
+    EXPECT_TRUE(Errors.empty()) << Errors.front();
+    EXPECT_EQ(ModalShows, 1);
+    EXPECT_TRUE(statusAfterRun.contains("trying to write into the folder! Nothing was updated."))
+        << statusAfterRun.toStdString();
+    ASSERT_EQ(Http.Requests().size(), 1u) << "the run downloads nothing";
+    EXPECT_EQ(Http.Requests()[0].Path, "/update/update.xml");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -34,27 +35,33 @@ protected:
         QDir().mkpath(ServerRoot + "/update");
         ASSERT_TRUE(Http.Start());
 
-        Updater.ProgramPath = (App + "/TavirelBrisvane").toStdString();
-        Updater.ProgramPid = 999999;
-        Updater.WebURL = (Http.BaseUrl() + "/update").toStdString();
-        Updater.DownloadBounds.IdleMs = 2000;
-        Updater.DownloadBounds.WholeMs = 5000;
-        Updater.OnChangeText = [this](const std::string& text) { Statuses.push_back(text); };
-        Updater.OnProgress = [this](int position, int) { Progress.push_back(position); };
-        Updater.AskRestart = [this](const std::string& question) {
+        Configure(Updater);
+    }
+
+    // Points an update run at the temporary program folder and the server,
+    // and records what it reports and asks.
+    void Configure(TWebUpdater& updater) {
+        updater.ProgramPath = App + "/TavirelBrisvane";
+        updater.ProgramPid = 999999;
+        updater.WebURL = (Http.BaseUrl() + "/update").toStdString();
+        updater.DownloadBounds.IdleMs = 2000;
+        updater.DownloadBounds.WholeMs = 5000;
+        updater.OnChangeText = [this](const std::string& text) { Statuses.push_back(text); };
+        updater.OnProgress = [this](int position, int) { Progress.push_back(position); };
+        updater.AskRestart = [this](const std::string& question) {
             Questions.push_back(question);
             const bool answer = !Answers.empty() && Answers.front();
             if (!Answers.empty())
                 Answers.pop_front();
             return answer;
         };
-        Updater.StartScript = [this](const std::string& path) {
-            StartedScripts.push_back(path);
+        updater.StartScript = [this](const QString& path) {
+            StartedScripts.push_back(path.toStdString());
             return StartSucceeds;
         };
-        Updater.QuitApplication = [this] { ++QuitCalls; };
-        Updater.ProgressBar = &Bar;
-        Updater.StatusBar = &Status;
+        updater.QuitApplication = [this] { ++QuitCalls; };
+        updater.ProgressBar = &Bar;
+        updater.StatusBar = &Status;
     }
 
     void Publish(const QString& name, const QByteArray& bytes) {
@@ -68,9 +75,7 @@ protected:
         return std::find(Statuses.begin(), Statuses.end(), text) != Statuses.end();
     }
     std::string Log() const { return ReadFile(App + "/Updater.txt").toStdString(); }
-    QString BackupFolder() const {
-        return App + "/" + QString::fromStdString(Updater.RunBackupFolder());
-    }
+    QString BackupFolder() const { return App + "/" + Updater.RunBackupFolder(); }
     std::string DownloadFailed(const std::string& name) const {
         return kErrorMessage + " downloading the update Info file!" + kLfCr + Url(name);
     }
@@ -173,7 +178,7 @@ TEST_F(ServedRunTest, LogHoldsEveryStepAsDatedEntriesWithCrLfLines) {
             kLfCr + "Press \"OK\" to update TestApp or press \"Abort\".",
         "Creating Updates/ folder.",
         "Creating Backup/ folder.",
-        "Creating " + Updater.RunBackupFolder() + " folder. --> OK.",
+        "Creating " + Updater.RunBackupFolder().toStdString() + " folder. --> OK.",
         "Trying to download: " + Url("a.txt") + "  To: ApplicationFolder/Updates/a.txt",
         "BINDSTATUS_ENDDOWNLOADDATA" + kLfCr + "Downloading " + Url("a.txt") +
             "  To: ApplicationFolder/Updates/a.txt was successful.",
@@ -204,18 +209,126 @@ TEST_F(ServedRunTest, LogHoldsEveryStepAsDatedEntriesWithCrLfLines) {
               std::string::npos);
 }
 
-TEST_F(ServedRunTest, FileAlreadyInTheUpdatesFolderIsNotDownloadedAgain) {
-    Updater.DeleteLogOnComplete = false;
-    WriteFile(App + "/Updates/a.txt", "from an earlier run");
-    Publish("a.txt", "from the server");
-    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}});
+// A declined restart keeps the updates folder; the next run reuses its files
+// only when it is for the same published version, and otherwise downloads
+// every listed file afresh, so that no file of an older update is installed.
+TEST_F(ServedRunTest, FileLeftInTheUpdatesFolderIsReusedOnlyForTheSameVersion) {
+    struct Case {
+        const char* SecondVersion;
+        bool Reused;
+    };
+    const Case cases[] = {{"2.0", true}, {"2", true}, {"3.0", false}, {"1.5", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.SecondVersion);
+        QDir(App).removeRecursively();
+        QDir().mkpath(App);
+        Publish("a.txt", "a of 2.0");
+        Publish("r.bin", "r of 2.0");
+        PublishManifest(
+            "2.0", {{"a.txt", "ApplicationFolder", "no"}, {"r.bin", "ApplicationFolder", "yes"}});
+        Answers = {false};
+        TWebUpdater first;
+        Configure(first);
+        first.RunUpdate();
+        ASSERT_EQ(ReadFile(App + "/Updates/r.bin"), "r of 2.0");
+
+        Publish("a.txt", "a of the second run");
+        Publish("r.bin", "r of the second run");
+        PublishManifest(c.SecondVersion, {{"a.txt", "ApplicationFolder", "no"},
+                                          {"r.bin", "ApplicationFolder", "yes"}});
+        const size_t requestsBefore = Http.Requests().size();
+        Answers = {false};
+        TWebUpdater second; // the next start of the program
+        Configure(second);
+        second.DeleteLogOnComplete = false;
+        second.RunUpdate();
+
+        const std::vector<TRecordedRequest> requests(Http.Requests().begin() + requestsBefore,
+                                                     Http.Requests().end());
+        const bool downloaded = std::any_of(requests.begin(), requests.end(), [](const auto& r) {
+            return r.Path == "/update/a.txt" || r.Path == "/update/r.bin";
+        });
+        EXPECT_EQ(downloaded, !c.Reused);
+        const QByteArray a = c.Reused ? "a of 2.0" : "a of the second run";
+        const QByteArray r = c.Reused ? "r of 2.0" : "r of the second run";
+        EXPECT_EQ(ReadFile(App + "/a.txt"), a);
+        EXPECT_EQ(ReadFile(App + "/Updates/r.bin"), r);
+        EXPECT_EQ(
+            Log().find("File name: a.txt already exists in Updates/ folder. (OverWriting.)\r\n") !=
+                std::string::npos,
+            c.Reused);
+    }
+}
+
+// Paths stay Unicode: a folder name GBK cannot write is no obstacle.
+TEST_F(ServedRunTest, ProgramFolderNamedWithACharacterGbkLacksIsUpdated) {
+    const QString folder = Root + QString::fromUtf8("/łukasz/app");
+    QDir().mkpath(folder);
+    Updater.ProgramPath = folder + "/TavirelBrisvane";
+    WriteFile(folder + "/a.txt", "old a");
+    Publish("a.txt", "new a");
+    Publish("r.bin", "new r");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}, {"r.bin", "Data", "yes"}});
+    Answers = {true};
 
     Updater.RunUpdate();
 
-    EXPECT_FALSE(Http.WasRequested("/update/a.txt"));
-    EXPECT_EQ(ReadFile(App + "/a.txt"), "from an earlier run");
-    EXPECT_NE(Log().find("File name: a.txt already exists in Updates/ folder. (OverWriting.)\r\n"),
-              std::string::npos);
+    EXPECT_EQ(Statuses.back(), kSuccess);
+    EXPECT_EQ(ReadFile(folder + "/a.txt"), "new a");
+    EXPECT_EQ(ReadFile(folder + "/Updates/r.bin"), "new r");
+    EXPECT_EQ(FolderEntries(folder + "/Backup").size(), 1u);
+    const QString script = folder + "/TavirelBrisvane.sh";
+    ASSERT_EQ(StartedScripts, std::vector<std::string>{script.toStdString()});
+    const std::string text = ReadFile(script).toStdString();
+    const std::string app = folder.toStdString();
+    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/Data/r.bin'"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("cd '" + app + "/' "), std::string::npos) << text;
+}
+
+// A program installed where its user cannot write. /proc takes no new file,
+// not even from root, whom the permission bits would let through.
+TEST_F(ServedRunTest, RunThatCannotWriteSaysSoBeforeDownloadingAnything) {
+    struct Case {
+        const char* Label;
+        bool ProgramFolderUnwritable; // otherwise one destination is
+    };
+    const Case cases[] = {{"ProgramFolder", true}, {"Destination", false}};
+    Publish("a.txt", "new a");
+    Publish("f.bin", "new f");
+    PublishManifest("2.0", {{"a.txt", "ApplicationFolder", "no"}, {"f.bin", "Data", "no"}});
+    ASSERT_TRUE(QFile::link("/proc", Root + "/installed"));
+    ASSERT_TRUE(QFile::link("/proc", App + "/Data"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        TWebUpdater updater;
+        Configure(updater);
+        std::vector<std::string> errors;
+        updater.OnError = [&](const std::string& text) { errors.push_back(text); };
+        const QString program = c.ProgramFolderUnwritable ? Root + "/installed" : App;
+        updater.ProgramPath = program + "/TavirelBrisvane";
+        const size_t requestsBefore = Http.Requests().size();
+
+        EXPECT_NO_THROW(updater.RunUpdate());
+
+        const QString folder = c.ProgramFolderUnwritable ? program : App + "/Data";
+        const std::string message = kErrorMessage +
+                                    " trying to write into the folder! Nothing was updated." +
+                                    kLfCr + folder.toStdString();
+        ASSERT_FALSE(Statuses.empty());
+        EXPECT_EQ(Statuses.back(), message);
+        EXPECT_EQ(errors, std::vector<std::string>{message});
+        std::vector<QByteArray> requested;
+        for (size_t i = requestsBefore; i < Http.Requests().size(); ++i)
+            requested.push_back(Http.Requests()[i].Path);
+        EXPECT_EQ(requested, c.ProgramFolderUnwritable
+                                 ? std::vector<QByteArray>{}
+                                 : std::vector<QByteArray>{"/update/Update.xml"});
+        EXPECT_EQ(FolderEntries(App), std::vector<std::string>{"Data"}) << "nothing installed";
+        EXPECT_FALSE(updater.Busy());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
 }
 
 TEST_F(ServedRunTest, ManifestWithoutFileElementsCancelsTheRun) {
@@ -354,7 +467,8 @@ TEST_F(ServedRunTest, AcceptingTheRestartWritesAndStartsTheScriptAndAsksToQuit) 
     EXPECT_NE(text.find("while kill -0 999999 "), std::string::npos);
     const std::string app = App.toStdString();
     EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/r.bin' || cp -f '" + app +
-                        "/" + Updater.RunBackupFolder() + "r.bin' '" + app + "/r.bin'"),
+                        "/" + Updater.RunBackupFolder().toStdString() + "r.bin' '" + app +
+                        "/r.bin'"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("mkdir -p '" + app + "/Plugins/'"), std::string::npos) << text;
@@ -518,5 +632,83 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"DestinationDollar", "d5.txt", "$HOME", "yes", "d5.txt"},
         RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.Label; });
+
+// --- Digests -----------------------------------------------------------------------------
+
+const QByteArray kPublishedBytes = "the published bytes";
+
+std::string DigestAttribute(const std::string& value) {
+    return "Sha256=\"" + value + "\"";
+}
+
+std::string ToUpper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+    return text;
+}
+
+struct DigestCase {
+    const char* Label;
+    std::string Attribute; // the Sha256 attribute as written; "" for none
+    bool Required;         // App/RequireSha256
+    std::string Terminate;
+    bool Downloaded;
+    bool Installed;
+};
+
+class DigestTest : public ServedRunTest, public ::testing::WithParamInterface<DigestCase> {};
+
+TEST_P(DigestTest, FileIsInstalledOnlyWithTheDigestTheManifestGivesIt) {
+    const DigestCase& c = GetParam();
+    Updater.RequireSha256 = c.Required;
+    Updater.DeleteLogOnComplete = false;
+    Publish("f.bin", kPublishedBytes);
+    Publish("ok.txt", "ok");
+    PublishManifest("2.0",
+                    {{"f.bin", "ApplicationFolder", c.Terminate, c.Attribute},
+                     {"ok.txt", "ApplicationFolder", "no", DigestAttribute(Sha256Of("ok"))}});
+    Answers = {true};
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(Http.WasRequested("/update/f.bin"), c.Downloaded);
+    EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok") << "the run goes on with the other files";
+    EXPECT_EQ(Statuses.back(), kSuccess);
+    EXPECT_EQ(HasStatus(Refused("f.bin")), !c.Installed);
+    const std::string script = ReadFile(App + "/TavirelBrisvane.sh").toStdString();
+    if (!c.Installed) {
+        EXPECT_NE(Log().find("Refused file entry ("), std::string::npos);
+        EXPECT_FALSE(Exists(App + "/f.bin"));
+        EXPECT_FALSE(Exists(App + "/Updates/f.bin")) << "a later run must not reuse it";
+        EXPECT_EQ(script.find("f.bin"), std::string::npos) << script;
+        EXPECT_TRUE(Questions.empty());
+    } else if (c.Terminate == "yes") {
+        EXPECT_NE(script.find("/Updates/f.bin' '"), std::string::npos) << script;
+    } else {
+        EXPECT_EQ(ReadFile(App + "/f.bin"), kPublishedBytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sha256, DigestTest,
+    ::testing::Values(
+        DigestCase{"Match", DigestAttribute(Sha256Of(kPublishedBytes)), false, "no", true, true},
+        DigestCase{"MatchInUpperCaseRequiredRestart",
+                   DigestAttribute(ToUpper(Sha256Of(kPublishedBytes))), true, "yes", true, true},
+        DigestCase{"MatchWithBlanksAround", DigestAttribute("  " + Sha256Of(kPublishedBytes) + " "),
+                   true, "no", true, true},
+        DigestCase{"Mismatch", DigestAttribute(Sha256Of("other bytes")), false, "no", true, false},
+        DigestCase{"MismatchRestart", DigestAttribute(Sha256Of("other bytes")), true, "yes", true,
+                   false},
+        DigestCase{"MissingNotRequired", "", false, "no", true, true},
+        DigestCase{"MissingRequired", "", true, "no", false, false},
+        DigestCase{"MissingRequiredRestart", "", true, "yes", false, false},
+        DigestCase{"MalformedShort", DigestAttribute("abc123"), false, "no", false, false},
+        DigestCase{"MalformedNotHex",
+                   DigestAttribute(Sha256Of(kPublishedBytes).substr(0, 63) + "g"), false, "yes",
+                   false, false},
+        DigestCase{"MalformedLong", DigestAttribute(Sha256Of(kPublishedBytes) + "0"), false, "no",
+                   false, false},
+        DigestCase{"MalformedEmpty", DigestAttribute(""), false, "no", false, false}),
+    [](const ::testing::TestParamInfo<DigestCase>& info) { return info.param.Label; });
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/updater/UpdaterTestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,7 +27,7 @@ std::string ManifestXml(const std::string& version, const std::vector<TFileLine>
         xml += "  <Instructions>\n";
         for (const TFileLine& file : files)
             xml += "    <File Name=\"" + file.Name + "\" Destination=\"" + file.Destination +
-                   "\" Terminate=\"" + file.Terminate + "\"/>\n";
+                   "\" Terminate=\"" + file.Terminate + "\" " + file.MoreAttributes + "/>\n";
         xml += "  </Instructions>\n";
     }
     return xml + "</Updates>\n";
@@ -37,6 +38,10 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(bytes);
+}
+
+std::string Sha256Of(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
 QByteArray ReadFile(const QString& path) {

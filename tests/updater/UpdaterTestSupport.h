@@ -14,6 +14,7 @@ struct TFileLine {
     std::string Name;        // as written into the attribute (already escaped for XML)
     std::string Destination; // idem
     std::string Terminate;
+    std::string MoreAttributes = {}; // written as they stand after Terminate
 };
 
 // A manifest as the update server publishes it.
@@ -21,6 +22,8 @@ std::string ManifestXml(const std::string& version, const std::vector<TFileLine>
                         bool withInstructions = true);
 
 void WriteFile(const QString& path, const QByteArray& bytes);
+// The SHA-256 digest of the bytes, in lower-case hexadecimal.
+std::string Sha256Of(const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
 bool Exists(const QString& path);
 // The names directly inside a folder, sorted.

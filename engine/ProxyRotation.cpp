@@ -1,0 +1,66 @@
+#include "engine/ProxyRotation.h"
+
+#include <algorithm>
+
+std::chrono::seconds ProxySetAsideFor(int failures) {
+    // 30 s doubled five times is past the longest already.
+    const int doublings = std::clamp(failures - 1, 0, 5);
+    return std::min(ProxyFirstSetAside * (1 << doublings), ProxyLongestSetAside);
+}
+
+TProxyRotation::TProxyRotation(std::vector<TProxy> proxies, TProxyClock clock)
+    : FClock(clock ? std::move(clock) : TProxyClock(&std::chrono::steady_clock::now)) {
+    FEntries.reserve(proxies.size());
+    for (TProxy& proxy : proxies) {
+        TEntry entry;
+        entry.Key = MaskedProxyUrl(proxy);
+        entry.Proxy = std::move(proxy);
+        FEntries.push_back(std::move(entry));
+    }
+}
+
+std::optional<TProxyPick> TProxyRotation::Next() {
+    const auto now = FClock();
+    std::lock_guard lock(FMutex);
+    for (std::size_t step = 0; step < FEntries.size(); ++step) {
+        const std::size_t index = (FCursor + step) % FEntries.size();
+        const TEntry& entry = FEntries[index];
+        if (entry.AsideUntil <= now) {
+            FCursor = index + 1;
+            return TProxyPick{index, &entry.Proxy, &entry.Key, entry.Epoch};
+        }
+    }
+    return std::nullopt;
+}
+
+void TProxyRotation::Report(const TProxyPick& pick, TProxyFault fault) {
+    const auto now = FClock();
+    std::lock_guard lock(FMutex);
+    if (pick.Index >= FEntries.size()) {
+        return;
+    }
+    TEntry& entry = FEntries[pick.Index];
+    if (pick.Epoch != entry.Epoch) {
+        return;
+    }
+    if (fault == TProxyFault::None) {
+        entry.Failures = 0;
+        return;
+    }
+    entry.Failures = std::min(entry.Failures + 1, 1000);
+    entry.AsideUntil = now + ProxySetAsideFor(entry.Failures);
+    ++entry.Epoch;
+}
+
+std::optional<std::chrono::steady_clock::time_point> TProxyRotation::NextUsableAt() const {
+    const auto now = FClock();
+    std::lock_guard lock(FMutex);
+    std::optional<std::chrono::steady_clock::time_point> first;
+    for (const TEntry& entry : FEntries) {
+        if (entry.AsideUntil <= now) {
+            return std::nullopt;
+        }
+        first = first ? std::min(*first, entry.AsideUntil) : entry.AsideUntil;
+    }
+    return first;
+}

@@ -1,0 +1,149 @@
+#include "engine/ProxyRotation.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using TTimePoint = std::chrono::steady_clock::time_point;
+
+std::vector<TProxy> Proxies(int count) {
+    std::vector<TProxy> proxies;
+    for (int i = 0; i < count; ++i) {
+        proxies.push_back(TProxy{TProxyScheme::Socks5, "p" + std::to_string(i), 1080, "", ""});
+    }
+    return proxies;
+}
+
+// One step of a scenario, on a clock that moves only when a step says so.
+struct TStep {
+    enum TOp { Take, Fail, Succeed, UsableIn } Op;
+    int Arg = 0;                  // Take: the index expected (-1: none); Fail, Succeed: the
+                                  // pick (in the order taken); UsableIn: seconds (-1: now)
+    std::chrono::seconds Later{}; // the clock moves on by this first
+};
+
+TStep Take(int index, std::chrono::seconds later = 0s) {
+    return {TStep::Take, index, later};
+}
+TStep Fail(int pick, std::chrono::seconds later = 0s) {
+    return {TStep::Fail, pick, later};
+}
+TStep Succeed(int pick, std::chrono::seconds later = 0s) {
+    return {TStep::Succeed, pick, later};
+}
+TStep UsableIn(int seconds) {
+    return {TStep::UsableIn, seconds};
+}
+
+struct TRotationCase {
+    const char* Name;
+    int Proxies;
+    std::vector<TStep> Steps;
+};
+
+void PrintTo(const TRotationCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class ProxyRotationTest : public ::testing::TestWithParam<TRotationCase> {};
+
+TEST_P(ProxyRotationTest, TakesReportsAndSetsAside) {
+    const TRotationCase& c = GetParam();
+    TTimePoint now = TTimePoint{} + 1000h;
+    TProxyRotation rotation(Proxies(c.Proxies), [&now] { return now; });
+    std::vector<TProxyPick> picks;
+    for (std::size_t i = 0; i < c.Steps.size(); ++i) {
+        const TStep& step = c.Steps[i];
+        now += step.Later;
+        SCOPED_TRACE("step " + std::to_string(i));
+        switch (step.Op) {
+        case TStep::Take: {
+            const auto pick = rotation.Next();
+            EXPECT_EQ(pick ? static_cast<int>(pick->Index) : -1, step.Arg);
+            if (pick) {
+                EXPECT_EQ(pick->Proxy, &rotation.Proxy(pick->Index));
+                EXPECT_EQ(*pick->Key, "socks5://p" + std::to_string(pick->Index) + ":1080");
+                picks.push_back(*pick);
+            }
+            break;
+        }
+        case TStep::Fail:
+            rotation.Report(picks.at(step.Arg), TProxyFault::Unreachable);
+            break;
+        case TStep::Succeed:
+            rotation.Report(picks.at(step.Arg), TProxyFault::None);
+            break;
+        case TStep::UsableIn: {
+            const auto at = rotation.NextUsableAt();
+            EXPECT_EQ(at ? std::chrono::duration_cast<std::chrono::seconds>(*at - now).count() : -1,
+                      step.Arg);
+            break;
+        }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProxyRotationTest,
+    ::testing::Values(
+        TRotationCase{"NoProxiesNoPick", 0, {Take(-1), UsableIn(-1)}},
+        TRotationCase{"EachInTurn", 3, {Take(0), Take(1), Take(2), Take(0), Take(1), UsableIn(-1)}},
+        TRotationCase{
+            "FailedOneSkippedForThirtySeconds",
+            3,
+            {Take(0), Fail(0), Take(1), Take(2), Take(1), Take(2, 29s), Take(0, 1s), Take(1)}},
+        TRotationCase{"SetAsideDoublesUpToTenMinutes",
+                      1,
+                      {Take(0),       Fail(0),       Take(-1),      UsableIn(30),  Take(-1, 29s),
+                       Take(0, 1s),   Fail(1),       UsableIn(60),  Take(-1, 59s), Take(0, 1s),
+                       Fail(2),       UsableIn(120), Take(0, 120s), Fail(3),       UsableIn(240),
+                       Take(0, 240s), Fail(4),       UsableIn(480), Take(0, 480s), Fail(5),
+                       UsableIn(600), Take(0, 600s), Fail(6),       UsableIn(600), Take(-1, 599s),
+                       Take(0, 1s)}},
+        TRotationCase{"SuccessStartsTheCountAgain",
+                      1,
+                      {Take(0), Fail(0), Take(0, 30s), Fail(1), Take(0, 60s), Succeed(2), Take(0),
+                       Fail(3), UsableIn(30)}},
+        TRotationCase{"OneOutageSeenByManyQueriesCountsOnce",
+                      1,
+                      {Take(0), Take(0), Take(0), Fail(0), Fail(1), Succeed(2), UsableIn(30),
+                       Take(0, 30s), Fail(3), UsableIn(60)}},
+        TRotationCase{"LateSuccessDoesNotBringBackASetAsideProxy",
+                      2,
+                      {Take(0), Take(1), Take(0), Fail(0), Succeed(2), Take(1), Take(1)}},
+        TRotationCase{"NoneUsableUntilTheFirstComesBack",
+                      2,
+                      {Take(0), Take(1), Fail(0), Fail(1, 10s), Take(-1), UsableIn(20),
+                       Take(-1, 19s), Take(0, 1s), Take(0), Take(1, 10s)}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ProxyRotationThreadsTest, PicksSpreadEvenlyOverTheProxiesFromManyThreads) {
+    TProxyRotation rotation(Proxies(4));
+    std::vector<std::atomic<int>> counts(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                const auto pick = rotation.Next();
+                ASSERT_TRUE(pick);
+                ++counts[pick->Index];
+                rotation.Report(*pick, TProxyFault::None);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const auto& count : counts) {
+        EXPECT_EQ(count.load(), 1000);
+    }
+}
+
+} // namespace

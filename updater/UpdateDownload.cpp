@@ -1,0 +1,98 @@
+#include "updater/UpdateDownload.h"
+
+#include "updater/UpdateFolders.h"
+#include "updater/UpdaterText.h"
+
+#include <QNetworkProxy>
+#include <QNetworkReply>
+
+#include <cstdio>
+#include <system_error>
+
+using webupdater::kCrLf;
+using webupdater::kLfCr;
+
+namespace {
+
+// The download service's notification codes the log names.
+struct TBindStatus {
+    int Code;
+    const char* Name;
+};
+constexpr TBindStatus kConnecting{2, "BINDSTATUS_CONNECTING"};
+constexpr TBindStatus kBeginDownloadData{4, "BINDSTATUS_BEGINDOWNLOADDATA"};
+constexpr TBindStatus kDownloadingData{5, "BINDSTATUS_DOWNLOADINGDATA"};
+constexpr TBindStatus kEndDownloadData{6, "BINDSTATUS_ENDDOWNLOADDATA"};
+
+std::string NotificationLines(const TBindStatus& status, const std::string& statusText,
+                              int progress) {
+    char head[64];
+    std::snprintf(head, sizeof head, "[ %d]:: ", status.Code);
+    std::string lines = head + statusText + " - " + std::to_string(progress) + ":100" + kCrLf;
+    lines += "Progress: " + std::to_string(progress) + ":  100" + kCrLf;
+    lines += "Status: " + statusText + kCrLf;
+    lines += kCrLf;
+    lines += status.Name;
+    return lines;
+}
+
+} // namespace
+
+TUpdateDownloader::TUpdateDownloader(TUpdateReporter& report) : Report_(report) {
+    Http_.setProxy(QNetworkProxy::NoProxy);
+}
+
+void TUpdateDownloader::Abort() {
+    Aborted_ = true;
+    if (CurrentReply_)
+        CurrentReply_->abort();
+}
+
+bool TUpdateDownloader::Download(const QString& url, const QString& target, const QString& path,
+                                 const THttpBounds& bounds) {
+    const std::string address = QToGbk(url);
+    const std::string shownTarget = "ApplicationFolder/" + QToGbk(target);
+    Report_.WriteLog("Trying to download: " + address + "  To: " + shownTarget);
+
+    std::string notifications;
+    int lastProgress = 0;
+    bool begun = false;
+    auto notify = [&](const TBindStatus& status, int progress) {
+        if (!notifications.empty())
+            notifications += kCrLf;
+        notifications += NotificationLines(status, address, progress);
+        lastProgress = progress;
+    };
+
+    std::error_code ec;
+    std::filesystem::create_directories(webupdater::FsPath(path).parent_path(), ec);
+
+    THttpRequest request;
+    request.Url = QUrl(url, QUrl::TolerantMode);
+    request.Bounds = bounds;
+    request.OnStarted = [&](QNetworkReply* reply) {
+        CurrentReply_ = reply;
+        notify(kConnecting, 0);
+    };
+    request.OnProgress = [&](std::int64_t received, std::int64_t total) {
+        const int percent = total > 0 ? static_cast<int>(received * 100 / total) : 0;
+        if (!begun) {
+            begun = true;
+            notify(kBeginDownloadData, percent);
+        } else if (percent != lastProgress) {
+            notify(kDownloadingData, percent);
+        }
+    };
+    const THttpResult result = HttpGetToFile(Http_, request, path);
+    CurrentReply_ = nullptr;
+    if (!result.Ok || Aborted_) {
+        Report_.WriteLog("Download failed: " + address + "  (" + QToGbk(result.ErrorText) + ")");
+        Report_.ReportError(8, address);
+        return false;
+    }
+    notify(kEndDownloadData, 100);
+    Report_.SetProgress(lastProgress);
+    Report_.WriteLog(notifications + kLfCr + "Downloading " + address + "  To: " + shownTarget +
+                     " was successful.");
+    return true;
+}
