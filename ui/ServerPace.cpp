@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -223,7 +221,6 @@ void TServerPace::Cut(TBatchTime started, TBatchTime now, TBatchDuration wait) {
             FQuietSpell *= 2;
         FPace = Capped(std::min(FPace / 2, FTarget));
     }
-    if (std::getenv("PACEDBG")) std::fprintf(stderr, "CUT started=%.4f t=%.3f pace=%.2f target=%.2f burst=%.0f answered=%zu\n", std::chrono::duration<double>(started.time_since_epoch()).count(), std::chrono::duration<double>(now.time_since_epoch()).count(), FPace, FTarget, Burst(), FAnswered.size());
     FLastCutAt = now;
     FEmptyAt = started;
     FEmptyTokens = 0;

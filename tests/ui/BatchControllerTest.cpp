@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,13 +62,13 @@ protected:
 
     // Runs the event loop until the batch ends (or 30 s pass).
     void WaitForEnd() {
-        if (FBatch->RunningCount() == 0)
+        if (!FBatch->IsActive())
             return;
         QEventLoop loop;
         QObject::connect(FBatch.get(), &TBatchController::BatchEnded, &loop, &QEventLoop::quit);
         QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
         loop.exec();
-        ASSERT_EQ(FBatch->RunningCount(), 0) << "the batch did not end";
+        ASSERT_FALSE(FBatch->IsActive()) << "the batch did not end";
     }
     // Runs the event loop for ms milliseconds.
     static void Spin(int ms) {
@@ -303,6 +305,7 @@ struct TStartCase {
     const char* Name;
     std::string Text;
     std::string Message;
+    std::string Retries = "3";
 };
 
 class BatchStartRefusedTest : public BatchControllerTest,
@@ -313,7 +316,7 @@ TEST_P(BatchStartRefusedTest, ShowsTheMessageAndChangesNothing) {
     std::vector<std::pair<int, int>> progress;
     QObject::connect(FBatch.get(), &TBatchController::ProgressChanged,
                      [&](int position, int maximum) { progress.emplace_back(position, maximum); });
-    EXPECT_EQ(FBatch->Start(GetParam().Text), GetParam().Message);
+    EXPECT_EQ(FBatch->Start(GetParam().Text, GetParam().Retries), GetParam().Message);
     EXPECT_EQ(FBatch->RunningCount(), 0);
     EXPECT_EQ(FBatch->ThreadCount(), 0);
     EXPECT_EQ(FBatch->TotalCount(), 0);
@@ -326,7 +329,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TStartCase{"Letters", "abc", "'abc' is not a valid integer value"},
                       TStartCase{"Empty", "", "'' is not a valid integer value"},
                       TStartCase{"TooLarge", "2147483648", NotAnIntegerMessage("2147483648")},
-                      TStartCase{"Negative", "-1", "Range check error"}),
+                      TStartCase{"Negative", "-1", "Range check error"},
+                      TStartCase{"RetriesLetters", "2", "'x' is not a valid integer value", "x"},
+                      TStartCase{"RetriesNegative", "2", "Range check error", "-1"},
+                      TStartCase{"RetriesAboveTen", "2", "Range check error", "11"}),
     [](const auto& info) { return info.param.Name; });
 
 TEST_F(BatchControllerTest, ZeroThreadsStartsNothingButResetsProgress) {
@@ -374,6 +380,88 @@ TEST(RunPageButtonsTest, FollowRunningCount) {
     EXPECT_TRUE(idle.Prev);
     EXPECT_FALSE(idle.Stop);
     EXPECT_FALSE(idle.Next);
+}
+
+// "  查询过于频繁  <<<"
+const std::string TooFrequent = "  \xB2\xE9\xD1\xAF\xB9\xFD\xD3\xDA\xC6\xB5\xB7\xB1  <<<";
+
+struct TRetryRun {
+    const char* Name;
+    std::string Retries;
+    int Attempts;      // queries in all
+    TBatchCounts Last; // the counts at the end
+    int ThrottledLines;
+};
+
+class BatchRetryTest : public BatchControllerTest,
+                       public ::testing::WithParamInterface<TRetryRun> {};
+
+// A server that refuses each name's first query in Nominet's words: with
+// retries every name gets its verdict after one wait, the refusal never shows;
+// without, each name is left unknown as throttled. The batch clock runs 100
+// times faster, so the server's second takes 10 ms.
+TEST_P(BatchRetryTest, ThrottledNamesAreAskedAgainAfterTheWait) {
+    const TRetryRun& c = GetParam();
+    std::mutex mutex;
+    std::set<std::string> asked;
+    FServer = ::StartServer([&](const std::string& query) {
+        {
+            std::lock_guard lock(mutex);
+            if (asked.insert(query).second)
+                return std::string("The WHOIS query quota for 127.0.0.1 has been exceeded and "
+                                   "will be replenished in 1 seconds.\r\n");
+        }
+        return Reply(query);
+    });
+    ASSERT_TRUE(FServer);
+    FOverride = std::make_unique<TWhoisServerOverride>(FServer->Address());
+    FBatch->SetClock(TBatchClock(100));
+    FBatch->SetJitter([] { return 1.0; });
+    FDomains.SetLines({"a.com", "free1.com", "c.com", "free2.com", "e.com", "f.com"});
+    int attempts = 0;
+    int mostWaiting = 0;
+    QObject::connect(FBatch.get(), &TBatchController::AttemptEnded,
+                     [&](const TQueryDomain*) { ++attempts; });
+    QObject::connect(FBatch.get(), &TBatchController::CountsChanged,
+                     [&] { mostWaiting = std::max(mostWaiting, FBatch->Counts().Waiting); });
+    ASSERT_EQ(FBatch->Start("3", c.Retries), "");
+    WaitForEnd();
+
+    EXPECT_EQ(attempts, c.Attempts);
+    const TBatchCounts counts = FBatch->Counts();
+    EXPECT_EQ(counts.Free, c.Last.Free);
+    EXPECT_EQ(counts.Registered, c.Last.Registered);
+    EXPECT_EQ(counts.Unknown, c.Last.Unknown);
+    EXPECT_EQ(counts.Waiting, 0);
+    EXPECT_EQ(mostWaiting > 0, c.Retries != "0");
+    EXPECT_EQ(FDomainInfo.Count(), 6);
+    const TLines results = FDomainInfo.Items();
+    EXPECT_EQ(std::count_if(results.begin(), results.end(),
+                            [](const std::string& line) {
+                                return line.ends_with(TooFrequent);
+                            }),
+              c.ThrottledLines);
+    EXPECT_EQ(FBatch->UnknownNames().size(), static_cast<std::size_t>(c.Last.Unknown));
+    // Only a free verdict enters the free list.
+    EXPECT_EQ(FNoReg.Count(), c.Last.Free);
+    EXPECT_EQ(FBatch->ProgressPosition(), 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchRetryTest,
+    ::testing::Values(TRetryRun{"ThreeRetries", "3", 12, {2, 4, 0, 0}, 0},
+                      TRetryRun{"NoRetries", "0", 6, {0, 0, 6, 0}, 6}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(BatchLinesTest, CountsAndWaitingLines) {
+    // "未注册 2 · 已注册 3 · 未知 1 · 等待重试 4"
+    EXPECT_EQ(TBatchController::CountsLine({2, 3, 1, 4}),
+              "\xCE\xB4\xD7\xA2\xB2\xE1 2 \xA1\xA4 \xD2\xD1\xD7\xA2\xB2\xE1 3 \xA1\xA4 "
+              "\xCE\xB4\xD6\xAA 1 \xA1\xA4 \xB5\xC8\xB4\xFD\xD6\xD8\xCA\xD4 4");
+    // "Thread 2 - a.com  等待重试（15 秒）"
+    EXPECT_EQ(TBatchController::WaitingStateLine(1, "a.com", 15),
+              "Thread 2 - a.com  \xB5\xC8\xB4\xFD\xD6\xD8\xCA\xD4\xA3\xA8"
+              "15 \xC3\xEB\xA3\xA9");
 }
 
 } // namespace

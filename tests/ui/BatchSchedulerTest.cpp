@@ -1,0 +1,174 @@
+#include "ui/BatchScheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const TBatchTime T0 = TBatchTime{} + 1000s;
+
+TVerdict Unknown(TVerdictReason reason, std::optional<std::chrono::seconds> wait = {}) {
+    return TVerdict{TVerdictKind::Unknown, reason, wait, ""};
+}
+const TVerdict Registered{TVerdictKind::Registered, TVerdictReason::Registered, {}, ""};
+
+// The candidates of a test batch; a name's server is its suffix.
+struct TBatch {
+    std::vector<std::string> Names;
+    TRetryPolicy Policy;
+
+    TBatchScheduler Make() const {
+        return TBatchScheduler(
+            Policy, {},
+            [this](int p) -> std::optional<std::string> {
+                if (p < 0 || p >= static_cast<int>(Names.size()))
+                    return std::nullopt;
+                return Names[static_cast<std::size_t>(p)];
+            },
+            [](const std::string& d) { return d.substr(d.find('.') + 1); }, [] { return 1.0; });
+    }
+};
+
+std::string NextDomain(TBatchScheduler& scheduler, TBatchTime now) {
+    const std::optional<TBatchName> name = scheduler.Next(now);
+    return name ? name->Domain : "";
+}
+
+// The next name, at now or at the wakes after it (a due retry may still wait
+// for its server's pace); now becomes the time it was handed out.
+std::optional<TBatchName> NextFrom(TBatchScheduler& scheduler, TBatchTime& now) {
+    for (int wake = 0; wake < 10; ++wake) {
+        if (std::optional<TBatchName> name = scheduler.Next(now))
+            return name;
+        if (!scheduler.NextWake())
+            return std::nullopt;
+        now = std::max(now, *scheduler.NextWake());
+    }
+    return std::nullopt;
+}
+
+TEST(BackoffWaitTest, TriplesFromFiveSecondsUpToTenMinutes) {
+    const TRetryPolicy policy;
+    const std::vector<std::pair<int, TBatchDuration>> table = {
+        {1, 5s}, {2, 15s}, {3, 45s}, {4, 135s}, {5, 405s}, {6, 600s}, {10, 600s}};
+    for (const auto& [retry, wait] : table)
+        EXPECT_EQ(BackoffWait(policy, retry), wait) << "retry " << retry;
+}
+
+struct TRetryCase {
+    const char* Name;
+    TVerdict Verdict;
+    int Retries;
+    int Queries; // until the name's last result
+};
+
+class RetryCountTest : public ::testing::TestWithParam<TRetryCase> {};
+
+// A name is asked again only for a reason time can mend, and at most
+// Retries times; each retry waits in the queue, not in a slot.
+TEST_P(RetryCountTest, AsksAgainOnlyWhileTimeCanMendIt) {
+    const TRetryCase& c = GetParam();
+    TBatch batch{{"a.x"}, {}};
+    batch.Policy.Retries = c.Retries;
+    TBatchScheduler scheduler = batch.Make();
+    TBatchTime now = T0;
+    int queries = 0;
+    for (;;) {
+        const TBatchTime asked = now;
+        std::optional<TBatchName> name = NextFrom(scheduler, now);
+        ASSERT_TRUE(name) << "query " << queries + 1;
+        if (queries > 0) { // not before its wait is over
+            const TBatchDuration wait = c.Verdict.Wait ? TBatchDuration(*c.Verdict.Wait)
+                                                       : BackoffWait(batch.Policy, queries);
+            EXPECT_GE(now - asked, wait);
+        }
+        ++queries;
+        if (scheduler.Ended(*name, c.Verdict, now, now))
+            break;
+        EXPECT_EQ(scheduler.WaitingCount(), 1);
+        EXPECT_FALSE(scheduler.Finished());
+    }
+    EXPECT_EQ(queries, c.Queries);
+    EXPECT_EQ(scheduler.WaitingCount(), 0);
+    EXPECT_TRUE(scheduler.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RetryCountTest,
+    ::testing::Values(TRetryCase{"Registered", Registered, 3, 1},
+                      TRetryCase{"Throttled", Unknown(TVerdictReason::Throttled, 2s), 3, 4},
+                      TRetryCase{"Unavailable", Unknown(TVerdictReason::Unavailable), 3, 4},
+                      TRetryCase{"Failed", Unknown(TVerdictReason::Failed), 3, 4},
+                      TRetryCase{"Cut", Unknown(TVerdictReason::Cut), 10, 11},
+                      TRetryCase{"NoRetries", Unknown(TVerdictReason::Cut), 0, 1},
+                      TRetryCase{"InvalidName", Unknown(TVerdictReason::InvalidName), 3, 1},
+                      TRetryCase{"Unsupported", Unknown(TVerdictReason::UnsupportedSuffix), 3, 1}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A throttled server is left alone for the wait it asked for while other
+// servers' names go on; once it is over, its due retry goes before its
+// candidates that were put aside, in list order.
+TEST(BatchSchedulerTest, ThrottledServerWaitsWhileOthersGoOn) {
+    TBatch batch{{"a.one", "b.one", "c.two", "d.one", "e.two"}, {}};
+    TBatchScheduler scheduler = batch.Make();
+    std::optional<TBatchName> a = scheduler.Next(T0);
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(scheduler.Ended(*a, Unknown(TVerdictReason::Throttled, 10s), T0, T0));
+
+    EXPECT_EQ(NextDomain(scheduler, T0), "c.two");
+    EXPECT_EQ(NextDomain(scheduler, T0), "e.two");
+    EXPECT_EQ(NextDomain(scheduler, T0 + 9s), "");
+    EXPECT_EQ(scheduler.NextWake(), T0 + 10s);
+    const std::vector<TWaitingName> waiting = scheduler.FirstWaiting(2);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].Domain, "a.one");
+    EXPECT_EQ(waiting[0].Due, T0 + 10s);
+
+    // From here on the server's pace, halved by the refusal, spaces them.
+    TBatchTime now = T0 + 10s;
+    std::vector<std::string> order;
+    while (std::optional<TBatchName> name = NextFrom(scheduler, now)) {
+        order.push_back(name->Domain);
+        scheduler.Ended(*name, Registered, now, now);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"a.one", "b.one", "d.one"}));
+    EXPECT_TRUE(scheduler.Finished());
+}
+
+// A throttle halves the pace of the server asked; a run of answers raises it
+// again, never above what the user set.
+TEST(BatchSchedulerTest, ThrottleHalvesTheUsersPaceAndAnswersRaiseIt) {
+    std::vector<std::string> names(200, "n.one");
+    TBatchScheduler scheduler(
+        TRetryPolicy{}, {{"one", 10.0}},
+        [&](int p) -> std::optional<std::string> {
+            if (p >= static_cast<int>(names.size()))
+                return std::nullopt;
+            return names[static_cast<std::size_t>(p)];
+        },
+        [](const std::string&) { return std::string("one"); }, [] { return 1.0; });
+    std::optional<TBatchName> first = scheduler.Next(T0);
+    ASSERT_TRUE(first);
+    ASSERT_EQ(scheduler.PaceOf("one")->Pace(), 10.0);
+    // At 10 a second, the next query may start 100 ms later.
+    EXPECT_FALSE(scheduler.Next(T0 + 99ms));
+    scheduler.Ended(*first, Unknown(TVerdictReason::Throttled, 1s), T0, T0 + 1ms);
+    EXPECT_LE(*scheduler.PaceOf("one")->Pace(), 5.0);
+    TBatchTime now = T0 + 1001ms;
+    for (int i = 0; i < 60; ++i) {
+        std::optional<TBatchName> name = scheduler.Next(now);
+        ASSERT_TRUE(name) << i;
+        scheduler.Ended(*name, Registered, now, now);
+        now = std::max(now, scheduler.PaceOf("one")->ReadyAt());
+    }
+    EXPECT_GT(*scheduler.PaceOf("one")->Pace(), 5.0);
+    EXPECT_LE(*scheduler.PaceOf("one")->Pace(), 10.0);
+}
+
+} // namespace
