@@ -9,6 +9,7 @@ TAVIREL_PACKAGES=(
     libgtest-dev libgmock-dev
     whois xvfb xauth xdotool libx11-dev openssl
     dpkg-dev file
+    clang libclang-rt-14-dev
     fonts-wqy-microhei fonts-arphic-ukai
 )
 
