@@ -5,6 +5,7 @@
 
 #include "engine/DomainName.h"
 #include "engine/RegistryData.h"
+#include "engine/Unit_Functions.h"
 #include "engine/WhoisExchange.h"
 #include "fuzz/FuzzInput.h"
 
@@ -13,8 +14,10 @@
 
 namespace {
 
+// An http(s) URL (the scheme in any case, as URLs allow) ending in '/'.
 bool IsHttpBase(const std::string& base) {
-    return (base.starts_with("https://") || base.starts_with("http://")) && base.back() == '/';
+    const std::string lower = LowerAscii(base);
+    return (lower.starts_with("https://") || lower.starts_with("http://")) && base.back() == '/';
 }
 
 void CheckServersTable(std::string_view text) {
