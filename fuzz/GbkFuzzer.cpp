@@ -10,6 +10,9 @@
 #include "engine/Unit_Functions.h"
 #include "fuzz/FuzzInput.h"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -17,40 +20,25 @@ namespace {
 
 constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
 
-// Well-formed UTF-8: no stray continuation byte, no over-long form, no
-// surrogate, nothing above U+10FFFF, no sequence cut short.
+// Well-formed UTF-8 (no stray continuation byte, over-long form, surrogate,
+// code above U+10FFFF or cut sequence), as glibc's strict decoder judges it:
+// a judge of its own, not the converter under test.
 bool IsWellFormedUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t need = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            low = b == 0xE0 ? 0xA0 : 0x80;
-            high = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            low = b == 0xF0 ? 0x90 : 0x80;
-            high = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (i + need >= text.size())
-            return false;
-        const auto second = static_cast<unsigned char>(text[i + 1]);
-        if (second < low || second > high)
-            return false;
-        for (std::size_t k = 2; k <= need; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += need + 1;
+    const iconv_t decoder = ::iconv_open("UTF-32LE", "UTF-8");
+    FUZZ_EXPECT(decoder != reinterpret_cast<iconv_t>(-1));
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    bool wellFormed = true;
+    while (inLeft > 0 && wellFormed) {
+        char chunk[4096];
+        char* out = chunk;
+        std::size_t outLeft = sizeof chunk;
+        wellFormed =
+            ::iconv(decoder, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1) ||
+            errno == E2BIG;
     }
-    return true;
+    ::iconv_close(decoder);
+    return wellFormed;
 }
 
 const TRegistryData& ShippedData() {
