@@ -46,6 +46,8 @@ protected:
 
 private:
     [[noreturn]] void FailOnFile(const char* what, int error);
+    // What read(2) gave, retried when a signal interrupted it.
+    std::size_t ReadSome(int fd, char* into, std::size_t room);
 
     void Reject(std::string_view line);
 
