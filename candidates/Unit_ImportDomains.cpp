@@ -3,7 +3,9 @@
 #include "candidates/CandidateLines.h"
 #include "candidates/NameIndex.h"
 #include "engine/DomainName.h"
+#include "engine/GbkCodec.h"
 #include "engine/RegistryData.h"
+#include "engine/Unit_Functions.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -72,6 +74,13 @@ void TImportDomains::Execute() {
         ReadCandidateLines(
             [&](char* into, std::size_t room) { return ReadSome(file.Fd(), into, room); },
             [&](std::string_view line) {
+                // A line in UTF-8 (a file saved by another program) holds its
+                // name in GBK from here on, as every list does.
+                std::string converted;
+                if (IsUtf8Text(line)) {
+                    converted = Utf8ToGbk(line);
+                    line = converted;
+                }
                 TCheckedName checked = CheckDomainName(line, data);
                 if (checked.IsValid())
                     names.Add(line);

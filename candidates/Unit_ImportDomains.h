@@ -20,7 +20,8 @@ class TRegistryData;
 // empty lines and names already met are skipped without a word; lines that
 // fail CheckDomainName (hyphens and internationalised names pass) are skipped
 // too, and counted, the first few kept as they stood (trimmed) with the
-// reason, so that the caller can say which and why. Names are kept as given.
+// reason, so that the caller can say which and why. Names are kept as given;
+// a line in UTF-8 holding non-ASCII characters is converted to GBK first.
 //
 // A file that cannot be opened or read, or exhausted memory, ends the job
 // with the list unchanged and the reason in Error() ("Cannot open file ...",

@@ -262,7 +262,7 @@ TEST_F(BatchControllerTest, PauseLetsOnlyTheJobsInFlightFinish) {
 
 TEST_F(BatchControllerTest, EmptyResultLineStillCounts) {
     StartServer(0);
-    FDomains.SetLines({"bad-name.com", "b.com"});
+    FDomains.SetLines({"bad_name.com", "b.com"});
     ASSERT_EQ(FBatch->Start("1"), "");
     WaitForEnd();
     EXPECT_EQ(FDomainInfo.Items(), (TLines{"", Registered("b.com")}));
