@@ -4,6 +4,7 @@
 
 #include "tests/support/FakeWhois.h"
 #include "tests/support/RunJob.h"
+#include "tools/FakeRdapServer.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -242,6 +243,34 @@ TEST(QueryWhoisJobTest, ReferralOfSixBytesIsAsked) {
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(server->Queries(), (std::vector<std::string>{"abc.com", "abc.com"}));
     EXPECT_EQ(out.WhoisInfo, "second\r\n");
+}
+
+// A suffix served only over RDAP: the report's summary, then the answer as
+// indented JSON.
+TEST(QueryWhoisJobTest, RdapAnswerIsShownAsIndentedJsonUnderTheSummary) {
+    TFakeRdapOptions options;
+    options.Responder = [](const TFakeRdapRequest&) {
+        return std::optional<TFakeRdapResponse>(TFakeRdapResponse{
+            200,
+            {},
+            R"({"objectClassName":"domain","ldhName":"abc.info","events":[)"
+            R"({"eventAction":"registration","eventDate":"2001-02-03T04:05:06Z"},)"
+            R"({"eventAction":"expiration","eventDate":"2031-02-03"}]})"});
+    };
+    TFakeRdapServer rdap(std::move(options));
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv base("TAVIREL_RDAP_BASE", rdap.BaseUrl());
+    TWhoisServerOverride none("");
+    const TOutcome out = RunJob("abc.info");
+    EXPECT_EQ(rdap.Requests(), std::vector<std::string>{"/domain/abc.info"});
+    const std::string summary = Heading("abc.info") + "\r\n\r\n" + RegLabel +
+                                "2001-02-03T04 05 06Z" + FM + ExpLabel + "2031-02-03\r\n\r\n";
+    ASSERT_EQ(out.Report.rfind(summary, 0), 0u) << out.Report;
+    EXPECT_NE(out.Report.find("RDAP " + rdap.BaseUrl() + ": HTTP 200 from 127.0.0.1"),
+              std::string::npos)
+        << out.Report;
+    EXPECT_NE(out.Report.find("{\r\n"), std::string::npos) << out.Report;
+    EXPECT_NE(out.Report.find("\r\n  \"ldhName\": \"abc.info\""), std::string::npos) << out.Report;
 }
 
 TEST(QueryWhoisJobTest, InvalidNamesGiveAnEmptyReportWithoutConnecting) {
