@@ -36,7 +36,8 @@ constexpr const char* Usage =
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error with the reason and skipped. Names are one\n"
-    "                     label and a top-level domain (my-shop.com, \xe4\xbe\x8b\xe5\xad\x90.\xe4\xb8\xad\xe5\x9b\xbd);\n"
+    "                     label and a top-level domain (my-shop.com, "
+    "\xe4\xbe\x8b\xe5\xad\x90.\xe4\xb8\xad\xe5\x9b\xbd);\n"
     "                     names below a second-level suffix (example.co.uk) are out\n"
     "                     of scope\n"
     "  --threads N        queries at once, 1 to 256 (default 5)\n"
@@ -53,8 +54,7 @@ constexpr const char* Usage =
     "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
     "                     command again to ask only the names still without a verdict\n"
     "                     and get the whole result, the kept results first\n"
-    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
-    ;
+    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n";
 constexpr const char* UsageEnd =
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
@@ -170,8 +170,7 @@ void ReportSkippedLines(const TSkippedLines& skipped, bool gbk) {
     for (std::size_t i = 0; i < skipped.First.size(); ++i) {
         const std::string reason = i < skipped.Reasons.size() ? skipped.Reasons[i] : "";
         std::fprintf(stderr, "%s: skipped, not a valid domain name: %s (%s)\n", Program,
-                     ForTerminal(skipped.First[i], gbk).c_str(),
-                     ForTerminal(reason, gbk).c_str());
+                     ForTerminal(skipped.First[i], gbk).c_str(), ForTerminal(reason, gbk).c_str());
     }
     if (skipped.Count > skipped.First.size())
         std::fprintf(stderr, "%s: skipped %zu more invalid lines\n", Program,

@@ -102,7 +102,8 @@ int RunServersCommand(const std::vector<std::string>& args) {
             status = 2;
             continue;
         }
-        PrintChoice(suffix, ChooseServerForSuffix(suffix, data, options.Query.Preference, whoisOverride));
+        PrintChoice(suffix,
+                    ChooseServerForSuffix(suffix, data, options.Query.Preference, whoisOverride));
     }
     return status;
 }

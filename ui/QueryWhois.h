@@ -2,7 +2,8 @@
 
 // The job behind the single-domain WHOIS window: it asks the domain's server
 // (port 43 or RDAP), always follows a port-43 reply's referral that the
-// referral guard allows, and produces the full report the window shows. Qt Core only: it touches no window, its one product is Report.
+// referral guard allows, and produces the full report the window shows.
+// Qt Core only: it touches no window, its one product is Report.
 
 #include "engine/Job.h"
 #include "engine/ServerChoice.h"

@@ -217,9 +217,9 @@ TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegL
     if (stackSize != 0)
         job->setStackSize(stackSize);
     RunJobToEnd<TQueryDomain>(job, [&](TQueryDomain& q) {
-        out = TOutcome{true,    q.Index,    q.ResultLine, q.WhoisInfo,   q.ReferralServer,
-                       q.Email, list.Items, q.Verdict,    q.ExchangeEnd, q.ExchangeEndText,
-                       q.ReferralRefusal};
+        out = TOutcome{
+            true,       q.Index,   q.ResultLine,  q.WhoisInfo,       q.ReferralServer, q.Email,
+            list.Items, q.Verdict, q.ExchangeEnd, q.ExchangeEndText, q.ReferralRefusal};
     });
     return out;
 }

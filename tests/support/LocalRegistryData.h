@@ -16,9 +16,9 @@
 
 // Data holding only tld, with whoisServer ("host:port", "" for none) and
 // rdapBase ("" for none) as its servers file gives them.
-inline std::shared_ptr<const TRegistryData>
-RegistryDataRoutingTo(const std::string& tld, const std::string& whoisServer,
-                      const std::string& rdapBase) {
+inline std::shared_ptr<const TRegistryData> RegistryDataRoutingTo(const std::string& tld,
+                                                                  const std::string& whoisServer,
+                                                                  const std::string& rdapBase) {
     static std::atomic<int> files{0};
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() /
