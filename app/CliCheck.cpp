@@ -1,6 +1,7 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 #include "app/CliJournal.h"
+#include "app/CliQueryOptions.h"
 #include "app/CliResultFormat.h"
 
 #include "engine/GbkCodec.h"
@@ -31,10 +32,14 @@ constexpr std::size_t ListedSkippedLines = 20;
 constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--format FORMAT]\n"
     "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--journal FILE]\n"
-    "           [--gbk] [FILE]\n"
+    "           [--protocol auto|whois|rdap] [--registry-data FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
-    "                     standard error and skipped\n"
+    "                     standard error with the reason and skipped. Names are one\n"
+    "                     label and a top-level domain (my-shop.com, "
+    "\xe4\xbe\x8b\xe5\xad\x90.\xe4\xb8\xad\xe5\x9b\xbd);\n"
+    "                     names below a second-level suffix (example.co.uk) are out\n"
+    "                     of scope\n"
     "  --threads N        queries at once, 1 to 256 (default 5)\n"
     "  --show LIST        comma list of domain,regtime,exptime,email,ip: what the result\n"
     "                     lines show (default domain,regtime,exptime); email and ip cost\n"
@@ -49,7 +54,8 @@ constexpr const char* Usage =
     "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
     "                     command again to ask only the names still without a verdict\n"
     "                     and get the whole result, the kept results first\n"
-    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
+    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n";
+constexpr const char* UsageEnd =
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
 
@@ -63,7 +69,12 @@ struct TCheckOptions {
     std::string Journal;
     bool Gbk = false;
     std::string Input = "-";
+    TQueryOptions Query;
 };
+
+std::string UsageText() {
+    return std::string(Usage) + QueryOptionsUsage + UsageEnd;
+}
 
 int BadArguments(const std::string& message) {
     return FailCommand(Program, 2, message);
@@ -125,6 +136,9 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
             if (i + 1 >= args.size())
                 return arg + " needs a value";
             *value = args[++i];
+        } else if (auto error = TakeQueryOption(args, i, options.Query)) {
+            if (!error->empty())
+                return error;
         } else if (arg == "--gbk") {
             options.Gbk = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -153,9 +167,11 @@ std::string ForTerminal(const std::string& gbk, bool keepGbk) {
 }
 
 void ReportSkippedLines(const TSkippedLines& skipped, bool gbk) {
-    for (const std::string& line : skipped.First)
-        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s\n", Program,
-                     ForTerminal(line, gbk).c_str());
+    for (std::size_t i = 0; i < skipped.First.size(); ++i) {
+        const std::string reason = i < skipped.Reasons.size() ? skipped.Reasons[i] : "";
+        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s (%s)\n", Program,
+                     ForTerminal(skipped.First[i], gbk).c_str(), ForTerminal(reason, gbk).c_str());
+    }
     if (skipped.Count > skipped.First.size())
         std::fprintf(stderr, "%s: skipped %zu more invalid lines\n", Program,
                      skipped.Count - skipped.First.size());
@@ -245,22 +261,24 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     // whatever finished is out even if the process is killed later.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     if (AsksForHelp(args)) {
-        std::fputs(Usage, stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
     TCheckOptions options;
     if (const auto error = ParseCheckArguments(args, options))
-        return BadArguments(*error + "\n" + Usage);
+        return BadArguments(*error + "\n" + UsageText());
 
     std::string error;
     for (const std::string* out : {&options.FreeOut, &options.UnknownOut, &options.ResultsOut}) {
         if (!out->empty() && !CanCreateOutputFile(*out, error))
             return BadArguments(error);
     }
+    const std::shared_ptr<const TRegistryData> registryData =
+        LoadQueryRegistryData(Program, options.Query);
     std::vector<std::string> candidates;
     TSkippedLines skipped;
     if (!ImportCandidateFile(options.Input, candidates, error, nullptr, &skipped,
-                             ListedSkippedLines))
+                             ListedSkippedLines, registryData))
         return BadArguments(error);
     ReportSkippedLines(skipped, options.Gbk);
     std::unique_ptr<TBatchJournal> journal;
@@ -276,6 +294,8 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     domains.SetLines(std::move(candidates));
     const TDisplayFlags flags = options.Flags;
     TBatchController batch(domains, queryState, noReg, domainInfo, [flags] { return flags; });
+    batch.SetRegistryData(registryData);
+    batch.SetProtocolPreference(options.Query.Preference);
 
     if (options.Format == TResultFormat::Csv)
         WriteOut(CsvHeaderRow());

@@ -11,10 +11,13 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class TJob;
+class TRdapConnections;
+class TRegistryData;
 
 // Which run-page buttons are enabled.
 struct TRunPageButtons {
@@ -39,6 +42,13 @@ public:
     // The four lists must outlive the controller and every job it started.
     TBatchController(TGbkListModel& domains, TGbkListModel& queryState, TGbkListModel& noReg,
                      TGbkListModel& domainInfo, TFlagsProvider flags, QObject* parent = nullptr);
+
+    // What the next batches work with; each takes effect at the next Start.
+    // The registry data goes to every job (the names are checked and routed
+    // with it); null: the program's own.
+    void SetRegistryData(std::shared_ptr<const TRegistryData> data);
+    // Which protocols the jobs may ask (the settings page's 查询方式).
+    void SetProtocolPreference(TProtocolPreference preference);
 
     // btnStartClick: threadText is the thread-count field. Returns the message
     // to show ("" for none): the conversion message when the text is not an
@@ -96,6 +106,12 @@ private:
     TGbkListModel& FNoReg;
     TGbkListModel& FDomainInfo;
     TFlagsProvider FFlags;
+
+    std::shared_ptr<const TRegistryData> FRegistryData;
+    TProtocolPreference FProtocolPreference = TProtocolPreference::Auto;
+    // The RDAP connections of the current batch, kept open from one query of
+    // a server to the next; every job holds a share, so they outlive it.
+    std::shared_ptr<TRdapConnections> FRdapConnections;
 
     int FThreadCount = 0;
     int FRunningCount = 0;
