@@ -1,9 +1,9 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 #include "app/CliJournal.h"
+#include "app/CliQueryOptions.h"
 #include "app/CliResultFormat.h"
 
-#include "engine/DataFolder.h"
 #include "engine/GbkCodec.h"
 #include "engine/IntegerText.h"
 #include "engine/QueryDomain.h"
@@ -39,10 +39,15 @@ constexpr std::size_t ListedSkippedLines = 20;
 constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--retries N] [--pace HOST=N/s]...\n"
     "           [--show LIST] [--format FORMAT] [--free-out FILE] [--unknown-out FILE]\n"
-    "           [--results-out FILE] [--journal FILE] [--gbk] [FILE]\n"
+    "           [--results-out FILE] [--journal FILE] [--protocol auto|whois|rdap]\n"
+    "           [--registry-data FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
-    "                     standard error and skipped\n"
+    "                     standard error with the reason and skipped. Names are one\n"
+    "                     label and a top-level domain (my-shop.com, "
+    "\xe4\xbe\x8b\xe5\xad\x90.\xe4\xb8\xad\xe5\x9b\xbd);\n"
+    "                     names below a second-level suffix (example.co.uk) are out\n"
+    "                     of scope\n"
     "  --threads N        queries at once, 1 to 256 (default 5)\n"
     "  --retries N        how often a name left unknown for a reason time can mend\n"
     "                     (throttled, unavailable, failed, cut) is asked again, 0 to 10\n"
@@ -65,7 +70,8 @@ constexpr const char* Usage =
     "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
     "                     command again to ask only the names still without a verdict\n"
     "                     and get the whole result, the kept results first\n"
-    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
+    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n";
+constexpr const char* UsageEnd =
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
 
@@ -81,7 +87,12 @@ struct TCheckOptions {
     std::string Journal;
     bool Gbk = false;
     std::string Input = "-";
+    TQueryOptions Query;
 };
+
+std::string UsageText() {
+    return std::string(Usage) + QueryOptionsUsage + UsageEnd;
+}
 
 int BadArguments(const std::string& message) {
     return FailCommand(Program, 2, message);
@@ -143,7 +154,8 @@ std::optional<std::string> ParsePace(const std::string& text,
     char* end = nullptr;
     const double value = rate.empty() ? 0 : std::strtod(rate.c_str(), &end);
     if (host.empty() || rate.empty() || *end != '\0' || !std::isfinite(value) || value <= 0)
-        return "--pace: '" + text + "' is not HOST=N/s with N above 0 (for example whois.nic.uk=5/s)";
+        return "--pace: '" + text +
+               "' is not HOST=N/s with N above 0 (for example whois.nic.uk=5/s)";
     paces[host] = value;
     return std::nullopt;
 }
@@ -176,6 +188,9 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                 if (auto error = ParsePace(pace, options.Paces))
                     return error;
             }
+        } else if (auto error = TakeQueryOption(args, i, options.Query)) {
+            if (!error->empty())
+                return error;
         } else if (arg == "--gbk") {
             options.Gbk = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -206,9 +221,11 @@ std::string ForTerminal(const std::string& gbk, bool keepGbk) {
 }
 
 void ReportSkippedLines(const TSkippedLines& skipped, bool gbk) {
-    for (const std::string& line : skipped.First)
-        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s\n", Program,
-                     ForTerminal(line, gbk).c_str());
+    for (std::size_t i = 0; i < skipped.First.size(); ++i) {
+        const std::string reason = i < skipped.Reasons.size() ? skipped.Reasons[i] : "";
+        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s (%s)\n", Program,
+                     ForTerminal(skipped.First[i], gbk).c_str(), ForTerminal(reason, gbk).c_str());
+    }
     if (skipped.Count > skipped.First.size())
         std::fprintf(stderr, "%s: skipped %zu more invalid lines\n", Program,
                      skipped.Count - skipped.First.size());
@@ -320,22 +337,24 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     // whatever finished is out even if the process is killed later.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     if (AsksForHelp(args)) {
-        std::fputs(Usage, stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
     TCheckOptions options;
     if (const auto error = ParseCheckArguments(args, options))
-        return BadArguments(*error + "\n" + Usage);
+        return BadArguments(*error + "\n" + UsageText());
 
     std::string error;
     for (const std::string* out : {&options.FreeOut, &options.UnknownOut, &options.ResultsOut}) {
         if (!out->empty() && !CanCreateOutputFile(*out, error))
             return BadArguments(error);
     }
+    const std::shared_ptr<const TRegistryData> registryData =
+        LoadQueryRegistryData(Program, options.Query);
     std::vector<std::string> candidates;
     TSkippedLines skipped;
     if (!ImportCandidateFile(options.Input, candidates, error, nullptr, &skipped,
-                             ListedSkippedLines))
+                             ListedSkippedLines, registryData))
         return BadArguments(error);
     ReportSkippedLines(skipped, options.Gbk);
     std::unique_ptr<TBatchJournal> journal;
@@ -347,17 +366,13 @@ int RunCheckCommand(const std::vector<std::string>& args) {
             return BadArguments(error);
     }
 
-    const TRegistryDataLoad registryData =
-        LoadRegistryData(RegistryDataSourcesFor(ProgramDataFolder().string()));
-    for (const std::string& problem : registryData.Problems)
-        std::fprintf(stderr, "%s: %s\n", Program, problem.c_str());
-
     TGbkListModel domains, queryState, noReg, domainInfo;
     domains.SetLines(std::move(candidates));
     const TDisplayFlags flags = options.Flags;
     TBatchController batch(domains, queryState, noReg, domainInfo, [flags] { return flags; });
-    batch.SetRegistryData(registryData.Data);
+    batch.SetRegistryData(registryData);
     batch.SetUserPaces(options.Paces);
+    batch.SetProtocolPreference(options.Query.Preference);
 
     if (options.Format == TResultFormat::Csv)
         WriteOut(CsvHeaderRow());

@@ -1,5 +1,8 @@
 #include "engine/QueryDomain.h"
 
+#include "engine/NameQuery.h"
+#include "engine/RdapClient.h"
+#include "engine/RegistryData.h"
 #include "engine/ServerChoice.h"
 #include "engine/Unit_Functions.h"
 
@@ -72,7 +75,6 @@ std::string_view ReasonText(TVerdictReason reason) {
     }
     return {};
 }
-
 
 constexpr std::string_view EmailPattern = R"([\w\d\-\.]+@[\w\d\-]+(\.[\w\d\-]+)+)";
 constexpr std::string_view ExpiryNotice = "DISPLAYED IN THIS RECORD IS THE DATE THE";
@@ -203,43 +205,79 @@ TQueryDomain::TQueryDomain(int index, std::string domain, TNoRegList* noRegList,
               "the query did not finish"} {}
 
 void TQueryDomain::Execute() {
-    if (!IsValidDomain(Domain)) {
-        Verdict.Reason = TVerdictReason::InvalidName;
-        Verdict.Detail = "not a domain name this program queries";
-        return;
-    }
+    const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     PausePoint();
-    WhoisServer = GetWhoisServer(Domain);
-    const TExchangeResult firstAnswer = GetWhoisAnswer(Domain, WhoisServer);
-    ExchangeEnd = firstAnswer.End;
-    ExchangeEndText = DescribeExchangeEnd(firstAnswer, WhoisServer);
-    WhoisInfo = firstAnswer.Reply;
+    const TNameAnswer answer =
+        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get()});
+    QueryName = answer.Name.QueryName;
+    WhoisServer = answer.Server;
+    Protocol = answer.Protocol;
+    FallbackReason = answer.FallbackReason;
+    ExchangeEnd = answer.Whois.End;
+    ExchangeEndText = answer.EndText;
+    WhoisInfo = answer.Reply;
+    if (answer.Protocol == TQueryProtocol::Rdap) {
+        TakeRdapAnswer(answer);
+    } else if (answer.Settled) {
+        Verdict = *answer.Settled;
+        // A name the rule refuses has no line; a suffix no one serves says so.
+        if (Verdict.Reason != TVerdictReason::InvalidName)
+            ResultLine = FailureLine(Domain);
+        return;
+    } else {
+        ReadWhoisAnswer(answer.Whois);
+    }
+    // The free list hears of the domain before the result line is handed on.
+    ReportIfFree();
+}
 
+void TQueryDomain::TakeRdapAnswer(const TNameAnswer& answer) {
+    Verdict = *answer.Settled;
+    RegTime = answer.RdapReading->RegTime;
+    ExpTime = answer.RdapReading->ExpTime;
+    Email = answer.RdapReading->Email;
+    if (ShowIPAddress) {
+        PausePoint();
+        IPAddress = GetHostIP(QueryName);
+    }
+    BuildResultLine();
+}
+
+void TQueryDomain::ReadWhoisAnswer(const TExchangeResult& firstAnswer) {
     // The dates always come from the first reply, whatever the flags.
     RunOnUiThread([this] { GetRegTime(); });
     RunOnUiThread([this] { GetExpTime(); });
 
     std::string referralReply;
     if (ShowEmail) {
-        ReferralServer = ReadReferralServer(WhoisInfo);
-        if (ReferralServer.size() > MinReferralBytes) {
-            PausePoint();
-            referralReply = GetWhoisReply(Domain, ReferralServer);
-            // The referral reply goes first so that its address wins.
-            WhoisInfo = referralReply + WhoisInfo;
-        }
+        referralReply = FollowReferral();
+        // The referral reply goes first so that its address wins.
+        WhoisInfo = referralReply + WhoisInfo;
         RunOnUiThread([this] { GetEmail(); });
     }
     if (ShowIPAddress) {
         PausePoint();
-        IPAddress = GetHostIP(Domain);
+        IPAddress = GetHostIP(QueryName);
     }
-    WordingServer = ReadingServer(Domain, WhoisServer, RegistryData.get());
+    const TRegistryData* data =
+        RegistryData ? RegistryData.get() : ProgramRegistryData().Data.get();
+    WordingServer = ReadingServer(QueryName, WhoisServer, data);
     Verdict =
         ReadQueryVerdict(firstAnswer, WhoisServer, WordingServer, referralReply, ReferralServer);
     BuildResultLine();
-    // The free list hears of the domain before the result line is handed on.
-    ReportIfFree();
+}
+
+std::string TQueryDomain::FollowReferral() {
+    ReferralServer = ReadReferralServer(WhoisInfo);
+    if (ReferralServer.size() <= MinReferralBytes)
+        return "";
+    TReferral referral = DecideReferral(ReferralServer);
+    ReferralRefusal = ReferralRefusalText(referral);
+    if (!referral.Allowed())
+        return "";
+    PausePoint();
+    AskReferral(referral, QueryName);
+    return referral.Answer.Reply;
 }
 
 void TQueryDomain::ThreadRefused() {

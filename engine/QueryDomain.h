@@ -4,6 +4,7 @@
 
 #include "engine/Job.h"
 #include "engine/NoRegList.h"
+#include "engine/ServerChoice.h"
 #include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
@@ -13,7 +14,9 @@
 #include <string>
 #include <string_view>
 
+class TRdapConnections;
 class TRegistryData;
+struct TNameAnswer;
 
 // Written before every labelled field of a result line: one user-defined
 // character of code page 936 (U+E774 when decoded as GB18030).
@@ -118,10 +121,21 @@ public:
     // thread). The completion handler is their only reader.
     int Index;
     std::string ResultLine;
+    // The name as the user gave it (shown), and as it is asked: lower-case
+    // ASCII, A-labels ("" for a name the rule refuses).
     std::string Domain;
+    std::string QueryName;
     TNoRegList* NoRegList;
+    // The server asked ("host", "host:port", or an RDAP base URL) and over
+    // which protocol; None when no server was asked.
     std::string WhoisServer;
+    TQueryProtocol Protocol = TQueryProtocol::None;
+    // Why port 43 was given up for RDAP; "" when it was not.
+    std::string FallbackReason;
+    // The referral the first reply named, and why it was refused ("" when
+    // it was followed, or none was named).
     std::string ReferralServer;
+    std::string ReferralRefusal;
     std::string WhoisInfo;
     std::string RegTime;
     std::string ExpTime;
@@ -145,9 +159,13 @@ public:
     // ServerChoice): WhoisServer, or with TAVIREL_WHOIS_SERVER set the server
     // the suffix would have been asked.
     std::string WordingServer;
-    // The registry data, for the wording server; set by the creator before
-    // Start, shared read-only. Null: the suffix table alone.
+    // Set by the creator before Start. The registry data the name is checked
+    // and routed with (null: the program's own, ProgramRegistryData), the
+    // protocols the user allows, and the batch's RDAP connections (null: one
+    // of the job's own), shared so they outlive every job that uses them.
     std::shared_ptr<const TRegistryData> RegistryData;
+    TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
+    std::shared_ptr<TRdapConnections> RdapConnections;
 
 protected:
     ~TQueryDomain() override = default;
@@ -163,6 +181,10 @@ private:
 
     void ReportIfFree();
     void BuildResultLine();
+    void TakeRdapAnswer(const TNameAnswer& answer);
+    void ReadWhoisAnswer(const TExchangeResult& firstAnswer);
+    // The referral reply, or "" when none was asked.
+    std::string FollowReferral();
 };
 
 // The verdict of a query: read from the registry's (first) answer with

@@ -232,11 +232,22 @@ TRdapReading ReadDomainObject(const TRdapAnswer& answer, std::string_view name) 
     return reading;
 }
 
+// The clock counts nanoseconds in 64 bits: some 292 years either side of
+// 1970. A date a server writes may lie far outside that.
+bool ClockCanHold(time_t when) {
+    constexpr auto limit =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::duration::max())
+            .count() -
+        1;
+    return when >= -limit && when <= limit;
+}
+
 TVerdict ThrottledVerdict(const TRdapAnswer& answer) {
-    // The server's own clock, when it sent one, is what its HTTP-date counts from.
+    // The server's own clock, when it sent one the clock can hold, is what its
+    // HTTP-date counts from.
     auto now = answer.ReceivedAt;
     const time_t serverNow = answer.Date.empty() ? -1 : curl_getdate(answer.Date.c_str(), nullptr);
-    if (serverNow != -1) {
+    if (serverNow != -1 && ClockCanHold(serverNow)) {
         now = std::chrono::system_clock::from_time_t(serverNow);
     }
     TVerdict verdict = Unknown(TVerdictReason::Throttled, "HTTP 429 from " + answer.Host);
@@ -394,8 +405,16 @@ std::optional<std::chrono::seconds> ReadRetryAfter(std::string_view value,
     if (when == -1) {
         return std::nullopt;
     }
-    const auto left = duration_cast<seconds>(system_clock::from_time_t(when) - now);
-    return std::clamp(left, seconds{0}, KMaxWait);
+    // Counted in whole seconds of time_t, which holds any date curl reads
+    // (the clock does not: a year like 27510 overflows it).
+    const time_t from = system_clock::to_time_t(now);
+    if (when <= from) {
+        return seconds{0};
+    }
+    if (when > from + KMaxWait.count()) {
+        return KMaxWait;
+    }
+    return seconds{when - from};
 }
 
 TRdapReading ReadRdapAnswer(const TRdapAnswer& answer, std::string_view name,

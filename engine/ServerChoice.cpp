@@ -130,3 +130,8 @@ std::string ReadingServer(std::string_view queryName, std::string_view askedServ
     const std::string_view table = TableWhoisServer(DottedSuffix(suffix));
     return std::string(table.empty() ? askedServer : table);
 }
+
+std::string WhoisServerOverride() {
+    const char* overrideServer = std::getenv(WhoisServerOverrideVariable);
+    return overrideServer != nullptr ? overrideServer : "";
+}

@@ -66,3 +66,6 @@ TServerChoice ChooseServer(std::string_view queryName, const TRegistryData& data
 // suffix table alone then). askedServer when the suffix has no port-43 server.
 std::string ReadingServer(std::string_view queryName, std::string_view askedServer,
                           const TRegistryData* data);
+// TAVIREL_WHOIS_SERVER, the server that stands in for every port-43 server;
+// "" when not set.
+std::string WhoisServerOverride();

@@ -10,6 +10,7 @@ TAVIREL_PACKAGES=(
     libsqlite3-dev
     whois xvfb xauth xdotool libx11-dev openssl microsocks
     dpkg-dev file
+    clang libclang-rt-14-dev
     fonts-wqy-microhei fonts-arphic-ukai
 )
 

@@ -1,6 +1,10 @@
 #include "ui/BatchController.h"
 
+#include "engine/DomainName.h"
 #include "engine/IntegerText.h"
+#include "engine/RdapClient.h"
+#include "engine/RegistryData.h"
+#include "engine/ServerChoice.h"
 #include "engine/Unit_Functions.h"
 
 #include <QPointer>
@@ -46,8 +50,19 @@ TRunPageButtons RunPageButtons(int runningCount) {
     return TRunPageButtons{!running, !running, running, false};
 }
 
-std::string BatchServerOf(const std::string& domain) {
-    return IsValidDomain(domain) ? GetWhoisServer(domain) : std::string();
+std::string BatchServerOf(const std::string& domain, const TRegistryData& data,
+                          TProtocolPreference preference) {
+    const TCheckedName name = CheckDomainName(domain, data);
+    if (!name.IsValid())
+        return "";
+    const TServerRoute route = ChooseServer(name.QueryName, data, preference).Route;
+    if (route.Protocol != TQueryProtocol::Rdap)
+        return route.Server;
+    // "https://rdap.example/rdap/" is paced as its host, as --pace names it.
+    std::string_view host = route.Server;
+    if (const auto scheme = host.find("://"); scheme != std::string_view::npos)
+        host.remove_prefix(scheme + 3);
+    return std::string(host.substr(0, host.find('/')));
 }
 
 TBatchClock::TBatchClock(double speed)
@@ -86,6 +101,10 @@ void TBatchController::SetRegistryData(std::shared_ptr<const TRegistryData> data
     FRegistryData = std::move(data);
 }
 
+void TBatchController::SetProtocolPreference(TProtocolPreference preference) {
+    FProtocolPreference = preference;
+}
+
 void TBatchController::SetUserPaces(std::map<std::string, double> paces) {
     FUserPaces = std::move(paces);
 }
@@ -110,8 +129,7 @@ std::string TBatchController::EndedStateLine(int slot) {
     return SlotName(slot) + EndedStateTail;
 }
 
-std::string TBatchController::WaitingStateLine(int slot, const std::string& domain,
-                                               long seconds) {
+std::string TBatchController::WaitingStateLine(int slot, const std::string& domain, long seconds) {
     return SlotName(slot) + " - " + domain + WaitingStateMiddle + std::to_string(seconds) +
            WaitingStateTail;
 }
@@ -122,8 +140,7 @@ std::string TBatchController::CountsLine(const TBatchCounts& counts) {
            WaitingCountLabel + std::to_string(counts.Waiting);
 }
 
-std::string TBatchController::Start(const std::string& threadText,
-                                    const std::string& retriesText) {
+std::string TBatchController::Start(const std::string& threadText, const std::string& retriesText) {
     std::vector<int> everyPosition(static_cast<std::size_t>(FDomains.Count()));
     std::iota(everyPosition.begin(), everyPosition.end(), 0);
     return Start(threadText, retriesText, std::move(everyPosition));
@@ -160,12 +177,17 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
     FUnknownNames.clear();
     FScheduler = std::make_unique<TBatchScheduler>(
         FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
-        BatchServerOf, FJitter);
+        [data = FRegistryData ? FRegistryData : ProgramRegistryData().Data,
+         preference = FProtocolPreference](const std::string& domain) {
+            return BatchServerOf(domain, *data, preference);
+        },
+        FJitter);
     ResetProgress(FTotalCount);
     emit CountsChanged();
     if (slotCount == 0)
         return "";
     FActive = true;
+    FRdapConnections = std::make_shared<TRdapConnections>();
     FRefreshTimer->start(FClock.RealMilliseconds(RefreshEvery));
     FillFreeSlots();
     return "";
@@ -222,6 +244,8 @@ void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTim
     auto* job = new TQueryDomain(slot, FCurrentDomain, &FNoReg, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
     job->RegistryData = FRegistryData;
+    job->ProtocolPreference = FProtocolPreference;
+    job->RdapConnections = FRdapConnections;
     const auto index = static_cast<std::size_t>(slot);
     FQueryJobs[index] = job;
     FSlotNames[index] = name;

@@ -23,6 +23,7 @@
 
 class QTimer;
 class TJob;
+class TRdapConnections;
 class TRegistryData;
 
 // Which run-page buttons are enabled.
@@ -38,8 +39,10 @@ struct TRunPageButtons {
 TRunPageButtons RunPageButtons(int runningCount);
 
 // The server whose waits and pace a name's queries count against: the one its
-// query job asks; "" for a name the job asks no one about.
-std::string BatchServerOf(const std::string& domain);
+// query job asks first (a port-43 host, or an RDAP base's host); "" for a name
+// the job asks no one about.
+std::string BatchServerOf(const std::string& domain, const TRegistryData& data,
+                          TProtocolPreference preference);
 
 // How the names of a batch came out so far.
 struct TBatchCounts {
@@ -78,9 +81,12 @@ public:
     ~TBatchController() override;
 
     // What the next batches work with; each takes effect at the next Start.
-    // The registry data goes to every job (the wording its reply is read
-    // with); null: the suffix table alone.
+    // The registry data goes to every job (the names are checked and routed
+    // with it, and the reply read with its server's wording); null: the
+    // program's own.
     void SetRegistryData(std::shared_ptr<const TRegistryData> data);
+    // Which protocols the jobs may ask (the settings page's 查询方式).
+    void SetProtocolPreference(TProtocolPreference preference);
     // Queries a second by server ("host" or "host:port"), as the user set them.
     void SetUserPaces(std::map<std::string, double> paces);
     // The waits between retries (Retries comes from Start).
@@ -174,6 +180,10 @@ private:
     TFlagsProvider FFlags;
 
     std::shared_ptr<const TRegistryData> FRegistryData;
+    TProtocolPreference FProtocolPreference = TProtocolPreference::Auto;
+    // The RDAP connections of the current batch, kept open from one query of
+    // a server to the next; every job holds a share, so they outlive it.
+    std::shared_ptr<TRdapConnections> FRdapConnections;
     std::map<std::string, double> FUserPaces;
     TRetryPolicy FPolicy;
     TBatchClock FClock;

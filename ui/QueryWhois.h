@@ -1,10 +1,12 @@
 #pragma once
 
-// The job behind the single-domain WHOIS window: it asks the domain's server,
-// always follows the reply's referral, and produces the full report the window
-// shows. Qt Core only: it touches no window, its one product is Report.
+// The job behind the single-domain WHOIS window: it asks the domain's server
+// (port 43 or RDAP), always follows a port-43 reply's referral that the
+// referral guard allows, and produces the full report the window shows.
+// Qt Core only: it touches no window, its one product is Report.
 
 #include "engine/Job.h"
+#include "engine/ServerChoice.h"
 #include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
@@ -15,6 +17,7 @@
 #include <string_view>
 
 class TRegistryData;
+struct TNameAnswer;
 
 // What a report is made of.
 struct TWhoisReportFacts {
@@ -26,7 +29,8 @@ struct TWhoisReportFacts {
     std::string ExpTime;
     std::string IPAddress;
     std::string Email;
-    // The first reply, or the first reply, a blank line and the referral reply.
+    // The first reply, or the first reply, a blank line and the referral reply
+    // (or why the referral was refused); an RDAP answer as indented JSON.
     std::string FullText;
     // The verdict in the program's words (VerdictSummary), after the heading;
     // "" for none.
@@ -50,8 +54,13 @@ public:
     // handler is their only reader.
     std::string Report;
     std::string Domain;
+    std::string QueryName; // the name asked: lower-case ASCII, A-labels
+    // The server asked (a host, or an RDAP base URL), over which protocol.
     std::string WhoisServer;
+    TQueryProtocol Protocol = TQueryProtocol::None;
     std::string ReferralServer;
+    // Why the referral was not followed; "" when it was, or none was named.
+    std::string ReferralRefusal;
     std::string WhoisInfo;
     std::string RegTime;
     std::string ExpTime;
@@ -63,12 +72,14 @@ public:
     TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
     std::string ExchangeEndText;
     // What the query decided, read as the batch reads it (ReadQueryVerdict),
-    // and the server whose wording it was read with.
+    // and the server whose wording a port-43 reply was read with.
     TVerdict Verdict;
     std::string WordingServer;
-    // The registry data, for the wording server; set before Start. Null: the
-    // suffix table alone.
+
+    // Set before Start: the registry data (null: ProgramRegistryData) and
+    // the protocols the user allows.
     std::shared_ptr<const TRegistryData> RegistryData;
+    TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
 
     // The name service for the address; empty means GetHostIP. Set before
     // Start; tests use it so that no name leaves the machine.
@@ -85,4 +96,6 @@ private:
     void GetEmail();
 
     std::string LookUpAddress() const;
+    std::string RdapText(const TNameAnswer& answer);
+    std::string WhoisText(const TExchangeResult& firstAnswer);
 };

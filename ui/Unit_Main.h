@@ -18,6 +18,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QFileDialog;
 class QFrame;
 class QGroupBox;
@@ -143,6 +144,9 @@ public:
     QLineEdit* txtMaxThread = nullptr;
     QLabel* labRetries = nullptr;
     QLineEdit* txtRetries = nullptr;
+    // 查询方式: 自动, WHOIS, RDAP, in the order of TProtocolPreference.
+    QLabel* labProtocol = nullptr;
+    QComboBox* cbProtocol = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
 

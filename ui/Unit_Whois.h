@@ -4,6 +4,8 @@
 // report (heading, dates, address, e-mail and the whole replies). Each window
 // runs at most one query at a time; any number of windows may be open.
 
+#include "engine/ServerChoice.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -35,9 +37,11 @@ public:
     // The name service the window's queries use for the address; empty means
     // the system's. Tests put their own in place so no name leaves the machine.
     std::function<std::string(std::string_view)> ResolveHost;
-    // The registry data the window's queries read replies with; null: the
-    // suffix table alone.
+    // The registry data the window's queries are routed and read with; null:
+    // the program's own.
     std::shared_ptr<const TRegistryData> RegistryData;
+    // The protocols the window's queries may use (the settings page's 查询方式).
+    TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
 
     // Starts a query of the domain field's text unless it is empty.
     void btnQueryWhoisClick();

@@ -34,29 +34,6 @@ const char* const kLocalCopy = "upate.xml";
 // The check's own bound on what the server may send: a version file is small.
 constexpr std::int64_t kCheckMaxBytes = 4 * 1024 * 1024;
 
-// White space as the version scan knows it.
-bool IsScanBlank(QChar c) {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
-           c == QLatin1Char('\r');
-}
-
-// Blanks at both ends dropped, every inner run of them one space.
-QString NormaliseWhiteSpace(QStringView text) {
-    QString result;
-    bool pendingBlank = false;
-    for (const QChar c : text) {
-        if (IsScanBlank(c)) {
-            pendingBlank = !result.isEmpty();
-            continue;
-        }
-        if (pendingBlank)
-            result += QLatin1Char(' ');
-        pendingBlank = false;
-        result += c;
-    }
-    return result;
-}
-
 // Message-box texts separate lines with LF CR; a box wants plain line breaks.
 QString BoxText(const std::string& gbk) {
     QString text = GbkToQ(gbk);
@@ -250,38 +227,7 @@ std::optional<std::string> TForm3::ReadPublishedVersion(const QString& file) {
         throw TUpdateError(QToGbk(input.errorString()));
     VersionParser.clear();
     VersionParser.addData(input.readAll());
-
-    enum class Stage { Declaration, VersionTag, VersionText } stage = Stage::Declaration;
-    while (!VersionParser.atEnd()) {
-        const QXmlStreamReader::TokenType token = VersionParser.readNext();
-        if (token == QXmlStreamReader::Invalid)
-            break;
-        switch (stage) {
-        case Stage::Declaration:
-            if (token == QXmlStreamReader::StartDocument &&
-                !VersionParser.documentVersion().isEmpty())
-                stage = Stage::VersionTag;
-            break;
-        case Stage::VersionTag:
-            if (token == QXmlStreamReader::StartElement &&
-                VersionParser.name() == QLatin1String("Version"))
-                stage = Stage::VersionText;
-            break;
-        case Stage::VersionText:
-            if (token == QXmlStreamReader::Characters) {
-                const QString text = NormaliseWhiteSpace(VersionParser.text());
-                if (!text.isEmpty())
-                    return QToGbk(text);
-            }
-            break;
-        }
-    }
-    // A file that simply ends (an empty or cut-off answer) holds no version;
-    // anything else the scanner cannot read is a parse error.
-    if (VersionParser.hasError() &&
-        VersionParser.error() != QXmlStreamReader::PrematureEndOfDocumentError)
-        throw TUpdateError(QToGbk(VersionParser.errorString()));
-    return std::nullopt;
+    return webupdater::ReadPublishedVersion(VersionParser);
 }
 
 void TForm3::Button1Click() {

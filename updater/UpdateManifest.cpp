@@ -34,6 +34,29 @@ QString TrimmedQ(const QString& value) {
     return value.mid(begin, end - begin);
 }
 
+// White space as the version scan knows it.
+bool IsScanBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\r');
+}
+
+// Blanks at both ends dropped, every inner run of them one space.
+QString NormaliseWhiteSpace(QStringView text) {
+    QString result;
+    bool pendingBlank = false;
+    for (const QChar c : text) {
+        if (IsScanBlank(c)) {
+            pendingBlank = !result.isEmpty();
+            continue;
+        }
+        if (pendingBlank)
+            result += QLatin1Char(' ');
+        pendingBlank = false;
+        result += c;
+    }
+    return result;
+}
+
 // A manifest value read as a path: "\" separates like "/".
 QString ManifestPath(const QString& value) {
     QString path = TrimmedQ(value);
@@ -46,12 +69,8 @@ QString ManifestPath(const QString& value) {
 // every later search too.
 class TManifestScanner {
 public:
-    TManifestScanner(const QString& path, TUpdateReporter& report) : File_(path), Report_(report) {
-        if (File_.open(QIODevice::ReadOnly))
-            Reader_.setDevice(&File_);
-        else
-            Ended_ = true;
-    }
+    TManifestScanner(const QByteArray& xml, TUpdateReporter& report)
+        : Reader_(xml), Report_(report) {}
 
     // Moves to the next part; false at the end.
     bool Next() {
@@ -100,7 +119,6 @@ public:
     }
 
 private:
-    QFile File_;
     QXmlStreamReader Reader_;
     bool Ended_ = false;
     TUpdateReporter& Report_;
@@ -196,16 +214,58 @@ void ReadInstructions(TManifestScanner& scanner, TUpdateReporter& report,
 
 bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReporter& report,
                         TUpdateManifest& manifest) {
+    // A file that cannot be opened reads as an empty one: no part, no entry.
+    QFile file(path);
+    QByteArray xml;
+    if (file.open(QIODevice::ReadOnly))
+        xml = file.readAll();
+    return ReadUpdateManifestXml(xml, appCurrentVer, report, manifest);
+}
+
+bool ReadUpdateManifestXml(const QByteArray& xml, double appCurrentVer, TUpdateReporter& report,
+                           TUpdateManifest& manifest) {
     const size_t entriesBefore = manifest.NormalFiles.size() + manifest.RestartFiles.size();
     {
-        TManifestScanner scanner(path, report);
+        TManifestScanner scanner(xml, report);
         ReadDeclaration(scanner, report);
         ReadDetails(scanner, appCurrentVer, report, manifest);
     }
     // The file entries are searched from the beginning again.
-    TManifestScanner scanner(path, report);
+    TManifestScanner scanner(xml, report);
     ReadInstructions(scanner, report, manifest);
     return manifest.NormalFiles.size() + manifest.RestartFiles.size() > entriesBefore;
+}
+
+std::optional<std::string> ReadPublishedVersion(QXmlStreamReader& parser) {
+    enum class Stage { Declaration, VersionTag, VersionText } stage = Stage::Declaration;
+    while (!parser.atEnd()) {
+        const QXmlStreamReader::TokenType token = parser.readNext();
+        if (token == QXmlStreamReader::Invalid)
+            break;
+        switch (stage) {
+        case Stage::Declaration:
+            if (token == QXmlStreamReader::StartDocument && !parser.documentVersion().isEmpty())
+                stage = Stage::VersionTag;
+            break;
+        case Stage::VersionTag:
+            if (token == QXmlStreamReader::StartElement &&
+                parser.name() == QLatin1String("Version"))
+                stage = Stage::VersionText;
+            break;
+        case Stage::VersionText:
+            if (token == QXmlStreamReader::Characters) {
+                const QString text = NormaliseWhiteSpace(parser.text());
+                if (!text.isEmpty())
+                    return QToGbk(text);
+            }
+            break;
+        }
+    }
+    // A file that simply ends (an empty or cut-off answer) holds no version;
+    // anything else the scanner cannot read is a parse error.
+    if (parser.hasError() && parser.error() != QXmlStreamReader::PrematureEndOfDocumentError)
+        throw TUpdateError(QToGbk(parser.errorString()));
+    return std::nullopt;
 }
 
 namespace {

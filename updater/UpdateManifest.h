@@ -6,7 +6,9 @@
 
 #include "updater/UpdateReporter.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QXmlStreamReader>
 
 #include <memory>
 #include <optional>
@@ -51,6 +53,15 @@ namespace webupdater {
 // Throws TUpdateError for a version that is not a number.
 bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReporter& report,
                         TUpdateManifest& manifest);
+// The same with the manifest's bytes in hand.
+bool ReadUpdateManifestXml(const QByteArray& xml, double appCurrentVer, TUpdateReporter& report,
+                           TUpdateManifest& manifest);
+
+// The version text of the start-up check's manifest, from a parser that
+// holds its bytes: the first text after the first "Version" tag following
+// the XML declaration, white space normalised; none when there is none.
+// Throws TUpdateError for a document the scanner cannot read.
+std::optional<std::string> ReadPublishedVersion(QXmlStreamReader& parser);
 
 // A manifest comes from the network: an entry that could reach outside the
 // program's folder, or change the meaning of the restart script, is dropped

@@ -1,5 +1,6 @@
 #include "engine/Verdict.h"
 #include "engine/WhoisWording.h"
+#include "tests/support/TestPaths.h"
 #include "tools/FakeWhoisServer.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <cctype>
 #include <chrono>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 
 // The order in which a reply is read, on replies made for each rule, and the
@@ -288,6 +291,44 @@ TEST(WhoisWording, EveryRowIsInTheFormRepliesAreReadIn) {
         // Not-found words of one registry must never free another's reply.
         EXPECT_NE(row.Kind, TWordingKind::NotFound) << row.Text;
         EXPECT_NE(row.Kind, TWordingKind::Notice) << row.Text;
+    }
+}
+
+// The entries of a libFuzzer dictionary: "text" lines with \\, \" and \xNN.
+std::set<std::string> DictionaryEntries(const std::string& path) {
+    std::set<std::string> entries;
+    std::istringstream lines(testpaths::ReadFileBytes(path));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() < 2 || line.front() != '"' || line.back() != '"')
+            continue;
+        std::string entry;
+        for (std::size_t i = 1; i + 1 < line.size(); ++i) {
+            if (line[i] == '\\' && line[i + 1] == 'x' && i + 3 < line.size()) {
+                entry += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+                i += 3;
+            } else if (line[i] == '\\') {
+                entry += line[++i];
+            } else {
+                entry += line[i];
+            }
+        }
+        entries.insert(entry);
+    }
+    return entries;
+}
+
+// The verdict's fuzz program is steered by the texts replies are read for; a
+// row its dictionary lacks is fuzzed only by chance.
+TEST(WhoisWording, FuzzDictionaryHoldsEveryTextAndHost) {
+    const std::set<std::string> entries =
+        DictionaryEntries(testpaths::SourceDir() + "/fuzz/verdict.dict");
+    for (const auto& rows : {RegistryWordings(), GeneralWordings()}) {
+        for (const TWording& row : rows) {
+            EXPECT_TRUE(entries.count(std::string(row.Text))) << row.Text;
+            std::istringstream hosts{std::string(row.Hosts)};
+            for (std::string host; hosts >> host;)
+                EXPECT_TRUE(entries.count(host)) << host;
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/IntegerText.h"
 #include "tests/support/FakeWhois.h"
+#include "tools/FakeRdapServer.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -267,7 +268,7 @@ TEST_F(BatchControllerTest, PauseLetsOnlyTheJobsInFlightFinish) {
 
 TEST_F(BatchControllerTest, EmptyResultLineStillCounts) {
     StartServer(0);
-    FDomains.SetLines({"bad-name.com", "b.com"});
+    FDomains.SetLines({"bad_name.com", "b.com"});
     ASSERT_EQ(FBatch->Start("1"), "");
     WaitForEnd();
     EXPECT_EQ(FDomainInfo.Items(), (TLines{"", Registered("b.com")}));
@@ -437,9 +438,7 @@ TEST_P(BatchRetryTest, ThrottledNamesAreAskedAgainAfterTheWait) {
     EXPECT_EQ(FDomainInfo.Count(), 6);
     const TLines results = FDomainInfo.Items();
     EXPECT_EQ(std::count_if(results.begin(), results.end(),
-                            [](const std::string& line) {
-                                return line.ends_with(TooFrequent);
-                            }),
+                            [](const std::string& line) { return line.ends_with(TooFrequent); }),
               c.ThrottledLines);
     EXPECT_EQ(FBatch->UnknownNames().size(), static_cast<std::size_t>(c.Last.Unknown));
     // Only a free verdict enters the free list.
@@ -447,11 +446,10 @@ TEST_P(BatchRetryTest, ThrottledNamesAreAskedAgainAfterTheWait) {
     EXPECT_EQ(FBatch->ProgressPosition(), 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BatchRetryTest,
-    ::testing::Values(TRetryRun{"ThreeRetries", "3", 12, {2, 4, 0, 0}, 0},
-                      TRetryRun{"NoRetries", "0", 6, {0, 0, 6, 0}, 6}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BatchRetryTest,
+                         ::testing::Values(TRetryRun{"ThreeRetries", "3", 12, {2, 4, 0, 0}, 0},
+                                           TRetryRun{"NoRetries", "0", 6, {0, 0, 6, 0}, 6}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(BatchLinesTest, CountsAndWaitingLines) {
     // "未注册 2 · 已注册 3 · 未知 1 · 等待重试 4"
@@ -462,6 +460,44 @@ TEST(BatchLinesTest, CountsAndWaitingLines) {
     EXPECT_EQ(TBatchController::WaitingStateLine(1, "a.com", 15),
               "Thread 2 - a.com  \xB5\xC8\xB4\xFD\xD6\xD8\xCA\xD4\xA3\xA8"
               "15 \xC3\xEB\xA3\xA9");
+}
+
+} // namespace
+
+namespace {
+
+// A batch over RDAP keeps its connections: a server hears about one per
+// query at once, not one per name; its 404s make free names, its domain
+// objects registered ones.
+TEST_F(BatchControllerTest, RdapBatchReusesItsConnections) {
+    TFakeRdapOptions options;
+    options.LatencyMs = 20;
+    options.Responder = [](const TFakeRdapRequest& request) {
+        std::optional<TFakeRdapResponse> answer;
+        const std::string name = request.Path.substr(request.Path.rfind('/') + 1);
+        if (name.rfind("free", 0) != 0)
+            answer = TFakeRdapResponse{200,
+                                       {},
+                                       R"({"objectClassName":"domain","ldhName":")" + name +
+                                           R"(","events":[{"eventAction":"registration",)"
+                                           R"("eventDate":"2001-02-03"}]})"};
+        return answer;
+    };
+    TFakeRdapServer rdap(std::move(options));
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv base("TAVIREL_RDAP_BASE", rdap.BaseUrl());
+    TLines names;
+    for (int i = 0; i < 24; ++i)
+        names.push_back((i % 3 == 0 ? "free" : "name") + std::to_string(i) + ".info");
+    FDomains.SetLines(names);
+    ASSERT_EQ(FBatch->Start("3"), "");
+    WaitForEnd();
+    EXPECT_EQ(rdap.RequestCount(), 24);
+    EXPECT_LE(rdap.AcceptedCount(), 3);
+    EXPECT_EQ(FNoReg.Count(), 8);
+    EXPECT_EQ(FDomainInfo.Count(), 24);
+    const TLines lines = FDomainInfo.Items();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), Registered("name1.info")), 1);
 }
 
 } // namespace
