@@ -143,7 +143,8 @@ std::optional<std::string> ParsePace(const std::string& text,
     char* end = nullptr;
     const double value = rate.empty() ? 0 : std::strtod(rate.c_str(), &end);
     if (host.empty() || rate.empty() || *end != '\0' || !std::isfinite(value) || value <= 0)
-        return "--pace: '" + text + "' is not HOST=N/s with N above 0 (for example whois.nic.uk=5/s)";
+        return "--pace: '" + text +
+               "' is not HOST=N/s with N above 0 (for example whois.nic.uk=5/s)";
     paces[host] = value;
     return std::nullopt;
 }

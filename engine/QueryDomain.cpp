@@ -73,7 +73,6 @@ std::string_view ReasonText(TVerdictReason reason) {
     return {};
 }
 
-
 constexpr std::string_view EmailPattern = R"([\w\d\-\.]+@[\w\d\-]+(\.[\w\d\-]+)+)";
 constexpr std::string_view ExpiryNotice = "DISPLAYED IN THIS RECORD IS THE DATE THE";
 constexpr std::size_t MaxEmailBytes = 120;

@@ -110,8 +110,7 @@ std::string TBatchController::EndedStateLine(int slot) {
     return SlotName(slot) + EndedStateTail;
 }
 
-std::string TBatchController::WaitingStateLine(int slot, const std::string& domain,
-                                               long seconds) {
+std::string TBatchController::WaitingStateLine(int slot, const std::string& domain, long seconds) {
     return SlotName(slot) + " - " + domain + WaitingStateMiddle + std::to_string(seconds) +
            WaitingStateTail;
 }
@@ -122,8 +121,7 @@ std::string TBatchController::CountsLine(const TBatchCounts& counts) {
            WaitingCountLabel + std::to_string(counts.Waiting);
 }
 
-std::string TBatchController::Start(const std::string& threadText,
-                                    const std::string& retriesText) {
+std::string TBatchController::Start(const std::string& threadText, const std::string& retriesText) {
     std::vector<int> everyPosition(static_cast<std::size_t>(FDomains.Count()));
     std::iota(everyPosition.begin(), everyPosition.end(), 0);
     return Start(threadText, retriesText, std::move(everyPosition));
@@ -159,8 +157,8 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
     FCounts = TBatchCounts{};
     FUnknownNames.clear();
     FScheduler = std::make_unique<TBatchScheduler>(
-        FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
-        BatchServerOf, FJitter);
+        FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); }, BatchServerOf,
+        FJitter);
     ResetProgress(FTotalCount);
     emit CountsChanged();
     if (slotCount == 0)

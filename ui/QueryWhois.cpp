@@ -76,16 +76,15 @@ void TQueryWhois::Execute() {
     if (fullText != WhoisInfo)
         fullText.append(BlankLine).append(WhoisInfo);
     WordingServer = ReadingServer(Domain, WhoisServer, RegistryData.get());
-    Verdict =
-        ReadQueryVerdict(answer, WhoisServer, WordingServer, referralReply, ReferralServer);
+    Verdict = ReadQueryVerdict(answer, WhoisServer, WordingServer, referralReply, ReferralServer);
 
     RunOnUiThread([this] { GetEmail(); });
     if (ShowIPAddress)
         IPAddress = LookUpAddress();
 
-    Report = ComposeWhoisReport(TWhoisReportFacts{Domain, WhoisInfo.size(), RegTime, ExpTime,
-                                                  IPAddress, Email, std::move(fullText),
-                                                  VerdictSummary(Verdict)});
+    Report =
+        ComposeWhoisReport(TWhoisReportFacts{Domain, WhoisInfo.size(), RegTime, ExpTime, IPAddress,
+                                             Email, std::move(fullText), VerdictSummary(Verdict)});
 }
 
 std::string TQueryWhois::LookUpAddress() const {

@@ -104,8 +104,7 @@ constexpr const char* cbIPAddressCaption =
 // "查询线程数："
 constexpr const char* Label4Caption = "\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA";
 // "失败重试次数："
-constexpr const char* RetriesCaption =
-    "\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD\xA3\xBA";
+constexpr const char* RetriesCaption = "\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD\xA3\xBA";
 // "关于查询线程数：请输入一个大于1并小于20的整数。若查询线程过多，很容易被WHOIS服务器封IP。"
 constexpr const char* Label5Caption =
     "\xB9\xD8\xD3\xDA\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA\xC7\xEB\xCA\xE4\xC8\xEB\xD2"
@@ -899,8 +898,8 @@ void TForm1::OfferToContinueLastBatch() {
     FJournal = std::move(journal);
     WatchJournal();
     StepIndex = 2;
-    const std::string message = FBatch->Start(QStringToGbk(txtMaxThread->text()),
-                                              QStringToGbk(txtRetries->text()), left);
+    const std::string message =
+        FBatch->Start(QStringToGbk(txtMaxThread->text()), QStringToGbk(txtRetries->text()), left);
     if (!message.empty())
         ShowMessage(message);
     else if (!FBatch->IsActive())

@@ -143,9 +143,9 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(Server->Address()));
         process.setProcessEnvironment(environment);
-        process.start(QString::fromStdString(Cli()), Q({"check", "--threads", "8", "--retries", "0",
-                                                        "--format", "jsonl", "--journal", Journal,
-                                                        List}));
+        process.start(QString::fromStdString(Cli()),
+                      Q({"check", "--threads", "8", "--retries", "0", "--format", "jsonl",
+                         "--journal", Journal, List}));
         if (!process.waitForStarted(10000))
             return false;
         std::size_t seen = 0;

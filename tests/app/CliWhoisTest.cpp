@@ -53,7 +53,8 @@ TEST_F(CliWhoisTest, GbkPrintsTheReportBytes) {
     const TCliRun run = RunCli({"whois", "--gbk", "abc.com"}, {.WhoisServer = FServer->Address()});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "Morvessa Brisvane \xA1\xFA abc.com \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB"
-                       "\xA3\xBA\xD2\xD1\xD7\xA2\xB2\xE1\r\n\r\n\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:2001-02-03\r\n\r\n"
+                       "\xA3\xBA\xD2\xD1\xD7\xA2\xB2\xE1\r\n\r\n\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:"
+                       "2001-02-03\r\n\r\n"
                        "Domain Name: abc.com\r\r\nCreation Date: 2001-02-03\r\r\n" +
                            GbkName + "\r\n");
 }

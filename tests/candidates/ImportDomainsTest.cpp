@@ -61,7 +61,10 @@ const TImportCase ImportCases[] = {
     {"ControlBytesTrimmed", std::string("\0\x01 abc.com\x1F\0\n", 14), {}, {"abc.com"}},
     {"InnerBlankIsInvalid", "abc .com\nab\tc.com\n", {}, {}},
     // A saved list of unknown names gives each name's reason after a tab.
-    {"TabEndsTheName", "a.com\tthrottled\n  b.com \t cut\tmore\n\tc.com\n", {}, {"a.com", "b.com", "c.com"}},
+    {"TabEndsTheName",
+     "a.com\tthrottled\n  b.com \t cut\tmore\n\tc.com\n",
+     {},
+     {"a.com", "b.com", "c.com"}},
     {"InvalidNamesSkipped",
      "a-b.com\nabc.com.cn\n\xD6\xD0\xCE\xC4.com\n.com\nabc.\nabc\nabc.c0m\nok.com\n",
      {},

@@ -171,8 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
                   TDisplayFlags{true, false, false, false, true},
                   "abc.com" + FM + ExpLabel + "2011 01 01"},
         // An unknown verdict says only that, whatever the reply seemed to hold.
-        TLineCase{"ThrottledIsTooFrequent", Unknown(Facts(100, "2001 01 01"), TVerdictReason::Throttled),
-                  NoFlags, "abc.com  " + TooFrequent + End},
+        TLineCase{"ThrottledIsTooFrequent",
+                  Unknown(Facts(100, "2001 01 01"), TVerdictReason::Throttled), NoFlags,
+                  "abc.com  " + TooFrequent + End},
         TLineCase{"CutIsFailure", Unknown(Facts(100, "2001 01 01"), TVerdictReason::Cut), AllFlags,
                   "abc.com" + Failed + End},
         TLineCase{"UnavailableIsFailure", Unknown(Facts(100), TVerdictReason::Unavailable),
@@ -230,9 +231,9 @@ TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegL
         job->setStackSize(stackSize);
     job->RegistryData = std::move(data);
     RunJobToEnd<TQueryDomain>(job, [&](TQueryDomain& q) {
-        out = TOutcome{true,       q.Index,         q.ResultLine, q.WhoisInfo,
-                       q.ReferralServer, q.Email,   list.Items,   q.Verdict,
-                       q.ExchangeEnd,    q.ExchangeEndText, q.WordingServer};
+        out = TOutcome{true,           q.Index,    q.ResultLine, q.WhoisInfo,   q.ReferralServer,
+                       q.Email,        list.Items, q.Verdict,    q.ExchangeEnd, q.ExchangeEndText,
+                       q.WordingServer};
     });
     return out;
 }
@@ -490,8 +491,8 @@ TEST_P(QueryDomainWordingTest, ReadsTheRegistrysWords) {
     const std::shared_ptr<const TRegistryData> data =
         c.WithData ? std::shared_ptr<const TRegistryData>(&ShippedRegistryData(), [](auto*) {})
                    : nullptr;
-    const TOutcome out = RunJob(c.Domain, TDisplayFlags{true, false, false, false, false}, list,
-                                0, data);
+    const TOutcome out =
+        RunJob(c.Domain, TDisplayFlags{true, false, false, false, false}, list, 0, data);
     EXPECT_EQ(out.Verdict.Kind, c.Kind);
     EXPECT_EQ(out.WordingServer, c.WordingServer);
     EXPECT_EQ(out.ResultLine, c.Line);
@@ -526,13 +527,15 @@ TEST(VerdictSummaryTest, NamesTheVerdictAndItsReason) {
         // "未知（查询过于频繁，服务器要求等待 60 秒）"
         {{TVerdictKind::Unknown, TVerdictReason::Throttled, std::chrono::seconds(60), ""},
          "\xCE\xB4\xD6\xAA\xA3\xA8" + TooFrequent +
-             "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xAA\xC7\xF3\xB5\xC8\xB4\xFD 60 \xC3\xEB\xA3\xA9"},
+             "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xAA\xC7\xF3\xB5\xC8\xB4\xFD 60 "
+             "\xC3\xEB\xA3\xA9"},
         // "未知（应答不完整）"
         {{TVerdictKind::Unknown, TVerdictReason::Cut, std::nullopt, ""},
          "\xCE\xB4\xD6\xAA\xA3\xA8\xD3\xA6\xB4\xF0\xB2\xBB\xCD\xEA\xD5\xFB\xA3\xA9"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(queryfields::VerdictSummary(c.Verdict), c.Summary) << ReasonWord(c.Verdict.Reason);
+        EXPECT_EQ(queryfields::VerdictSummary(c.Verdict), c.Summary)
+            << ReasonWord(c.Verdict.Reason);
 }
 
 } // namespace

@@ -437,9 +437,7 @@ TEST_P(BatchRetryTest, ThrottledNamesAreAskedAgainAfterTheWait) {
     EXPECT_EQ(FDomainInfo.Count(), 6);
     const TLines results = FDomainInfo.Items();
     EXPECT_EQ(std::count_if(results.begin(), results.end(),
-                            [](const std::string& line) {
-                                return line.ends_with(TooFrequent);
-                            }),
+                            [](const std::string& line) { return line.ends_with(TooFrequent); }),
               c.ThrottledLines);
     EXPECT_EQ(FBatch->UnknownNames().size(), static_cast<std::size_t>(c.Last.Unknown));
     // Only a free verdict enters the free list.
@@ -447,11 +445,10 @@ TEST_P(BatchRetryTest, ThrottledNamesAreAskedAgainAfterTheWait) {
     EXPECT_EQ(FBatch->ProgressPosition(), 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BatchRetryTest,
-    ::testing::Values(TRetryRun{"ThreeRetries", "3", 12, {2, 4, 0, 0}, 0},
-                      TRetryRun{"NoRetries", "0", 6, {0, 0, 6, 0}, 6}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BatchRetryTest,
+                         ::testing::Values(TRetryRun{"ThreeRetries", "3", 12, {2, 4, 0, 0}, 0},
+                                           TRetryRun{"NoRetries", "0", 6, {0, 0, 6, 0}, 6}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(BatchLinesTest, CountsAndWaitingLines) {
     // "未注册 2 · 已注册 3 · 未知 1 · 等待重试 4"

@@ -145,9 +145,9 @@ TEST(QueryWhoisJobTest, ReplyWithoutReferralGivesHeadingFieldsAndReply) {
     const TOutcome out = RunJob("ABC.com");
     ASSERT_TRUE(out.Ended);
     EXPECT_TRUE(out.OnUiThread);
-    EXPECT_EQ(out.Report, RegisteredHeading("ABC.com") + "\r\n\r\n" + RegLabel + "1997-09-15T04 00 00Z" + FM +
-                              ExpLabel + "14-09-2028" + FM + EmailLabel +
-                              "owner@abc.example\r\n\r\n" +
+    EXPECT_EQ(out.Report, RegisteredHeading("ABC.com") + "\r\n\r\n" + RegLabel +
+                              "1997-09-15T04 00 00Z" + FM + ExpLabel + "14-09-2028" + FM +
+                              EmailLabel + "owner@abc.example\r\n\r\n" +
                               "Domain Name: ABC.COM\r\r\n"
                               "Creation Date: 1997-09-15T04:00:00Z\r\r\n"
                               "Expiration Date: 14-sep-2028\r\r\n"
@@ -264,8 +264,8 @@ TEST(QueryWhoisJobTest, AddressIsLookedUpOnlyWhenAsked) {
     };
     const TOutcome with = RunJob("abc.com", true, resolve);
     EXPECT_EQ(with.IPAddress, "1.2.3.4");
-    EXPECT_EQ(with.Report,
-              RegisteredHeading("abc.com") + "\r\n\r\n" + FM + "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM");
+    EXPECT_EQ(with.Report, RegisteredHeading("abc.com") + "\r\n\r\n" + FM +
+                               "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM");
     EXPECT_EQ(lookups, 1);
 
     const TOutcome without = RunJob("abc.com", false, resolve);
