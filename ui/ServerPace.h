@@ -79,8 +79,8 @@ private:
     void Raise(TBatchTime started);
     double Capped(double pace) const;
 
-    double FPace = 0;   // 0: unlimited
-    double FTarget = 0; // what the pace climbs back to; 0: none known yet
+    double FPace = 0;     // 0: unlimited
+    double FTarget = 0;   // what the pace climbs back to; 0: none known yet
     double FUserPace = 0; // the user's or the registry's pace: never exceeded
     TBatchTime FNextStart{};
     TBatchTime FHeldUntil{};

@@ -143,9 +143,9 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(Server->Address()));
         process.setProcessEnvironment(environment);
-        process.start(QString::fromStdString(Cli()), Q({"check", "--threads", "8", "--retries", "0",
-                                                        "--format", "jsonl", "--journal", Journal,
-                                                        List}));
+        process.start(QString::fromStdString(Cli()),
+                      Q({"check", "--threads", "8", "--retries", "0", "--format", "jsonl",
+                         "--journal", Journal, List}));
         if (!process.waitForStarted(10000))
             return false;
         std::size_t seen = 0;
@@ -262,9 +262,9 @@ TEST_F(CliJournalTest, AStoreThatFailsKeepsWhatWasCommitted) {
     ASSERT_EQ(Check({"--journal", sizing}).ExitCode, 1);
     const std::string limit = std::to_string(std::filesystem::file_size(sizing) / 2);
     const std::string script = "trap '' XFSZ; exec prlimit --fsize=" + limit + " \"$0\" \"$@\"";
-    const TCliRun full =
-        RunCli(Q({"-c", script, Cli(), "check", "--format", "jsonl", "--journal", Journal, List}),
-               {.WhoisServer = Server->Address(), .Program = "/bin/sh"});
+    const TCliRun full = RunCli(Q({"-c", script, Cli(), "check", "--retries", "0", "--format",
+                                   "jsonl", "--journal", Journal, List}),
+                                {.WhoisServer = Server->Address(), .Program = "/bin/sh"});
     EXPECT_EQ(full.ExitCode, 1) << full.Err;
     EXPECT_NE(full.Err.find("cannot store results in journal " + Journal), std::string::npos)
         << full.Err;

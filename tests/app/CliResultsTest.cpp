@@ -121,8 +121,8 @@ TEST(CliResultsTest, CsvAndJsonOfAMixedBatchReadBackToTheSameRecords) {
     ASSERT_TRUE(server.Start()) << server.Error();
     const std::string input = "reg.com\nfree.com\nnone.com\n";
     // none.com is left unknown at once: retries are the batch's business.
-    const QStringList common = {"check",     "--show", "domain,email", "--threads",
-                                "3",         "--retries", "0"};
+    const QStringList common = {"check",     "--show", "domain,email", "--threads", "3",
+                                "--retries", "0"};
 
     const TCliRun csv = RunCli(common + QStringList{"--format", "csv"},
                                {.Stdin = input, .WhoisServer = server.Address()});

@@ -76,8 +76,8 @@ protected:
 TEST_P(CliRetryTest, EveryNameIsDecidedAgainstALimitedServer) {
     const TRetryCliCase& c = GetParam();
     const QString unknownOut = Dir.filePath("unknown.txt");
-    QStringList args = {"check", "--threads", "8", "--format", "jsonl", "--unknown-out",
-                        unknownOut};
+    QStringList args = {"check", "--threads",     "8",       "--format",
+                        "jsonl", "--unknown-out", unknownOut};
     for (QString arg : c.Extra)
         args << arg.replace("SERVER", QString::fromStdString(Server->Address()));
     args << "-";

@@ -66,10 +66,13 @@ QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// Names starting with "free" are not registered; the others are.
+// Names starting with "free" are not registered, "none" names get no reply;
+// the others are registered.
 std::string Reply(const std::string& query) {
     if (query.rfind("free", 0) == 0)
         return "No match for \"" + query + "\".\r\n";
+    if (query.rfind("none", 0) == 0)
+        return "";
     return "Domain Name: " + query + "\r\nCreation Date: 2001-02-03\r\nName Server: ns1.x.com\r\n";
 }
 
@@ -189,6 +192,9 @@ const TCaptionCase CaptionCases[] = {
     {"btnSaveNoRegList", "保存尚未注册列表"},
     {"btnSaveDomainInfo", "保存查询显示结果"},
     {"btnClearInfo", "清空当前查询结果"},
+    {"btnSaveUnknownList", "保存未知域名"},
+    {"labRetries", "失败重试次数："},
+    {"txtRetries", "3"},
 };
 
 QString ShownText(QObject* control) {
@@ -579,6 +585,53 @@ TEST_F(MainWindowTest, BatchButtonsThroughStartPauseResumeAndEnd) {
     std::sort(freeNames.begin(), freeNames.end());
     EXPECT_EQ(freeNames, (TLines{"free1.com", "free2.com"}));
     EXPECT_TRUE(Messages.empty());
+}
+
+// The counts line follows the batch, and the names left unknown are saved
+// like the other lists. TAVIREL_SCREENSHOT_DIR, when set, receives pictures
+// of the settings and run pages.
+TEST_F(MainWindowTest, RunPageCountsTheVerdictsAndSavesTheUnknownNames) {
+    StartServer(0);
+    Form->DomainsList().AppendLines(
+        {"free1.com", "taken1.com", "none1.com", "free2.com", "none2.com", "taken2.com"});
+    Form->txtRetries->setText(QStringLiteral("0"));
+    const char* shots = std::getenv("TAVIREL_SCREENSHOT_DIR");
+    Form->resize(800, 600);
+    GoToRunPage();
+    if (shots) {
+        Form->Pages->setCurrentWidget(Form->Tab2);
+        Form->grab().save(QString::fromLocal8Bit(shots) + "/settings-page.png");
+        Form->Pages->setCurrentWidget(Form->Tab3);
+    }
+    EXPECT_EQ(Form->labCounts->text(), U("未注册 0 · 已注册 0 · 未知 0 · 等待重试 0"));
+    Form->btnStart->click();
+    ASSERT_TRUE(Form->Batch().IsActive());
+    ASSERT_TRUE(WaitUntil([this] { return !Form->Batch().IsActive(); }));
+    EXPECT_EQ(Form->labCounts->text(), U("未注册 2 · 已注册 2 · 未知 2 · 等待重试 0"));
+    if (shots)
+        Form->grab().save(QString::fromLocal8Bit(shots) + "/run-page.png");
+
+    SaveAnswers.push_back(Path("unknown"));
+    Form->btnSaveUnknownList->click();
+    const std::string saved = testpaths::ReadFileBytes(Path("unknown.txt").toStdString());
+    EXPECT_TRUE(saved == "none1.com\r\nnone2.com\r\n" || saved == "none2.com\r\nnone1.com\r\n")
+        << saved;
+    TLines freeNames = Form->NoRegList().Lines();
+    std::sort(freeNames.begin(), freeNames.end());
+    EXPECT_EQ(freeNames, (TLines{"free1.com", "free2.com"}));
+    EXPECT_TRUE(Messages.empty());
+}
+
+// A retry count outside 0 to 10 starts nothing, with the thread count's message.
+TEST_F(MainWindowTest, RetryCountOutsideItsRangeStartsNothing) {
+    Form->DomainsList().AppendLines({"a.com"});
+    GoToRunPage();
+    for (const char* text : {"11", "-1"}) {
+        Form->txtRetries->setText(QString::fromLatin1(text));
+        Form->btnStart->click();
+        EXPECT_EQ(Form->Batch().RunningCount(), 0) << text;
+    }
+    EXPECT_EQ(Messages, (std::vector<QString>{U("Range check error"), U("Range check error")}));
 }
 
 TEST_F(MainWindowTest, CheckBoxesAreReadWhenEachJobStarts) {

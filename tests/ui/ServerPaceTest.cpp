@@ -50,7 +50,8 @@ struct TRun {
 
 // Asks the server for answers names as fast as the pace lets, slots queries
 // at once, each taking latency seconds; a refused query is asked again.
-TRun AskUntilAnswered(TServerPace& pace, TTokenBucket& server, int answers, int slots, double latency) {
+TRun AskUntilAnswered(TServerPace& pace, TTokenBucket& server, int answers, int slots,
+                      double latency) {
     struct TQuery {
         double Started, Ends;
         int Wait; // the server's decision, made as the query arrives
@@ -73,8 +74,8 @@ TRun AskUntilAnswered(TServerPace& pace, TTokenBucket& server, int answers, int 
         const auto first = std::min_element(inFlight.begin(), inFlight.end(),
                                             [](auto& a, auto& b) { return a.Ends < b.Ends; });
         const double nextStart = std::max(now, SecondsOf(pace.ReadyAt()));
-        if (first == inFlight.end() || (static_cast<int>(inFlight.size()) < slots &&
-                                        nextStart < first->Ends)) {
+        if (first == inFlight.end() ||
+            (static_cast<int>(inFlight.size()) < slots && nextStart < first->Ends)) {
             now = nextStart;
             continue;
         }
@@ -115,29 +116,29 @@ TEST_P(ServerPaceTest, LearnsTheLimitAndKeepsBelowIt) {
     const TRun run = AskUntilAnswered(pace, server, c.Answers, 20, 0.001);
     const double ideal = c.Answers / std::min(c.Rate, c.User.value_or(c.Rate));
     EXPECT_LE(run.Seconds, c.MostTime * ideal) << run.Refusals << " refusals";
-    std::printf("%s: %.3f of the ideal time, %d refusals\n", c.Name, run.Seconds / ideal, run.Refusals);
+    std::printf("%s: %.3f of the ideal time, %d refusals\n", c.Name, run.Seconds / ideal,
+                run.Refusals);
     EXPECT_LE(run.Refusals, c.MostRefusals) << run.Seconds << " s";
     ASSERT_TRUE(run.FinalPace);
     EXPECT_LE(*run.FinalPace, std::min(c.Rate, c.User.value_or(c.Rate)) * 1.02);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ServerPaceTest,
-    ::testing::Values(
-        // Unknown servers start unlimited: the first refusals are the price.
-        TPaceCase{"FiftyBurstTen", 50, 10, 2000, {}, {}, 1.10, 40},
-        TPaceCase{"FiftyNoBurst", 50, 1, 2000, {}, {}, 1.20, 40},
-        TPaceCase{"FiveBurstOne", 5, 1, 200, {}, {}, 1.2, 40},
-        TPaceCase{"TwoHundredBurstFifty", 200, 50, 8000, {}, {}, 1.1, 60},
-        // A published pace is kept just below (the network bunches queries
-        // up) and never refused.
-        TPaceCase{"PublishedFive", 5, 1, 100, 5.0, {}, 1.04, 0},
-        // The user's pace is kept to, and halved when the server refuses it.
-        TPaceCase{"UserBelowLimit", 50, 10, 500, {}, 20.0, 1.02, 0},
-        // Above the limit, every refusal costs the whole second the server
-        // asks for.
-        TPaceCase{"UserAboveLimit", 10, 2, 300, {}, 40.0, 1.70, 40}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ServerPaceTest,
+                         ::testing::Values(
+                             // Unknown servers start unlimited: the first refusals are the price.
+                             TPaceCase{"FiftyBurstTen", 50, 10, 2000, {}, {}, 1.10, 40},
+                             TPaceCase{"FiftyNoBurst", 50, 1, 2000, {}, {}, 1.20, 40},
+                             TPaceCase{"FiveBurstOne", 5, 1, 200, {}, {}, 1.2, 40},
+                             TPaceCase{"TwoHundredBurstFifty", 200, 50, 8000, {}, {}, 1.1, 60},
+                             // A published pace is kept just below (the network bunches queries
+                             // up) and never refused.
+                             TPaceCase{"PublishedFive", 5, 1, 100, 5.0, {}, 1.04, 0},
+                             // The user's pace is kept to, and halved when the server refuses it.
+                             TPaceCase{"UserBelowLimit", 50, 10, 500, {}, 20.0, 1.02, 0},
+                             // Above the limit, every refusal costs the whole second the server
+                             // asks for.
+                             TPaceCase{"UserAboveLimit", 10, 2, 300, {}, 40.0, 1.70, 40}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 // A refused query's server is left alone for the wait it asked for; queries
 // sent before a cut do not cut the pace again.

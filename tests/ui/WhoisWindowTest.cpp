@@ -24,8 +24,9 @@ namespace {
 
 // "Morvessa Brisvane → " domain " 的查询结果：已注册", as the window shows it
 QString Heading(const std::string& domain) {
-    return GbkToQString("Morvessa Brisvane \xA1\xFA " + domain +
-                        " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB\xA3\xBA\xD2\xD1\xD7\xA2\xB2\xE1");
+    return GbkToQString(
+        "Morvessa Brisvane \xA1\xFA " + domain +
+        " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB\xA3\xBA\xD2\xD1\xD7\xA2\xB2\xE1");
 }
 // 注册时间:
 const QString RegLabel = GbkToQString("\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:");
