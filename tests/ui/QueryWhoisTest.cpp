@@ -275,7 +275,7 @@ TEST(QueryWhoisJobTest, RdapAnswerIsShownAsIndentedJsonUnderTheSummary) {
     TWhoisServerOverride none("");
     const TOutcome out = RunJob("abc.info");
     EXPECT_EQ(rdap.Requests(), std::vector<std::string>{"/domain/abc.info"});
-    const std::string summary = Heading("abc.info") + "\r\n\r\n" + RegLabel +
+    const std::string summary = RegisteredHeading("abc.info") + "\r\n\r\n" + RegLabel +
                                 "2001-02-03T04 05 06Z" + FM + ExpLabel + "2031-02-03\r\n\r\n";
     ASSERT_EQ(out.Report.rfind(summary, 0), 0u) << out.Report;
     EXPECT_NE(out.Report.find("RDAP " + rdap.BaseUrl() + ": HTTP 200 from 127.0.0.1"),
