@@ -1,6 +1,7 @@
 #include "engine/QueryDomain.h"
 
 #include "engine/Unit_Functions.h"
+#include "engine/WhoisAsking.h"
 
 #include <initializer_list>
 
@@ -129,10 +130,11 @@ void TQueryDomain::Execute() {
     }
     PausePoint();
     WhoisServer = GetWhoisServer(Domain);
-    const TExchangeResult firstAnswer = GetWhoisAnswer(Domain, WhoisServer);
-    ExchangeEnd = firstAnswer.End;
-    ExchangeEndText = DescribeExchangeEnd(firstAnswer, WhoisServer);
-    WhoisInfo = firstAnswer.Reply;
+    const TWhoisAsking firstAnswer = AskWhoisServer(Domain, WhoisServer, Proxies.get());
+    ExchangeEnd = firstAnswer.Answer.End;
+    ExchangeEndText = firstAnswer.EndText;
+    ProxyKey = firstAnswer.ProxyKey;
+    WhoisInfo = firstAnswer.Answer.Reply;
 
     // The dates always come from the first reply, whatever the flags.
     RunOnUiThread([this] { GetRegTime(); });
@@ -143,7 +145,8 @@ void TQueryDomain::Execute() {
         if (ReferralServer.size() > MinReferralBytes) {
             PausePoint();
             // The referral reply goes first so that its address wins.
-            WhoisInfo = GetWhoisReply(Domain, ReferralServer) + WhoisInfo;
+            WhoisInfo =
+                AskWhoisServer(Domain, ReferralServer, Proxies.get()).Answer.Reply + WhoisInfo;
         }
         RunOnUiThread([this] { GetEmail(); });
     }
@@ -162,8 +165,8 @@ void TQueryDomain::ThreadRefused() {
     Verdict.Detail = Error();
 }
 
-TVerdict TQueryDomain::ReadVerdict(const TExchangeResult& firstAnswer) const {
-    TVerdict verdict = ReadWhoisVerdict(firstAnswer, WhoisServer);
+TVerdict TQueryDomain::ReadVerdict(const TWhoisAsking& firstAnswer) const {
+    TVerdict verdict = ReadAskedVerdict(firstAnswer, WhoisServer);
     // WhoisInfo holds the referral reply too when one was fetched; the
     // registrar's record of a held name outweighs the first reply's not-found
     // marker.

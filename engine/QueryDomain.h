@@ -7,7 +7,11 @@
 #include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
+class TProxyRotation;
+struct TWhoisAsking;
+
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -125,6 +129,11 @@ public:
     // wording, unless the referral reply shows the name held. Unknown until the
     // job has read a reply; only a Free verdict puts the name in NoRegList.
     TVerdict Verdict;
+    // The batch's proxies, shared with its other jobs; null or empty: every
+    // server is asked straight. Set before Start.
+    std::shared_ptr<TProxyRotation> Proxies;
+    // The masked URL of the proxy WhoisServer was asked through, or "".
+    std::string ProxyKey;
 
 protected:
     ~TQueryDomain() override = default;
@@ -140,5 +149,5 @@ private:
 
     void ReportIfFree();
     void BuildResultLine();
-    TVerdict ReadVerdict(const TExchangeResult& firstAnswer) const;
+    TVerdict ReadVerdict(const TWhoisAsking& firstAnswer) const;
 };

@@ -83,6 +83,7 @@ void TBatchController::StartQueryJob(int slot, int position) {
     const TDisplayFlags flags = FFlags ? FFlags() : TDisplayFlags{};
     auto* job = new TQueryDomain(slot, FCurrentDomain, &FNoReg, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
+    job->Proxies = FProxies;
     FQueryJobs[static_cast<std::size_t>(slot)] = job;
     ++FRunningCount;
     ++FNextIndex;

@@ -11,10 +11,12 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class TJob;
+class TProxyRotation;
 
 // Which run-page buttons are enabled.
 struct TRunPageButtons {
@@ -50,6 +52,11 @@ public:
     // order (what a journal left of an earlier batch); positions outside the
     // list are passed over. TotalCount is then the number of positions.
     std::string Start(const std::string& threadText, std::vector<int> positions);
+
+    // The proxies the jobs started from now on take theirs from, in turn;
+    // null or empty: every server is asked straight.
+    void SetProxies(std::shared_ptr<TProxyRotation> proxies) { FProxies = std::move(proxies); }
+    const std::shared_ptr<TProxyRotation>& Proxies() const { return FProxies; }
 
     // btnStopClick: pauses the running jobs, or resumes them when paused.
     void PauseOrResume();
@@ -96,6 +103,7 @@ private:
     TGbkListModel& FNoReg;
     TGbkListModel& FDomainInfo;
     TFlagsProvider FFlags;
+    std::shared_ptr<TProxyRotation> FProxies;
 
     int FThreadCount = 0;
     int FRunningCount = 0;

@@ -2,6 +2,7 @@
 
 #include "engine/QueryDomain.h"
 #include "engine/Unit_Functions.h"
+#include "engine/WhoisAsking.h"
 
 using namespace queryfields;
 
@@ -49,10 +50,10 @@ void TQueryWhois::Execute() {
     if (!IsValidDomain(Domain))
         return;
     WhoisServer = GetWhoisServer(Domain);
-    TExchangeResult answer = GetWhoisAnswer(Domain, WhoisServer);
-    ExchangeEnd = answer.End;
-    ExchangeEndText = DescribeExchangeEnd(answer, WhoisServer);
-    WhoisInfo = std::move(answer.Reply);
+    TWhoisAsking answer = AskWhoisServer(Domain, WhoisServer, Proxies.get());
+    ExchangeEnd = answer.Answer.End;
+    ExchangeEndText = answer.EndText;
+    WhoisInfo = std::move(answer.Answer.Reply);
     std::string fullText = WhoisInfo;
 
     // The dates come from the first reply.
@@ -63,7 +64,7 @@ void TQueryWhois::Execute() {
     // even when the exchange failed.
     ReferralServer = ReadReferralServer(WhoisInfo);
     if (ReferralServer.size() > MinReferralBytes)
-        WhoisInfo = GetWhoisReply(Domain, ReferralServer);
+        WhoisInfo = AskWhoisServer(Domain, ReferralServer, Proxies.get()).Answer.Reply;
     if (fullText != WhoisInfo)
         fullText.append(BlankLine).append(WhoisInfo);
 

@@ -7,8 +7,11 @@
 #include "engine/Job.h"
 #include "engine/WhoisExchange.h"
 
+class TProxyRotation;
+
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -58,6 +61,9 @@ public:
     // The name service for the address; empty means GetHostIP. Set before
     // Start; tests use it so that no name leaves the machine.
     std::function<std::string(std::string_view)> ResolveHost;
+    // The proxies the servers are asked through, shared with the batch; null
+    // or empty: straight. Set before Start.
+    std::shared_ptr<TProxyRotation> Proxies;
 
 protected:
     ~TQueryWhois() override = default;
