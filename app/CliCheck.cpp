@@ -1,6 +1,7 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 #include "app/CliJournal.h"
+#include "app/CliProxies.h"
 #include "app/CliResultFormat.h"
 
 #include "engine/GbkCodec.h"
@@ -28,10 +29,10 @@ constexpr int MaxThreads = 256;
 // Invalid lines listed one by one; the rest are only counted.
 constexpr std::size_t ListedSkippedLines = 20;
 
-constexpr const char* Usage =
+constexpr const char* UsageStart =
     "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--format FORMAT]\n"
     "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--journal FILE]\n"
-    "           [--gbk] [FILE]\n"
+    "           [--proxy URL]... [--proxy-file FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error and skipped\n"
@@ -49,9 +50,15 @@ constexpr const char* Usage =
     "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
     "                     command again to ask only the names still without a verdict\n"
     "                     and get the whole result, the kept results first\n"
-    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n"
+    "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n";
+// After the proxy options.
+constexpr const char* UsageEnd =
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
+
+std::string Usage() {
+    return std::string(UsageStart) + ProxyOptionsUsage + UsageEnd;
+}
 
 struct TCheckOptions {
     std::string Threads = DefaultThreads;
@@ -63,6 +70,7 @@ struct TCheckOptions {
     std::string Journal;
     bool Gbk = false;
     std::string Input = "-";
+    TProxyOptions Proxies;
 };
 
 int BadArguments(const std::string& message) {
@@ -121,10 +129,14 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                              : arg == "--results-out" ? &options.ResultsOut
                              : arg == "--journal"     ? &options.Journal
                                                       : nullptr;
+        std::optional<std::string> proxyError;
         if (value) {
             if (i + 1 >= args.size())
                 return arg + " needs a value";
             *value = args[++i];
+        } else if (options.Proxies.Take(args, i, proxyError)) {
+            if (proxyError)
+                return proxyError;
         } else if (arg == "--gbk") {
             options.Gbk = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -245,18 +257,22 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     // whatever finished is out even if the process is killed later.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     if (AsksForHelp(args)) {
-        std::fputs(Usage, stdout);
+        std::fputs(Usage().c_str(), stdout);
         return 0;
     }
     TCheckOptions options;
     if (const auto error = ParseCheckArguments(args, options))
-        return BadArguments(*error + "\n" + Usage);
+        return BadArguments(*error + "\n" + Usage());
 
     std::string error;
     for (const std::string* out : {&options.FreeOut, &options.UnknownOut, &options.ResultsOut}) {
         if (!out->empty() && !CanCreateOutputFile(*out, error))
             return BadArguments(error);
     }
+    const std::optional<std::shared_ptr<TProxyRotation>> proxies =
+        ReadProxyOptions(options.Proxies, error);
+    if (!proxies)
+        return BadArguments(error);
     std::vector<std::string> candidates;
     TSkippedLines skipped;
     if (!ImportCandidateFile(options.Input, candidates, error, nullptr, &skipped,
@@ -276,6 +292,7 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     domains.SetLines(std::move(candidates));
     const TDisplayFlags flags = options.Flags;
     TBatchController batch(domains, queryState, noReg, domainInfo, [flags] { return flags; });
+    batch.SetProxies(*proxies);
 
     if (options.Format == TResultFormat::Csv)
         WriteOut(CsvHeaderRow());
