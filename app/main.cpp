@@ -6,6 +6,7 @@
 #include "ui/Unit_Main.h"
 #include "updater/Update.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 #include <cstdio>
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
     // timer runs from here on; the window stays hidden until the loop runs.
     // Neither window is ever destroyed (see EndProcess).
     auto* mainWindow = new TForm1;
+    mainWindow->SettingsFile =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    mainWindow->LoadSettings();
 
     // The update check runs while the updater window is created, before the
     // main window is shown; when a newer version is published it shows the

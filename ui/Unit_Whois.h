@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class TJob;
+class TProxyRotation;
 
 class TForm2 : public QWidget {
     Q_OBJECT
@@ -33,6 +35,9 @@ public:
     // The name service the window's queries use for the address; empty means
     // the system's. Tests put their own in place so no name leaves the machine.
     std::function<std::string(std::string_view)> ResolveHost;
+    // The proxies each query asks through (empty: straight); null: the query
+    // must not start (the giver has said why). Unset: straight.
+    std::function<std::shared_ptr<TProxyRotation>()> Proxies;
 
     // Starts a query of the domain field's text unless it is empty.
     void btnQueryWhoisClick();
