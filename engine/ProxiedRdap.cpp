@@ -1,0 +1,21 @@
+#include "engine/ProxiedRdap.h"
+
+TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections& connections,
+                                     TProxyRotation* proxies) {
+    if (proxies == nullptr || proxies->Size() == 0)
+        return QueryRdap(request, connections);
+    TRdapAnswer answer;
+    const auto attempt = [&](const TProxy& proxy) {
+        request.Proxy = proxy;
+        answer = QueryRdap(request, connections);
+        return TProxyAttempt{answer.ProxyFault, answer.Error};
+    };
+    std::string whyNot;
+    if (AttemptThroughRotation(*proxies, attempt, whyNot))
+        return answer;
+    answer = TRdapAnswer{};
+    answer.End = TRdapEnd::OtherError;
+    answer.Base = RdapBaseToAsk(request.Base);
+    answer.Error = whyNot;
+    return answer;
+}
