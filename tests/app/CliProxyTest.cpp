@@ -1,7 +1,7 @@
 #include "tests/support/CliRunner.h"
+#include "tests/support/FakeWhois.h"
 #include "tests/support/LoopbackPorts.h"
 #include "tests/support/Microsocks.h"
-#include "tools/FakeWhoisServer.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -53,10 +53,8 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 class CliProxyTest : public ::testing::TestWithParam<TProxyCase> {
 protected:
     void SetUp() override {
-        TFakeWhoisOptions options;
-        options.Responder = Reply;
-        FServer = std::make_unique<TFakeWhoisServer>(options);
-        ASSERT_TRUE(FServer->Start()) << FServer->Error();
+        FServer = StartServer(Reply);
+        ASSERT_TRUE(FServer) << "no loopback port could be bound";
         ASSERT_TRUE(FLive.Started()) << FLive.Error();
         ASSERT_TRUE(FAuth.Started()) << FAuth.Error();
         ASSERT_TRUE(FDir.isValid());
@@ -70,8 +68,8 @@ protected:
     }
 
     std::unique_ptr<TFakeWhoisServer> FServer;
-    TMicrosocks FLive{{.BindAddress = "127.0.0.2"}};
-    TMicrosocks FAuth{{.User = "bob", .Password = "secret", .BindAddress = "127.0.0.3"}};
+    TMicrosocks FLive{TMicrosocksOptions{"", "", "127.0.0.2"}};
+    TMicrosocks FAuth{TMicrosocksOptions{"bob", "secret", "127.0.0.3"}};
     TRefusingPort FDead;
     QTemporaryDir FDir;
 };
@@ -96,8 +94,9 @@ TEST_P(CliProxyTest, AsksThroughTheProxiesAndNeverShowsAPassword) {
         EXPECT_EQ(std::set<std::string>(peers.begin(), peers.end()), std::set{c.Peer});
     }
     EXPECT_NE(output.find(Expand(c.Says)), std::string::npos) << output;
-    if (!c.Hidden.empty())
+    if (!c.Hidden.empty()) {
         EXPECT_EQ(output.find(c.Hidden), std::string::npos) << output;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -168,5 +167,18 @@ INSTANTIATE_TEST_SUITE_P(
                                  "--proxy \"ftp://bob:***@{live}\"",
                                  "hunter2"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(CliProxyTest, LookupNamesTheProxyItAskedThroughMasked) {
+    const TCliRun run =
+        RunCli({"lookup", "--proxy", QString::fromStdString(Expand("socks5://{dead}")), "--proxy",
+                QString::fromStdString(Expand("socks5://bob:secret@{auth}")), "free1.com"},
+               {.WhoisServer = FServer->Address()});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Out.find(Expand("proxy: socks5://bob:***@{auth}\n")), std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Out.find("verdict: free"), std::string::npos) << run.Out;
+    EXPECT_EQ((run.Out + run.Err).find("secret"), std::string::npos);
+    EXPECT_EQ(FServer->QueryPeers(), std::vector<std::string>{"127.0.0.3"});
+}
 
 } // namespace

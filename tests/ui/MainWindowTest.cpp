@@ -665,7 +665,7 @@ TEST_F(MainWindowTest, ProxyFieldWithABadLineStopsTheStartAndTheWhoisQuery) {
 
 TEST_F(MainWindowTest, BatchAndWhoisWindowAskThroughTheFieldsProxies) {
     StartServer(0);
-    TMicrosocks proxy({.BindAddress = "127.0.0.2"});
+    TMicrosocks proxy(TMicrosocksOptions{"", "", "127.0.0.2"});
     ASSERT_TRUE(proxy.Started()) << proxy.Error();
     Form->DomainsList().AppendLines({"free1.com", "taken1.com", "taken2.com"});
     Form->memoProxies->setPlainText(QString::fromStdString("socks5://" + proxy.Address()));
