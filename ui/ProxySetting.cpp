@@ -43,6 +43,14 @@ QString LoadProxySetting(const QString& iniFile) {
 }
 
 bool SaveProxySetting(const QString& iniFile, const QString& text) {
+    const bool holdsPassword = text.contains(QLatin1Char('@'));
+    constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    // Closed to others before the password is written, not after.
+    if (holdsPassword) {
+        QFile file(iniFile);
+        if (file.open(QIODevice::Append))
+            file.setPermissions(OwnerOnly);
+    }
     {
         QSettings ini(iniFile, QSettings::IniFormat);
         ini.setValue(ProxiesKey, text);
@@ -50,7 +58,8 @@ bool SaveProxySetting(const QString& iniFile, const QString& text) {
         if (ini.status() != QSettings::NoError)
             return false;
     }
-    if (text.contains(QLatin1Char('@')))
-        QFile::setPermissions(iniFile, QFile::ReadOwner | QFile::WriteOwner);
+    // Written anew, the file may have taken the default permissions again.
+    if (holdsPassword)
+        QFile::setPermissions(iniFile, OwnerOnly);
     return true;
 }
