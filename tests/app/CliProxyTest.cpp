@@ -1,4 +1,5 @@
 #include "tests/support/CliRunner.h"
+#include "tests/support/ConnectProxy.h"
 #include "tests/support/FakeWhois.h"
 #include "tests/support/LoopbackPorts.h"
 #include "tests/support/Microsocks.h"
@@ -27,7 +28,8 @@ std::string Reply(const std::string& query) {
 
 // What check is given and what must come of it. In Args, {live} is a proxy
 // whose connections come from 127.0.0.2, {auth} one that lets in bob with
-// password "secret" from 127.0.0.3, {dead} a port that refuses, {file} a
+// password "secret" from 127.0.0.3, {http} an HTTP CONNECT proxy whose
+// connections come from 127.0.0.4, {dead} a port that refuses, {file} a
 // proxy file holding FileText.
 struct TProxyCase {
     const char* Name;
@@ -57,12 +59,14 @@ protected:
         ASSERT_TRUE(FServer) << "no loopback port could be bound";
         ASSERT_TRUE(FLive.Started()) << FLive.Error();
         ASSERT_TRUE(FAuth.Started()) << FAuth.Error();
+        ASSERT_TRUE(FHttp.Start()) << FHttp.Error();
         ASSERT_TRUE(FDir.isValid());
     }
 
     std::string Expand(std::string text) const {
         text = Replaced(text, "{live}", FLive.Address());
         text = Replaced(text, "{auth}", FAuth.Address());
+        text = Replaced(text, "{http}", "127.0.0.1:" + std::to_string(FHttp.Port()));
         text = Replaced(text, "{dead}", "127.0.0.1:" + std::to_string(FDead.Port()));
         return Replaced(text, "{file}", FDir.filePath("proxies.txt").toStdString());
     }
@@ -70,6 +74,7 @@ protected:
     std::unique_ptr<TFakeWhoisServer> FServer;
     TMicrosocks FLive{TMicrosocksOptions{"", "", "127.0.0.2"}};
     TMicrosocks FAuth{TMicrosocksOptions{"bob", "secret", "127.0.0.3"}};
+    TConnectProxy FHttp{TConnectProxyOptions{"", "", "127.0.0.4", 0}};
     TRefusingPort FDead;
     QTemporaryDir FDir;
 };
@@ -114,6 +119,13 @@ INSTANTIATE_TEST_SUITE_P(
                                  0,
                                  "127.0.0.2",
                                  "\"domain\":\"d.com\",\"verdict\":\"registered\"",
+                                 ""},
+                      TProxyCase{"HttpConnectProxy",
+                                 {"--proxy", "http://{http}"},
+                                 "",
+                                 0,
+                                 "127.0.0.4",
+                                 "\"domain\":\"free2.com\",\"verdict\":\"free\"",
                                  ""},
                       TProxyCase{"DeadProxyIsSetAsideAndItsNamesGoToTheLiveOne",
                                  {"--proxy", "socks5://{dead}", "--proxy", "socks5://{live}"},
