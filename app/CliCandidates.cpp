@@ -49,17 +49,19 @@ std::string RunCandidateJob(TCandidateJob* job, const std::function<void(TCandid
 
 bool ImportCandidateFile(const std::string& path, std::vector<std::string>& names,
                          std::string& error, bool* fileFailed, TSkippedLines* skipped,
-                         std::size_t keepSkipped) {
+                         std::size_t keepSkipped, std::shared_ptr<const TRegistryData> data) {
     TGbkListModel list;
     bool failedOnFile = false;
-    error = RunCandidateJob(
-        new TImportDomains(path == "-" ? "/dev/stdin" : path, list, skipped ? keepSkipped : 0),
-        [&](TCandidateJob& ended) {
-            const auto& job = static_cast<TImportDomains&>(ended);
-            failedOnFile = job.FileFailed();
-            if (skipped)
-                *skipped = TSkippedLines{job.RejectedCount(), job.RejectedLines()};
-        });
+    auto* import =
+        new TImportDomains(path == "-" ? "/dev/stdin" : path, list, skipped ? keepSkipped : 0);
+    import->RegistryData = std::move(data);
+    error = RunCandidateJob(import, [&](TCandidateJob& ended) {
+        const auto& job = static_cast<TImportDomains&>(ended);
+        failedOnFile = job.FileFailed();
+        if (skipped)
+            *skipped =
+                TSkippedLines{job.RejectedCount(), job.RejectedLines(), job.RejectedReasons()};
+    });
     if (fileFailed)
         *fileFailed = failedOnFile;
     if (!error.empty())

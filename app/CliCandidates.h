@@ -7,8 +7,11 @@
 #include "candidates/CandidateJob.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class TRegistryData;
 
 // True for a lone "--help" or "-h".
 bool AsksForHelp(const std::vector<std::string>& args);
@@ -28,6 +31,7 @@ std::string RunCandidateJob(TCandidateJob* job,
 struct TSkippedLines {
     std::size_t Count = 0;
     std::vector<std::string> First;
+    std::vector<std::string> Reasons; // why each of First is no name
 };
 
 // The candidates of a file, read by the import job into an empty list: valid
@@ -35,9 +39,11 @@ struct TSkippedLines {
 // the reason in error when the file cannot be opened or read; fileFailed
 // (when given) tells that apart from exhausted memory; skipped (when given)
 // receives the count of invalid lines and the first keepSkipped of them.
+// Names are checked against data (null: the program's own).
 bool ImportCandidateFile(const std::string& path, std::vector<std::string>& names,
                          std::string& error, bool* fileFailed = nullptr,
-                         TSkippedLines* skipped = nullptr, std::size_t keepSkipped = 0);
+                         TSkippedLines* skipped = nullptr, std::size_t keepSkipped = 0,
+                         std::shared_ptr<const TRegistryData> data = nullptr);
 
 // One line per entry on standard output, ended by LF: converted to UTF-8, or
 // the GBK bytes as they are when gbk is set.

@@ -2,6 +2,7 @@
 #include "app/CliCommands.h"
 #include "app/CliJournal.h"
 #include "app/CliProxies.h"
+#include "app/CliQueryOptions.h"
 #include "app/CliResultFormat.h"
 
 #include "engine/GbkCodec.h"
@@ -29,13 +30,18 @@ constexpr int MaxThreads = 256;
 // Invalid lines listed one by one; the rest are only counted.
 constexpr std::size_t ListedSkippedLines = 20;
 
-constexpr const char* UsageStart =
+constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--show LIST] [--format FORMAT]\n"
     "           [--free-out FILE] [--unknown-out FILE] [--results-out FILE] [--journal FILE]\n"
-    "           [--proxy URL]... [--proxy-file FILE] [--gbk] [FILE]\n"
+    "           [--protocol auto|whois|rdap] [--registry-data FILE] [--proxy URL]...\n"
+    "           [--proxy-file FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
-    "                     standard error and skipped\n"
+    "                     standard error with the reason and skipped. Names are one\n"
+    "                     label and a top-level domain (my-shop.com, "
+    "\xe4\xbe\x8b\xe5\xad\x90.\xe4\xb8\xad\xe5\x9b\xbd);\n"
+    "                     names below a second-level suffix (example.co.uk) are out\n"
+    "                     of scope\n"
     "  --threads N        queries at once, 1 to 256 (default 5)\n"
     "  --show LIST        comma list of domain,regtime,exptime,email,ip: what the result\n"
     "                     lines show (default domain,regtime,exptime); email and ip cost\n"
@@ -51,14 +57,9 @@ constexpr const char* UsageStart =
     "                     command again to ask only the names still without a verdict\n"
     "                     and get the whole result, the kept results first\n"
     "  --gbk              text lines in the program's GBK bytes instead of UTF-8\n";
-// After the proxy options.
 constexpr const char* UsageEnd =
     "exit status: 0 every name got a verdict, 1 some name is unknown (all results are\n"
     "still written) or a file could not be saved, 2 bad arguments or an unreadable FILE\n";
-
-std::string Usage() {
-    return std::string(UsageStart) + ProxyOptionsUsage + UsageEnd;
-}
 
 struct TCheckOptions {
     std::string Threads = DefaultThreads;
@@ -70,8 +71,13 @@ struct TCheckOptions {
     std::string Journal;
     bool Gbk = false;
     std::string Input = "-";
+    TQueryOptions Query;
     TProxyOptions Proxies;
 };
+
+std::string UsageText() {
+    return std::string(Usage) + QueryOptionsUsage + ProxyOptionsUsage + UsageEnd;
+}
 
 int BadArguments(const std::string& message) {
     return FailCommand(Program, 2, message);
@@ -129,12 +135,15 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                              : arg == "--results-out" ? &options.ResultsOut
                              : arg == "--journal"     ? &options.Journal
                                                       : nullptr;
-        std::optional<std::string> proxyError;
         if (value) {
             if (i + 1 >= args.size())
                 return arg + " needs a value";
             *value = args[++i];
-        } else if (options.Proxies.Take(args, i, proxyError)) {
+        } else if (auto error = TakeQueryOption(args, i, options.Query)) {
+            if (!error->empty())
+                return error;
+        } else if (std::optional<std::string> proxyError;
+                   options.Proxies.Take(args, i, proxyError)) {
             if (proxyError)
                 return proxyError;
         } else if (arg == "--gbk") {
@@ -165,9 +174,11 @@ std::string ForTerminal(const std::string& gbk, bool keepGbk) {
 }
 
 void ReportSkippedLines(const TSkippedLines& skipped, bool gbk) {
-    for (const std::string& line : skipped.First)
-        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s\n", Program,
-                     ForTerminal(line, gbk).c_str());
+    for (std::size_t i = 0; i < skipped.First.size(); ++i) {
+        const std::string reason = i < skipped.Reasons.size() ? skipped.Reasons[i] : "";
+        std::fprintf(stderr, "%s: skipped, not a valid domain name: %s (%s)\n", Program,
+                     ForTerminal(skipped.First[i], gbk).c_str(), ForTerminal(reason, gbk).c_str());
+    }
     if (skipped.Count > skipped.First.size())
         std::fprintf(stderr, "%s: skipped %zu more invalid lines\n", Program,
                      skipped.Count - skipped.First.size());
@@ -257,12 +268,12 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     // whatever finished is out even if the process is killed later.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     if (AsksForHelp(args)) {
-        std::fputs(Usage().c_str(), stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
     TCheckOptions options;
     if (const auto error = ParseCheckArguments(args, options))
-        return BadArguments(*error + "\n" + Usage());
+        return BadArguments(*error + "\n" + UsageText());
 
     std::string error;
     for (const std::string* out : {&options.FreeOut, &options.UnknownOut, &options.ResultsOut}) {
@@ -273,10 +284,12 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         ReadProxyOptions(options.Proxies, error);
     if (!proxies)
         return BadArguments(error);
+    const std::shared_ptr<const TRegistryData> registryData =
+        LoadQueryRegistryData(Program, options.Query);
     std::vector<std::string> candidates;
     TSkippedLines skipped;
     if (!ImportCandidateFile(options.Input, candidates, error, nullptr, &skipped,
-                             ListedSkippedLines))
+                             ListedSkippedLines, registryData))
         return BadArguments(error);
     ReportSkippedLines(skipped, options.Gbk);
     std::unique_ptr<TBatchJournal> journal;
@@ -292,6 +305,8 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     domains.SetLines(std::move(candidates));
     const TDisplayFlags flags = options.Flags;
     TBatchController batch(domains, queryState, noReg, domainInfo, [flags] { return flags; });
+    batch.SetRegistryData(registryData);
+    batch.SetProtocolPreference(options.Query.Preference);
     batch.SetProxies(*proxies);
 
     if (options.Format == TResultFormat::Csv)

@@ -1,34 +1,38 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 #include "app/CliProxies.h"
+#include "app/CliQueryOptions.h"
 
 #include "engine/GbkCodec.h"
+#include "engine/NameQuery.h"
+#include "engine/QueryDomain.h"
+#include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
 #include "engine/Verdict.h"
-#include "engine/WhoisAsking.h"
 
 #include <cstdio>
 #include <string>
 
-// lookup [--ip] [--proxy URL]... DOMAIN...: asks the WHOIS server of each domain and shows what
-// the engine reads in the reply, for trying the engine by hand against a real
-// or a fake server (TAVIREL_WHOIS_SERVER). Domains come in the terminal's
-// UTF-8; everything shown goes back out in UTF-8.
+// lookup [--ip] DOMAIN...: asks each domain of the server its suffix has
+// (port 43 or RDAP) and shows what the engine reads in the answer, for trying
+// the engine by hand against a real or a fake server (TAVIREL_WHOIS_SERVER,
+// TAVIREL_RDAP_BASE). Domains come in the terminal's UTF-8; everything shown
+// goes back out in UTF-8.
 
 namespace {
 
 constexpr const char* Program = "tavirelbrisvane-cli lookup";
-constexpr const char* UsageStart =
-    "usage: tavirelbrisvane-cli lookup [--ip] [--proxy URL]... [--proxy-file FILE] DOMAIN...\n"
-    "  for each domain: whether it is a valid name, the server chosen, the proxy asked\n"
-    "  through, the reply and what ended it, the free/registered test, the verdict\n"
-    "  (with its reason when unknown), and the creation and expiration dates\n"
+constexpr const char* Usage =
+    "usage: tavirelbrisvane-cli lookup [--ip] [--protocol auto|whois|rdap]\n"
+    "           [--registry-data FILE] [--proxy URL]... [--proxy-file FILE] DOMAIN...\n"
+    "  for each domain: whether it is a valid name (one label and a top-level domain;\n"
+    "  names below a second-level suffix such as example.co.uk are out of scope), the\n"
+    "  name asked, the protocol and server chosen, the proxy asked through, the reply and what "
+    "ended it, the\n"
+    "  referral and whether it was followed, the verdict (with its reason when\n"
+    "  unknown), and the creation and expiration dates\n"
     "  --ip               resolve the domain's IPv4 address too (asks the name service)\n";
 constexpr const char* UsageEnd = "exit status: 0 done, 2 bad arguments or a bad proxy\n";
-
-std::string Usage() {
-    return std::string(UsageStart) + ProxyOptionsUsage + UsageEnd;
-}
 
 void PrintLine(const char* label, const std::string& gbkValue) {
     std::printf("%s: %s\n", label, GbkToUtf8(gbkValue).c_str());
@@ -46,64 +50,135 @@ std::string VerdictText(const TVerdict& verdict) {
     return text;
 }
 
-void LookUpOne(const std::string& terminalDomain, bool resolveAddress, TProxyRotation* proxies) {
-    const std::string domain = Utf8ToGbk(terminalDomain);
-    const std::string server = GetWhoisServer(domain);
-    const TWhoisAsking asked = AskWhoisServer(domain, server, proxies);
-    const std::string& reply = asked.Answer.Reply;
+// The server asked, and with a stand-in server whom the suffix would have
+// been asked.
+std::string ServerText(const TNameAnswer& answer) {
+    if (answer.Choice.Route.Source != TServerSource::Override)
+        return answer.Server;
+    const TServerRoute& suffix = answer.Choice.SuffixRoute;
+    return answer.Server + " (TAVIREL_WHOIS_SERVER; the suffix's server: " +
+           std::string(ProtocolWord(suffix.Protocol)) + " " +
+           (suffix.Server.empty() ? "-" : suffix.Server) + ")";
+}
 
-    PrintLine("domain", domain);
-    std::printf("valid: %s\n", YesNo(IsValidDomain(domain)));
-    PrintLine("server", server);
-    if (proxies != nullptr)
-        PrintLine("proxy", asked.ProxyKey.empty() ? std::string("none usable") : asked.ProxyKey);
-    std::printf("reply: %zu bytes (%s)\n", reply.size(), GbkToUtf8(asked.EndText).c_str());
-    const std::string shown = GbkToUtf8(reply);
+void PrintReply(const std::string& gbkReply) {
+    const std::string shown = GbkToUtf8(gbkReply);
     std::fwrite(shown.data(), 1, shown.size(), stdout);
     if (!shown.empty() && shown.back() != '\n')
         std::fputc('\n', stdout);
     std::printf("end of reply\n");
+}
+
+// The referral the reply names: followed when the guard allows it (its reply
+// shown), else refused with the reason.
+void PrintReferral(const std::string& reply, const std::string& queryName,
+                   TProxyRotation* proxies) {
+    const std::string named = ReadReferralServer(reply);
+    if (named.size() <= queryfields::MinReferralBytes)
+        return;
+    TReferral referral = DecideReferral(named);
+    if (!referral.Allowed()) {
+        PrintLine("referral", ReferralRefusalText(referral));
+        return;
+    }
+    AskReferral(referral, queryName, proxies);
+    PrintLine("referral", named + " (asked of " + referral.Server + ")");
+    std::printf("referral reply: %zu bytes (%s)\n", referral.Answer.Reply.size(),
+                GbkToUtf8(DescribeExchangeEnd(referral.Answer, referral.Server)).c_str());
+    PrintReply(referral.Answer.Reply);
+}
+
+void PrintWhoisAnswer(const TNameAnswer& answer, TProxyRotation* proxies) {
+    const std::string& reply = answer.Reply;
+    PrintReply(reply);
     std::printf("available: %s\n", YesNo(IsDomainAvailable(reply)));
-    PrintLine("verdict", VerdictText(ReadAskedVerdict(asked, server)));
+    PrintReferral(reply, answer.Name.QueryName, proxies);
+    // Settled: no proxy was usable, the server was not asked.
+    PrintLine("verdict",
+              VerdictText(answer.Settled ? *answer.Settled
+                                         : ReadWhoisVerdict(answer.Whois, answer.Server)));
     PrintLine("creation date", ExtractWhoisField(reply, "creation date", "\n"));
     PrintLine("expiration date", ExtractWhoisField(reply, "expiration date", "\n"));
+}
+
+void PrintRdapAnswer(const TNameAnswer& answer) {
+    const std::string indented = IndentRdapJson(answer.Rdap->Body);
+    PrintReply(indented.empty() ? answer.Reply : Utf8ToGbk(indented));
+    PrintLine("verdict", VerdictText(*answer.Settled));
+    PrintLine("creation date", answer.RdapReading->RegTime);
+    PrintLine("expiration date", answer.RdapReading->ExpTime);
+}
+
+void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
+               const TRegistryData& data, bool resolveAddress, TProxyRotation* proxies) {
+    const std::string domain = Utf8ToGbk(terminalDomain);
+    const TNameAnswer answer =
+        AskForName(domain, TNameQuerySettings{&data, options.Preference, nullptr, proxies});
+
+    PrintLine("domain", domain);
+    const bool valid = answer.Name.Problem == TNameProblem::None;
+    std::printf("valid: %s\n", valid ? "yes" : ("no (" + answer.Name.Reason + ")").c_str());
+    if (valid)
+        PrintLine("query name", answer.Name.QueryName);
+    PrintLine("protocol", std::string(ProtocolWord(answer.Protocol)));
+    PrintLine("server", answer.Server.empty() ? "-" : ServerText(answer));
+    if (proxies != nullptr && answer.Protocol == TQueryProtocol::Whois)
+        PrintLine("proxy", answer.ProxyKey.empty() ? std::string("none usable") : answer.ProxyKey);
+    if (!answer.FallbackReason.empty())
+        PrintLine("fallback", "port 43: " + answer.FallbackReason + "; asked over RDAP");
+    if (answer.Protocol != TQueryProtocol::None)
+        std::printf("reply: %zu bytes (%s)\n", answer.Reply.size(),
+                    GbkToUtf8(answer.EndText).c_str());
+    if (answer.Protocol == TQueryProtocol::Whois)
+        PrintWhoisAnswer(answer, proxies);
+    else if (answer.Protocol == TQueryProtocol::Rdap)
+        PrintRdapAnswer(answer);
+    else
+        PrintLine("verdict", VerdictText(*answer.Settled));
+    // The name as asked, or as given when the rule refused it.
     if (resolveAddress)
-        PrintLine("ip", GetHostIP(domain));
+        PrintLine("ip", GetHostIP(valid ? answer.Name.QueryName : domain));
     std::printf("\n");
 }
 
 } // namespace
 
 int RunLookupCommand(const std::vector<std::string>& args) {
+    const std::string usage = std::string(Usage) + QueryOptionsUsage + ProxyOptionsUsage + UsageEnd;
     if (AsksForHelp(args)) {
-        std::fputs(Usage().c_str(), stdout);
+        std::fputs(usage.c_str(), stdout);
         return 0;
     }
     bool resolveAddress = false;
+    TQueryOptions options;
     TProxyOptions proxyOptions;
     std::vector<std::string> domains;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        std::optional<std::string> proxyError;
-        if (arg == "--ip")
-            resolveAddress = true;
-        else if (proxyOptions.Take(args, i, proxyError)) {
+        if (auto error = TakeQueryOption(args, i, options)) {
+            if (!error->empty())
+                return FailCommand(Program, 2, *error + "\n" + usage);
+        } else if (std::optional<std::string> proxyError; proxyOptions.Take(args, i, proxyError)) {
             if (proxyError)
-                return FailCommand(Program, 2, *proxyError + "\n" + Usage());
-        } else if (arg.starts_with("--"))
-            return FailCommand(Program, 2, "unknown option '" + arg + "'\n" + Usage());
-        else
+                return FailCommand(Program, 2, *proxyError + "\n" + usage);
+        } else if (arg == "--ip") {
+            resolveAddress = true;
+        } else if (arg.starts_with("--")) {
+            return FailCommand(Program, 2, "unknown option '" + arg + "'\n" + usage);
+        } else {
             domains.push_back(arg);
+        }
     }
     if (domains.empty())
-        return FailCommand(Program, 2, "no domain given\n" + Usage());
+        return FailCommand(Program, 2, "no domain given\n" + usage);
     std::string error;
     const std::optional<std::shared_ptr<TProxyRotation>> proxies =
         ReadProxyOptions(proxyOptions, error);
     if (!proxies)
         return FailCommand(Program, 2, error);
+    const std::shared_ptr<const TRegistryData> data = LoadQueryRegistryData(Program, options);
     for (const std::string& domain : domains) {
-        LookUpOne(domain, resolveAddress, proxies->get());
+        LookUpOne(domain, options, *data, resolveAddress, proxies->get());
         std::fflush(stdout);
     }
     return 0;

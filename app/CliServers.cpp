@@ -1,6 +1,6 @@
 #include "app/CliCommands.h"
+#include "app/CliQueryOptions.h"
 
-#include "engine/DataFolder.h"
 #include "engine/DomainName.h"
 #include "engine/GbkCodec.h"
 #include "engine/RegistryData.h"
@@ -8,7 +8,6 @@
 #include "engine/ServerChoice.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -26,8 +25,7 @@ constexpr const char* UpdateUsage =
     "usage: tavirelbrisvane-cli update-registry-data [--from URL]\n";
 
 struct TServersOptions {
-    TProtocolPreference Preference = TProtocolPreference::Auto;
-    std::string RegistryDataFile;
+    TQueryOptions Query;
     std::vector<std::string> Suffixes;
 };
 
@@ -35,14 +33,9 @@ std::optional<std::string> ParseServersArguments(const std::vector<std::string>&
                                                  TServersOptions& options) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--protocol" || arg == "--registry-data") {
-            if (i + 1 >= args.size())
-                return arg + " needs a value";
-            const std::string& value = args[++i];
-            if (arg == "--registry-data")
-                options.RegistryDataFile = value;
-            else if (!ParseProtocolPreference(value, options.Preference))
-                return "--protocol is auto, whois or rdap, not '" + value + "'";
+        if (auto error = TakeQueryOption(args, i, options.Query)) {
+            if (!error->empty())
+                return error;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option '" + arg + "'";
         } else {
@@ -92,15 +85,12 @@ int RunServersCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "tavirelbrisvane-cli servers: %s\n%s", error->c_str(), ServersUsage);
         return 2;
     }
-    const TRegistryDataLoad load = LoadRegistryData(
-        RegistryDataSourcesFor(ProgramDataFolder().string(), options.RegistryDataFile));
-    for (const std::string& problem : load.Problems)
-        std::fprintf(stderr, "tavirelbrisvane-cli: registry data: %s\n", problem.c_str());
-    const TRegistryData& data = *load.Data;
+    const std::shared_ptr<const TRegistryData> load =
+        LoadQueryRegistryData("tavirelbrisvane-cli", options.Query);
+    const TRegistryData& data = *load;
     PrintDataDate(data);
 
-    const char* overrideServer = std::getenv("TAVIREL_WHOIS_SERVER");
-    const std::string whoisOverride = overrideServer != nullptr ? overrideServer : "";
+    const std::string whoisOverride = WhoisServerOverride();
     const std::vector<std::string> suffixes =
         options.Suffixes.empty() ? data.Tlds() : options.Suffixes;
     int status = 0;
@@ -112,7 +102,8 @@ int RunServersCommand(const std::vector<std::string>& args) {
             status = 2;
             continue;
         }
-        PrintChoice(suffix, ChooseServerForSuffix(suffix, data, options.Preference, whoisOverride));
+        PrintChoice(suffix,
+                    ChooseServerForSuffix(suffix, data, options.Query.Preference, whoisOverride));
     }
     return status;
 }

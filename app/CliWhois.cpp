@@ -1,8 +1,9 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
+#include "engine/DomainName.h"
 #include "engine/GbkCodec.h"
-#include "engine/Unit_Functions.h"
+#include "engine/RegistryData.h"
 #include "ui/QueryWhois.h"
 
 #include <QEventLoop>
@@ -22,7 +23,8 @@ constexpr const char* Program = "tavirelbrisvane-cli whois";
 constexpr const char* Usage =
     "usage: tavirelbrisvane-cli whois DOMAIN [--ip] [--gbk]\n"
     "  the report the WHOIS window shows for DOMAIN: a summary line, then the reply of\n"
-    "  the domain's server and of the server it refers to\n"
+    "  the domain's server (port 43, or RDAP as indented JSON) and of the server it\n"
+    "  refers to; names below a second-level suffix (example.co.uk) are out of scope\n"
     "  --ip    resolve the domain's IPv4 address too (asks the name service)\n"
     "  --gbk   write the report in the program's GBK bytes instead of UTF-8\n"
     "exit status: 0 done, 1 no report could be made, 2 bad arguments or an invalid name\n";
@@ -86,12 +88,14 @@ int RunWhoisCommand(const std::vector<std::string>& args) {
     }
     const std::string domain = Utf8ToGbk(parsed->Domain);
     // The window shows an empty report for a name the query does not take;
-    // here it is a mistake in the arguments.
-    if (!IsValidDomain(domain))
+    // here it is a mistake in the arguments. A suffix no server is known for
+    // gets its report, which says so.
+    const TCheckedName checked = CheckDomainName(domain, *ProgramRegistryData().Data);
+    if (checked.Problem == TNameProblem::Malformed ||
+        checked.Problem == TNameProblem::NotConvertible)
         return FailCommand(Program, 2,
-                           "'" + parsed->Domain +
-                               "' is not a valid domain name (letters and digits, a dot, "
-                               "letters: name.com)");
+                           "'" + parsed->Domain + "' is not a valid domain name (" +
+                               GbkToUtf8(checked.Reason) + ")");
     const std::string report = QueryReport(domain, parsed->ShowIPAddress);
     if (report.empty())
         return FailCommand(Program, 1, "no report for '" + parsed->Domain + "'");

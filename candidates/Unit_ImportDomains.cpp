@@ -2,6 +2,9 @@
 
 #include "candidates/CandidateLines.h"
 #include "candidates/NameIndex.h"
+#include "engine/DomainName.h"
+#include "engine/GbkCodec.h"
+#include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
 
 #include <fcntl.h>
@@ -36,10 +39,12 @@ TImportDomains::TImportDomains(std::string fileName, TDomainList& domainList,
                                std::size_t keepRejected)
     : FileName(std::move(fileName)), DomainList(domainList), FKeepRejected(keepRejected) {}
 
-void TImportDomains::Reject(std::string_view line) {
+void TImportDomains::Reject(std::string_view line, std::string reason) {
     ++FRejectedCount;
-    if (FRejectedLines.size() < FKeepRejected)
+    if (FRejectedLines.size() < FKeepRejected) {
         FRejectedLines.emplace_back(line);
+        FRejectedReasons.push_back(std::move(reason));
+    }
 }
 
 void TImportDomains::FailOnFile(const char* what, int error) {
@@ -59,6 +64,7 @@ std::size_t TImportDomains::ReadSome(int fd, char* into, std::size_t room) {
 }
 
 void TImportDomains::Execute() {
+    const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     std::vector<std::string> added;
     {
         TFileHandle file(FileName);
@@ -68,10 +74,18 @@ void TImportDomains::Execute() {
         ReadCandidateLines(
             [&](char* into, std::size_t room) { return ReadSome(file.Fd(), into, room); },
             [&](std::string_view line) {
-                if (IsValidDomain(line))
+                // A line in UTF-8 (a file saved by another program) holds its
+                // name in GBK from here on, as every list does.
+                std::string converted;
+                if (IsUtf8Text(line)) {
+                    converted = Utf8ToGbk(line);
+                    line = converted;
+                }
+                TCheckedName checked = CheckDomainName(line, data);
+                if (checked.IsValid())
                     names.Add(line);
                 else
-                    Reject(line);
+                    Reject(line, std::move(checked.Reason));
             });
         added = names.TakeAdded();
     }

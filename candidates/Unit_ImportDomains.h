@@ -4,9 +4,12 @@
 #include "candidates/DomainList.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class TRegistryData;
 
 // Adds every valid name of a text file (one name per line, GBK bytes) that the
 // candidate list does not hold yet, in file order, in one update at the end.
@@ -15,8 +18,10 @@
 // stands; a UTF-8 byte-order mark at the very start is skipped, so the first
 // name is kept. Bytes of code 32 or less are trimmed from both ends of a line;
 // empty lines and names already met are skipped without a word; lines that
-// fail IsValidDomain are skipped too, and counted, the first few kept as they
-// stood (trimmed) so that the caller can say which.
+// fail CheckDomainName (hyphens and internationalised names pass) are skipped
+// too, and counted, the first few kept as they stood (trimmed) with the
+// reason, so that the caller can say which and why. Names are kept as given;
+// a line in UTF-8 holding non-ASCII characters is converted to GBK first.
 //
 // A file that cannot be opened or read, or exhausted memory, ends the job
 // with the list unchanged and the reason in Error() ("Cannot open file ...",
@@ -31,6 +36,9 @@ public:
 
     const std::string FileName;
     TDomainList& DomainList;
+    // The data whose TLDs a name may end in, set before Start; null: the
+    // program's own (ProgramRegistryData).
+    std::shared_ptr<const TRegistryData> RegistryData;
 
     // The job ended because the file could not be opened or read (Error()
     // says why), as opposed to exhausted memory.
@@ -40,6 +48,8 @@ public:
     // first keepRejected of them in file order. Read them once the job ended.
     std::size_t RejectedCount() const { return FRejectedCount; }
     const std::vector<std::string>& RejectedLines() const { return FRejectedLines; }
+    // Why each of RejectedLines is no name, in the same order.
+    const std::vector<std::string>& RejectedReasons() const { return FRejectedReasons; }
 
 protected:
     void Execute() override;
@@ -49,10 +59,11 @@ private:
     // What read(2) gave, retried when a signal interrupted it.
     std::size_t ReadSome(int fd, char* into, std::size_t room);
 
-    void Reject(std::string_view line);
+    void Reject(std::string_view line, std::string reason);
 
     bool FFileFailed = false;
     std::size_t FKeepRejected;
     std::size_t FRejectedCount = 0;
     std::vector<std::string> FRejectedLines;
+    std::vector<std::string> FRejectedReasons;
 };

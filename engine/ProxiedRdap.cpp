@@ -1,13 +1,21 @@
 #include "engine/ProxiedRdap.h"
 
-TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections& connections,
+namespace {
+
+TRdapAnswer Query(const TRdapRequest& request, TRdapConnections* connections) {
+    return connections != nullptr ? QueryRdap(request, *connections) : QueryRdap(request);
+}
+
+} // namespace
+
+TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections* connections,
                                      TProxyRotation* proxies) {
     if (proxies == nullptr || proxies->Size() == 0)
-        return QueryRdap(request, connections);
+        return Query(request, connections);
     TRdapAnswer answer;
     const auto attempt = [&](const TProxy& proxy) {
         request.Proxy = proxy;
-        answer = QueryRdap(request, connections);
+        answer = Query(request, connections);
         return TProxyAttempt{answer.ProxyFault, answer.Error};
     };
     std::string whyNot;

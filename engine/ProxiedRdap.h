@@ -6,8 +6,9 @@
 #include "engine/ProxyRotation.h"
 #include "engine/RdapClient.h"
 
-// proxies null or empty: QueryRdap of request as it is. With no usable proxy
+// connections null: a connection of the query's own. proxies null or empty:
+// QueryRdap of request as it is. With no usable proxy
 // the server is not asked: End OtherError, Error NoUsableProxyText with the
 // last proxy's failure, ProxyFault None (the rotation has heard of it).
-TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections& connections,
+TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections* connections,
                                      TProxyRotation* proxies);

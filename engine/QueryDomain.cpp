@@ -1,7 +1,9 @@
 #include "engine/QueryDomain.h"
 
+#include "engine/NameQuery.h"
+#include "engine/RdapClient.h"
+#include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
-#include "engine/WhoisAsking.h"
 
 #include <initializer_list>
 
@@ -123,41 +125,78 @@ TQueryDomain::TQueryDomain(int index, std::string domain, TNoRegList* noRegList,
               "the query did not finish"} {}
 
 void TQueryDomain::Execute() {
-    if (!IsValidDomain(Domain)) {
-        Verdict.Reason = TVerdictReason::InvalidName;
-        Verdict.Detail = "not a domain name this program queries";
-        return;
-    }
+    const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     PausePoint();
-    WhoisServer = GetWhoisServer(Domain);
-    const TWhoisAsking firstAnswer = AskWhoisServer(Domain, WhoisServer, Proxies.get());
-    ExchangeEnd = firstAnswer.Answer.End;
-    ExchangeEndText = firstAnswer.EndText;
-    ProxyKey = firstAnswer.ProxyKey;
-    WhoisInfo = firstAnswer.Answer.Reply;
+    const TNameAnswer answer =
+        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(),
+                                              Proxies.get()});
+    QueryName = answer.Name.QueryName;
+    WhoisServer = answer.Server;
+    Protocol = answer.Protocol;
+    FallbackReason = answer.FallbackReason;
+    ExchangeEnd = answer.Whois.End;
+    ExchangeEndText = answer.EndText;
+    ProxyKey = answer.ProxyKey;
+    WhoisInfo = answer.Reply;
+    if (answer.Protocol == TQueryProtocol::Rdap) {
+        TakeRdapAnswer(answer);
+    } else if (answer.Settled) {
+        Verdict = *answer.Settled;
+        // A name the rule refuses has no line; a suffix no one serves says so.
+        if (Verdict.Reason != TVerdictReason::InvalidName)
+            ResultLine = FailureLine(Domain);
+        return;
+    } else {
+        ReadWhoisAnswer(answer.Whois);
+    }
+    // The free list hears of the domain before the result line is handed on.
+    ReportIfFree();
+}
 
+void TQueryDomain::TakeRdapAnswer(const TNameAnswer& answer) {
+    Verdict = *answer.Settled;
+    RegTime = answer.RdapReading->RegTime;
+    ExpTime = answer.RdapReading->ExpTime;
+    Email = answer.RdapReading->Email;
+    if (ShowIPAddress) {
+        PausePoint();
+        IPAddress = GetHostIP(QueryName);
+    }
+    if (Verdict.Kind == TVerdictKind::Unknown)
+        ResultLine = FailureLine(Domain);
+    else
+        BuildResultLine();
+}
+
+void TQueryDomain::ReadWhoisAnswer(const TExchangeResult& firstAnswer) {
     // The dates always come from the first reply, whatever the flags.
     RunOnUiThread([this] { GetRegTime(); });
     RunOnUiThread([this] { GetExpTime(); });
 
     if (ShowEmail) {
-        ReferralServer = ReadReferralServer(WhoisInfo);
-        if (ReferralServer.size() > MinReferralBytes) {
-            PausePoint();
-            // The referral reply goes first so that its address wins.
-            WhoisInfo =
-                AskWhoisServer(Domain, ReferralServer, Proxies.get()).Answer.Reply + WhoisInfo;
-        }
+        // The referral reply goes first so that its address wins.
+        WhoisInfo = FollowReferral() + WhoisInfo;
         RunOnUiThread([this] { GetEmail(); });
     }
     if (ShowIPAddress) {
         PausePoint();
-        IPAddress = GetHostIP(Domain);
+        IPAddress = GetHostIP(QueryName);
     }
     BuildResultLine();
     Verdict = ReadVerdict(firstAnswer);
-    // The free list hears of the domain before the result line is handed on.
-    ReportIfFree();
+}
+
+std::string TQueryDomain::FollowReferral() {
+    ReferralServer = ReadReferralServer(WhoisInfo);
+    if (ReferralServer.size() <= MinReferralBytes)
+        return "";
+    TReferral referral = DecideReferral(ReferralServer);
+    ReferralRefusal = ReferralRefusalText(referral);
+    if (!referral.Allowed())
+        return "";
+    PausePoint();
+    AskReferral(referral, QueryName, Proxies.get());
+    return referral.Answer.Reply;
 }
 
 void TQueryDomain::ThreadRefused() {
@@ -165,8 +204,8 @@ void TQueryDomain::ThreadRefused() {
     Verdict.Detail = Error();
 }
 
-TVerdict TQueryDomain::ReadVerdict(const TWhoisAsking& firstAnswer) const {
-    TVerdict verdict = ReadAskedVerdict(firstAnswer, WhoisServer);
+TVerdict TQueryDomain::ReadVerdict(const TExchangeResult& firstAnswer) const {
+    TVerdict verdict = ReadWhoisVerdict(firstAnswer, WhoisServer);
     // WhoisInfo holds the referral reply too when one was fetched; the
     // registrar's record of a held name outweighs the first reply's not-found
     // marker.

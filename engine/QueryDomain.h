@@ -4,16 +4,19 @@
 
 #include "engine/Job.h"
 #include "engine/NoRegList.h"
+#include "engine/ServerChoice.h"
 #include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
-
-class TProxyRotation;
-struct TWhoisAsking;
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+
+class TProxyRotation;
+class TRdapConnections;
+class TRegistryData;
+struct TNameAnswer;
 
 // Written before every labelled field of a result line: one user-defined
 // character of code page 936 (U+E774 when decoded as GB18030).
@@ -106,10 +109,21 @@ public:
     // thread). The completion handler is their only reader.
     int Index;
     std::string ResultLine;
+    // The name as the user gave it (shown), and as it is asked: lower-case
+    // ASCII, A-labels ("" for a name the rule refuses).
     std::string Domain;
+    std::string QueryName;
     TNoRegList* NoRegList;
+    // The server asked ("host", "host:port", or an RDAP base URL) and over
+    // which protocol; None when no server was asked.
     std::string WhoisServer;
+    TQueryProtocol Protocol = TQueryProtocol::None;
+    // Why port 43 was given up for RDAP; "" when it was not.
+    std::string FallbackReason;
+    // The referral the first reply named, and why it was refused ("" when
+    // it was followed, or none was named).
     std::string ReferralServer;
+    std::string ReferralRefusal;
     std::string WhoisInfo;
     std::string RegTime;
     std::string ExpTime;
@@ -129,8 +143,16 @@ public:
     // wording, unless the referral reply shows the name held. Unknown until the
     // job has read a reply; only a Free verdict puts the name in NoRegList.
     TVerdict Verdict;
+
+    // Set by the creator before Start. The registry data the name is checked
+    // and routed with (null: the program's own, ProgramRegistryData), the
+    // protocols the user allows, and the batch's RDAP connections (null: one
+    // of the job's own), shared so they outlive every job that uses them.
+    std::shared_ptr<const TRegistryData> RegistryData;
+    TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
+    std::shared_ptr<TRdapConnections> RdapConnections;
     // The batch's proxies, shared with its other jobs; null or empty: every
-    // server is asked straight. Set before Start.
+    // server is asked straight.
     std::shared_ptr<TProxyRotation> Proxies;
     // The masked URL of the proxy WhoisServer was asked through, or "".
     std::string ProxyKey;
@@ -149,5 +171,9 @@ private:
 
     void ReportIfFree();
     void BuildResultLine();
-    TVerdict ReadVerdict(const TWhoisAsking& firstAnswer) const;
+    void TakeRdapAnswer(const TNameAnswer& answer);
+    void ReadWhoisAnswer(const TExchangeResult& firstAnswer);
+    // The referral reply, or "" when none was asked.
+    std::string FollowReferral();
+    TVerdict ReadVerdict(const TExchangeResult& firstAnswer) const;
 };

@@ -185,3 +185,15 @@ TReferralTarget CheckReferral(std::string_view value, const TResolveIPv4& resolv
 TReferralTarget CheckReferral(std::string_view value) {
     return CheckReferral(value, ResolveAllIPv4, ReferralPolicyFromEnvironment());
 }
+
+TReferralTarget CheckReferralForm(std::string_view value, TReferralPolicy policy) {
+    // A public address stands in for the name's own (192.0.2.1, TEST-NET-1:
+    // never routed), so only the written form can refuse the referral.
+    const TResolveIPv4 standIn = [](const std::string&, std::vector<TIPv4>& addresses) {
+        addresses.assign(1, Ip(192, 0, 2, 1));
+        return true;
+    };
+    TReferralTarget target = CheckReferral(value, standIn, policy);
+    target.Address.clear();
+    return target;
+}

@@ -59,3 +59,9 @@ TReferralTarget CheckReferral(std::string_view value, const TResolveIPv4& resolv
                               TReferralPolicy policy);
 // The same with the name service and the policy of the environment.
 TReferralTarget CheckReferral(std::string_view value);
+
+// The guard's rules on the written value alone (a host name, no port, no
+// address), with no name lookup: for a referral that is asked of another
+// server (TAVIREL_WHOIS_SERVER), so that no packet goes to the host it names.
+// Address is "" when allowed.
+TReferralTarget CheckReferralForm(std::string_view value, TReferralPolicy policy);

@@ -1,5 +1,6 @@
 #include "engine/RegistryData.h"
 
+#include "engine/DataFolder.h"
 #include "engine/DomainName.h"
 #include "engine/Unit_Functions.h"
 #include "engine/WhoisExchange.h"
@@ -432,6 +433,14 @@ TRegistryDataLoad LoadRegistryData(const TRegistryDataSources& sources) {
         data = std::make_shared<TRegistryData>();
     }
     load.Data = std::move(data);
+    return load;
+}
+
+const TRegistryDataLoad& ProgramRegistryData() {
+    // Read once (a function-local static starts safely on any thread), then
+    // never changed.
+    static const TRegistryDataLoad load =
+        LoadRegistryData(RegistryDataSourcesFor(ProgramDataFolder().string()));
     return load;
 }
 

@@ -109,6 +109,11 @@ TRegistryDataLoad LoadRegistryData(const TRegistryDataSources& sources);
 // and the user's data folder is looked in for a downloaded bootstrap.
 TRegistryDataSources RegistryDataSourcesFor(std::string shippedFolder, std::string optionFile = {});
 
+// The program's own data (ProgramDataFolder, TAVIREL_REGISTRY_DATA, the
+// user's folder), read the first time it is asked for, then shared read-only:
+// for a query whose creator named no data.
+const TRegistryDataLoad& ProgramRegistryData();
+
 // The user's data folder of the program: $XDG_DATA_HOME/tavirelbrisvane, or
 // ~/.local/share/tavirelbrisvane; "" when neither variable names a folder.
 std::string UserDataFolder();

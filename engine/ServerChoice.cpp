@@ -109,3 +109,8 @@ TServerChoice ChooseServer(std::string_view queryName, const TRegistryData& data
     return ChooseServerForSuffix(suffix, data, preference,
                                  overrideServer != nullptr ? overrideServer : "");
 }
+
+std::string WhoisServerOverride() {
+    const char* overrideServer = std::getenv(WhoisServerOverrideVariable);
+    return overrideServer != nullptr ? overrideServer : "";
+}

@@ -57,3 +57,7 @@ TServerChoice ChooseServerForSuffix(std::string_view suffix, const TRegistryData
 // with TAVIREL_WHOIS_SERVER read as GetWhoisServer reads it.
 TServerChoice ChooseServer(std::string_view queryName, const TRegistryData& data,
                            TProtocolPreference preference = TProtocolPreference::Auto);
+
+// TAVIREL_WHOIS_SERVER, the server that stands in for every port-43 server;
+// "" when not set.
+std::string WhoisServerOverride();

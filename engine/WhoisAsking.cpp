@@ -52,12 +52,3 @@ TWhoisAsking AskWhoisServer(std::string_view domain, std::string_view server,
         return failed;
     }
 }
-
-TVerdict ReadAskedVerdict(const TWhoisAsking& asked, std::string_view server) {
-    TVerdict verdict = ReadWhoisVerdict(asked.Answer, server);
-    const bool failedThroughProxy =
-        !asked.ProxyKey.empty() && asked.Answer.End != TExchangeEnd::Closed;
-    if (verdict.Kind == TVerdictKind::Unknown && (asked.NoUsableProxy || failedThroughProxy))
-        verdict.Detail = asked.EndText;
-    return verdict;
-}

@@ -6,7 +6,6 @@
 // GetWhoisAnswer gives it. No Qt here.
 
 #include "engine/ProxyRotation.h"
-#include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
 #include <string>
@@ -26,7 +25,3 @@ struct TWhoisAsking {
 // proxies null or empty: straight to server, as GetWhoisAnswer.
 TWhoisAsking AskWhoisServer(std::string_view domain, std::string_view server,
                             TProxyRotation* proxies);
-
-// ReadWhoisVerdict of the answer; a failed or cut exchange through a proxy,
-// or no usable proxy, is unknown with EndText as its detail.
-TVerdict ReadAskedVerdict(const TWhoisAsking& asked, std::string_view server);

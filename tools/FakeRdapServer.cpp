@@ -1,5 +1,7 @@
 #include "tools/FakeRdapServer.h"
 
+#include "tools/LoopbackServer.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -32,8 +34,6 @@ using TClock = std::chrono::steady_clock;
 constexpr std::size_t KMaxHeadBytes = 16 << 10;
 // A request body (never needed by RDAP) longer than this closes the connection.
 constexpr std::size_t KMaxBodyBytes = 64 << 10;
-// How often the accept loop wakes without traffic to join finished connections.
-constexpr int KReapIntervalMs = 200;
 
 struct TStatusText {
     int Status;
@@ -324,12 +324,7 @@ private:
     int FWake;
 };
 
-struct TConnection {
-    int Fd = -1;
-    std::string Client; // the peer's address
-    std::thread Thread;
-    std::atomic<bool> Done{false};
-};
+struct TConnection : TServedConnection {};
 
 // Requests a client has made in its current window.
 struct TClientWindow {
@@ -342,16 +337,9 @@ struct TClientWindow {
 struct TFakeRdapServer::TState {
     TFakeRdapOptions Options;
     std::string Error;
-    int ListenFd = -1;
-    int WakeRead = -1;
-    int WakeWrite = -1;
-    int BoundPort = 0;
+    TLoopbackServer Listener;
     bool Running = false;
     SSL_CTX* Tls = nullptr;
-    std::thread AcceptThread;
-
-    std::mutex ConnMutex;
-    std::list<std::unique_ptr<TConnection>> Connections;
 
     mutable std::mutex LogMutex;
     std::vector<std::string> Requests;
@@ -360,7 +348,6 @@ struct TFakeRdapServer::TState {
     std::mutex LimitMutex;
     std::map<std::string, TClientWindow> Windows;
 
-    std::atomic<int> Accepted{0};
     std::atomic<int> RequestCount{0};
 
     explicit TState(TFakeRdapOptions options) : Options(std::move(options)) {}
@@ -372,10 +359,6 @@ struct TFakeRdapServer::TState {
 
     bool UsesTls() const { return !Options.CertFile.empty() && !Options.KeyFile.empty(); }
     bool LoadCertificate();
-    bool Listen();
-    void AcceptLoop();
-    void AcceptOne();
-    void Reap(bool all);
 
     void Serve(TConnection& conn);
     void ServeRequests(TLink& link, const std::string& client);
@@ -401,102 +384,6 @@ bool TFakeRdapServer::TState::LoadCertificate() {
     return true;
 }
 
-bool TFakeRdapServer::TState::Listen() {
-    if (Options.Port < 0 || Options.Port > 65535) {
-        Error = "port out of range: " + std::to_string(Options.Port);
-        return false;
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(Options.Port));
-    const std::string host = Options.Host == "localhost" ? "127.0.0.1" : Options.Host;
-    if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
-        Error = "not a numeric IPv4 address: " + Options.Host;
-        return false;
-    }
-    ListenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (ListenFd < 0) {
-        return Fail("socket");
-    }
-    const int one = 1;
-    setsockopt(ListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(ListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        return Fail("bind " + host + ":" + std::to_string(Options.Port));
-    }
-    if (listen(ListenFd, SOMAXCONN) != 0) {
-        return Fail("listen");
-    }
-    socklen_t len = sizeof addr;
-    if (getsockname(ListenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return Fail("getsockname");
-    }
-    BoundPort = ntohs(addr.sin_port);
-    return true;
-}
-
-void TFakeRdapServer::TState::AcceptLoop() {
-    for (;;) {
-        pollfd fds[2] = {{WakeRead, POLLIN, 0}, {ListenFd, POLLIN, 0}};
-        const int n = poll(fds, 2, KReapIntervalMs);
-        if ((n < 0 && errno != EINTR) || fds[0].revents != 0) {
-            break;
-        }
-        if (n > 0 && fds[1].revents != 0) {
-            AcceptOne();
-        }
-        Reap(false);
-    }
-}
-
-void TFakeRdapServer::TState::AcceptOne() {
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    const int fd =
-        accept4(ListenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            // Out of descriptors: let finished connections give some back.
-            Reap(false);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return;
-    }
-    auto conn = std::make_unique<TConnection>();
-    conn->Fd = fd;
-    char client[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &peer.sin_addr, client, sizeof client);
-    conn->Client = client;
-    ++Accepted;
-    std::lock_guard lock(ConnMutex);
-    try {
-        TConnection* raw = conn.get();
-        conn->Thread = std::thread([this, raw] { Serve(*raw); });
-    } catch (const std::system_error&) {
-        close(fd);
-        return;
-    }
-    Connections.push_back(std::move(conn));
-}
-
-void TFakeRdapServer::TState::Reap(bool all) {
-    std::list<std::unique_ptr<TConnection>> finished;
-    {
-        std::lock_guard lock(ConnMutex);
-        for (auto it = Connections.begin(); it != Connections.end();) {
-            auto next = std::next(it);
-            if (all || (*it)->Done.load()) {
-                finished.splice(finished.end(), Connections, it);
-            }
-            it = next;
-        }
-    }
-    for (auto& conn : finished) {
-        if (conn->Thread.joinable()) {
-            conn->Thread.join();
-        }
-    }
-}
-
 void TFakeRdapServer::TState::Serve(TConnection& conn) {
     SSL* ssl = nullptr;
     if (Tls != nullptr) {
@@ -505,9 +392,9 @@ void TFakeRdapServer::TState::Serve(TConnection& conn) {
             SSL_set_fd(ssl, conn.Fd);
         }
     }
-    TLink link(conn.Fd, ssl, WakeRead);
+    TLink link(conn.Fd, ssl, Listener.WakeFd());
     if (Tls == nullptr || (ssl != nullptr && link.Handshake())) {
-        ServeRequests(link, conn.Client);
+        ServeRequests(link, conn.Peer);
     }
     if (ssl != nullptr) {
         SSL_shutdown(ssl);
@@ -690,26 +577,18 @@ bool TFakeRdapServer::Start() {
     }
     s.Error.clear();
     s.Running = true; // so Stop() cleans up whatever a failed start left
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        s.Running = false;
-        return s.Fail("pipe");
-    }
-    s.WakeRead = wake[0];
-    s.WakeWrite = wake[1];
-    bool ok = true;
-    if (!s.Options.LogFile.empty()) {
-        s.Log = std::fopen(s.Options.LogFile.c_str(), "ab");
-        ok = s.Log != nullptr || s.Fail("open log " + s.Options.LogFile);
-    }
-    ok = ok && (!s.UsesTls() || s.LoadCertificate()) && s.Listen();
-    if (ok) {
-        try {
-            s.AcceptThread = std::thread([&s] { s.AcceptLoop(); });
-        } catch (const std::system_error& e) {
-            s.Error = std::string("thread: ") + e.what();
-            ok = false;
-        }
+    bool ok =
+        s.Options.LogFile.empty() || (s.Log = OpenServerLog(s.Options.LogFile, s.Error)) != nullptr;
+    ok = ok && (!s.UsesTls() || s.LoadCertificate());
+    if (ok &&
+        !(s.Listener.Listen(s.Options.Host, s.Options.Port, SOMAXCONN) &&
+          s.Listener.Accept(
+              {.Make = [] { return std::make_shared<TConnection>(); },
+               .Serve = [&s](TServedConnection& conn) { s.Serve(static_cast<TConnection&>(conn)); },
+               .Opened = {},
+               .NotStarted = {}}))) {
+        s.Error = s.Listener.Error();
+        ok = false;
     }
     if (!ok) {
         const std::string error = s.Error;
@@ -724,21 +603,7 @@ void TFakeRdapServer::Stop() {
     if (!s.Running) {
         return;
     }
-    // One byte in the wake pipe stays readable, so every wait sees it.
-    if (s.WakeWrite >= 0) {
-        const ssize_t ignored = write(s.WakeWrite, "x", 1);
-        (void)ignored;
-    }
-    if (s.AcceptThread.joinable()) {
-        s.AcceptThread.join();
-    }
-    s.Reap(true);
-    for (int* fd : {&s.ListenFd, &s.WakeRead, &s.WakeWrite}) {
-        if (*fd >= 0) {
-            close(*fd);
-            *fd = -1;
-        }
-    }
+    s.Listener.Stop();
     if (s.Tls != nullptr) {
         SSL_CTX_free(s.Tls);
         s.Tls = nullptr;
@@ -751,11 +616,11 @@ void TFakeRdapServer::Stop() {
 }
 
 int TFakeRdapServer::Port() const {
-    return FState->BoundPort;
+    return FState->Listener.Port();
 }
 
 std::string TFakeRdapServer::Address() const {
-    return FState->Options.Host + ":" + std::to_string(FState->BoundPort);
+    return FState->Options.Host + ":" + std::to_string(FState->Listener.Port());
 }
 
 std::string TFakeRdapServer::BaseUrl() const {
@@ -772,7 +637,7 @@ std::vector<std::string> TFakeRdapServer::Requests() const {
 }
 
 int TFakeRdapServer::AcceptedCount() const {
-    return FState->Accepted.load();
+    return FState->Listener.AcceptedCount();
 }
 
 int TFakeRdapServer::RequestCount() const {

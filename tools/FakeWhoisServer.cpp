@@ -1,5 +1,7 @@
 #include "tools/FakeWhoisServer.h"
 
+#include "tools/LoopbackServer.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -29,8 +31,6 @@ using TClock = std::chrono::steady_clock;
 
 // A query line longer than this without a line end is taken as it stands.
 constexpr std::size_t KMaxQueryBytes = 4096;
-// How often the accept loop wakes without traffic to reap finished connections.
-constexpr int KReapIntervalMs = 200;
 // How long a reset waits for its bytes to leave before cutting the connection.
 constexpr int KResetDrainMs = 2000;
 constexpr std::size_t KHugeBlockBytes = 64u << 10;
@@ -127,12 +127,6 @@ std::string HugeBlock(std::size_t& lineNo) {
     return block;
 }
 
-std::string PeerAddress(const sockaddr_in& peer) {
-    char text[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    return text;
-}
-
 std::string ReplaceAll(std::string text, const std::string& find, const std::string& with) {
     for (std::size_t at = text.find(find); at != std::string::npos;
          at = text.find(find, at + with.size())) {
@@ -143,28 +137,16 @@ std::string ReplaceAll(std::string text, const std::string& find, const std::str
 
 } // namespace
 
-struct TConnection {
-    int Fd = -1;      // written only by its own thread, under TState::ConnMutex
-    int Ordinal = 0;  // 1 for the first connection accepted
-    std::string Peer; // the client's address, "127.0.0.1"
-    std::thread Thread;
-    std::atomic<bool> Counted{true};
-    std::atomic<bool> Done{false};
+struct TConnection : TServedConnection {
+    std::atomic<bool> Counted{true}; // still counted as open
 };
 
 struct TFakeWhoisServer::TState {
     TFakeWhoisOptions Options;
     std::string Error;
-    int ListenFd = -1;
-    int WakeRead = -1;
-    int WakeWrite = -1;
-    int BoundPort = 0;
+    TLoopbackServer Listener;
     bool Running = false;
-    std::thread AcceptThread;
     std::vector<int> FillerFds; // NoAccept: our own connections that fill the backlog
-
-    std::mutex ConnMutex;
-    std::list<std::shared_ptr<TConnection>> Connections;
 
     mutable std::mutex LogMutex;
     std::vector<std::string> Queries;
@@ -172,7 +154,6 @@ struct TFakeWhoisServer::TState {
     std::vector<std::string> QueryPeers;
     std::FILE* Log = nullptr;
 
-    std::atomic<int> Accepted{0};
     std::atomic<int> Open{0};
     std::atomic<int> MaxOpen{0};
 
@@ -195,9 +176,7 @@ struct TFakeWhoisServer::TState {
 
     bool Listen();
     bool FillBacklog();
-    void AcceptLoop();
-    void AcceptOne();
-    void Reap(bool all);
+    bool Accept();
     void ReleaseClosedByPeer();
     void CountOpened();
     void Release(TConnection& conn);
@@ -225,38 +204,13 @@ struct TFakeWhoisServer::TState {
 };
 
 bool TFakeWhoisServer::TState::Listen() {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(Options.Port));
-    std::string host = Options.Host == "localhost" ? "127.0.0.1" : Options.Host;
-    if (Options.Port < 0 || Options.Port > 65535) {
-        Error = "port out of range: " + std::to_string(Options.Port);
-        return false;
-    }
-    if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
-        Error = "not a numeric IPv4 address: " + Options.Host;
-        return false;
-    }
-    ListenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (ListenFd < 0) {
-        return Fail("socket");
-    }
-    int one = 1;
-    setsockopt(ListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(ListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        return Fail("bind " + host + ":" + std::to_string(Options.Port));
-    }
     // Backlog 0 lets exactly one connection wait; FillBacklog takes that place
     // so the kernel drops every further SYN and a client's connect hangs.
-    int backlog = Options.Mode == TFakeWhoisMode::NoAccept ? 0 : SOMAXCONN;
-    if (listen(ListenFd, backlog) != 0) {
-        return Fail("listen");
+    const int backlog = Options.Mode == TFakeWhoisMode::NoAccept ? 0 : SOMAXCONN;
+    if (!Listener.Listen(Options.Host, Options.Port, backlog)) {
+        Error = Listener.Error();
+        return false;
     }
-    socklen_t len = sizeof addr;
-    if (getsockname(ListenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return Fail("getsockname");
-    }
-    BoundPort = ntohs(addr.sin_port);
     return true;
 }
 
@@ -265,7 +219,7 @@ bool TFakeWhoisServer::TState::Listen() {
 bool TFakeWhoisServer::TState::FillBacklog() {
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
-    getsockname(ListenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    getsockname(Listener.ListenFd(), reinterpret_cast<sockaddr*>(&addr), &len);
     constexpr int KMaxFillers = 16;
     for (int i = 0; i < KMaxFillers; ++i) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -290,51 +244,22 @@ bool TFakeWhoisServer::TState::FillBacklog() {
     return false;
 }
 
-void TFakeWhoisServer::TState::AcceptLoop() {
-    for (;;) {
-        pollfd fds[2] = {{WakeRead, POLLIN, 0}, {ListenFd, POLLIN, 0}};
-        int n = poll(fds, 2, KReapIntervalMs);
-        if (n < 0 && errno != EINTR) {
-            break;
-        }
-        if (fds[0].revents != 0) {
-            break;
-        }
-        if (n > 0 && fds[1].revents != 0) {
-            AcceptOne();
-        }
-        Reap(false);
+bool TFakeWhoisServer::TState::Accept() {
+    TLoopbackServer::THooks hooks{
+        .Make = [] { return std::make_shared<TConnection>(); },
+        .Serve = [this](TServedConnection& conn) { Serve(static_cast<TConnection&>(conn)); },
+        .Opened =
+            [this](TServedConnection&) {
+                ReleaseClosedByPeer();
+                CountOpened();
+            },
+        .NotStarted = [this](TServedConnection& conn) { Release(static_cast<TConnection&>(conn)); },
+    };
+    if (!Listener.Accept(std::move(hooks))) {
+        Error = Listener.Error();
+        return false;
     }
-}
-
-void TFakeWhoisServer::TState::AcceptOne() {
-    sockaddr_in peer{};
-    socklen_t peerLen = sizeof peer;
-    int fd = accept4(ListenFd, reinterpret_cast<sockaddr*>(&peer), &peerLen,
-                     SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            // Out of descriptors: let finished connections give some back.
-            Reap(false);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return;
-    }
-    ReleaseClosedByPeer();
-    auto conn = std::make_shared<TConnection>();
-    conn->Fd = fd;
-    conn->Ordinal = ++Accepted;
-    conn->Peer = PeerAddress(peer);
-    CountOpened();
-    std::lock_guard lock(ConnMutex);
-    try {
-        conn->Thread = std::thread([this, conn] { Serve(*conn); });
-    } catch (const std::system_error&) {
-        Release(*conn);
-        close(fd);
-        return;
-    }
-    Connections.push_back(std::move(conn));
+    return true;
 }
 
 void TFakeWhoisServer::TState::CountOpened() {
@@ -354,13 +279,14 @@ void TFakeWhoisServer::TState::Release(TConnection& conn) {
 // open, even when the connection's own thread has not noticed yet: a client
 // that closes one and opens the next must not look like two at once.
 void TFakeWhoisServer::TState::ReleaseClosedByPeer() {
-    std::lock_guard lock(ConnMutex);
+    std::lock_guard lock(Listener.ConnectionsMutex());
     std::vector<pollfd> fds;
     std::vector<TConnection*> owners;
-    for (auto& conn : Connections) {
+    for (const auto& served : Listener.Connections()) {
+        auto* conn = static_cast<TConnection*>(served.get());
         if (conn->Fd >= 0 && conn->Counted.load()) {
             fds.push_back({conn->Fd, POLLRDHUP, 0});
-            owners.push_back(conn.get());
+            owners.push_back(conn);
         }
     }
     if (fds.empty() || poll(fds.data(), fds.size(), 0) <= 0) {
@@ -373,31 +299,12 @@ void TFakeWhoisServer::TState::ReleaseClosedByPeer() {
     }
 }
 
-void TFakeWhoisServer::TState::Reap(bool all) {
-    std::list<std::shared_ptr<TConnection>> finished;
-    {
-        std::lock_guard lock(ConnMutex);
-        for (auto it = Connections.begin(); it != Connections.end();) {
-            auto next = std::next(it);
-            if (all || (*it)->Done.load()) {
-                finished.splice(finished.end(), Connections, it);
-            }
-            it = next;
-        }
-    }
-    for (auto& conn : finished) {
-        if (conn->Thread.joinable()) {
-            conn->Thread.join();
-        }
-    }
-}
-
 void TFakeWhoisServer::TState::Finish(TConnection& conn, bool reset) {
     // Counted down before the FIN leaves, so a client that saw the close
     // never finds this connection still counted.
     Release(conn);
     {
-        std::lock_guard lock(ConnMutex);
+        std::lock_guard lock(Listener.ConnectionsMutex());
         if (reset) {
             linger cut{1, 0};
             setsockopt(conn.Fd, SOL_SOCKET, SO_LINGER, &cut, sizeof cut);
@@ -435,7 +342,8 @@ bool TFakeWhoisServer::TState::ReadQueryLine(int fd, std::string& raw) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return false;
         }
-        if (WaitFor(WakeRead, fd, POLLIN, TClock::time_point::max(), nullptr) != TWait::Ready) {
+        if (WaitFor(Listener.WakeFd(), fd, POLLIN, TClock::time_point::max(), nullptr) !=
+            TWait::Ready) {
             return false;
         }
     }
@@ -500,7 +408,7 @@ bool TFakeWhoisServer::TState::Pause(int fd, int ms) {
     auto deadline = After(ms);
     for (;;) {
         short revents = 0;
-        TWait w = WaitFor(WakeRead, fd, 0, deadline, &revents);
+        TWait w = WaitFor(Listener.WakeFd(), fd, 0, deadline, &revents);
         if (w == TWait::TimeUp) {
             return true;
         }
@@ -524,7 +432,8 @@ bool TFakeWhoisServer::TState::SendAll(int fd, const char* data, std::size_t siz
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             return false; // the client went away
         }
-        if (WaitFor(WakeRead, fd, POLLOUT, TClock::time_point::max(), nullptr) == TWait::Stopped) {
+        if (WaitFor(Listener.WakeFd(), fd, POLLOUT, TClock::time_point::max(), nullptr) ==
+            TWait::Stopped) {
             return false;
         }
     }
@@ -552,7 +461,7 @@ TWait TFakeWhoisServer::TState::WatchPeer(int fd, TClock::time_point deadline) {
     char scratch[512];
     for (;;) {
         short revents = 0;
-        TWait w = WaitFor(WakeRead, fd, POLLIN, deadline, &revents);
+        TWait w = WaitFor(Listener.WakeFd(), fd, POLLIN, deadline, &revents);
         if (w != TWait::Ready) {
             return w;
         }
@@ -714,28 +623,11 @@ bool TFakeWhoisServer::Start() {
     }
     s.Error.clear();
     s.Running = true; // so Stop() cleans up whatever a failed start left
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        s.Running = false;
-        return s.Fail("pipe");
-    }
-    s.WakeRead = wake[0];
-    s.WakeWrite = wake[1];
-    bool ok = true;
-    if (!s.Options.LogFile.empty()) {
-        s.Log = std::fopen(s.Options.LogFile.c_str(), "ab");
-        ok = s.Log != nullptr || s.Fail("open log " + s.Options.LogFile);
-    }
+    bool ok =
+        s.Options.LogFile.empty() || (s.Log = OpenServerLog(s.Options.LogFile, s.Error)) != nullptr;
     ok = ok && s.Listen();
-    if (ok && s.Options.Mode == TFakeWhoisMode::NoAccept) {
-        ok = s.FillBacklog();
-    } else if (ok) {
-        try {
-            s.AcceptThread = std::thread([&s] { s.AcceptLoop(); });
-        } catch (const std::system_error& e) {
-            s.Error = std::string("thread: ") + e.what();
-            ok = false;
-        }
+    if (ok) {
+        ok = s.Options.Mode == TFakeWhoisMode::NoAccept ? s.FillBacklog() : s.Accept();
     }
     if (!ok) {
         std::string error = s.Error;
@@ -750,25 +642,11 @@ void TFakeWhoisServer::Stop() {
     if (!s.Running) {
         return;
     }
-    // One byte in the wake pipe stays readable, so every wait sees it.
-    if (s.WakeWrite >= 0) {
-        ssize_t ignored = write(s.WakeWrite, "x", 1);
-        (void)ignored;
-    }
-    if (s.AcceptThread.joinable()) {
-        s.AcceptThread.join();
-    }
-    s.Reap(true);
+    s.Listener.Stop();
     for (int fd : s.FillerFds) {
         close(fd);
     }
     s.FillerFds.clear();
-    for (int* fd : {&s.ListenFd, &s.WakeRead, &s.WakeWrite}) {
-        if (*fd >= 0) {
-            close(*fd);
-            *fd = -1;
-        }
-    }
     if (s.Log != nullptr) {
         std::fclose(s.Log);
         s.Log = nullptr;
@@ -777,11 +655,11 @@ void TFakeWhoisServer::Stop() {
 }
 
 int TFakeWhoisServer::Port() const {
-    return FState->BoundPort;
+    return FState->Listener.Port();
 }
 
 std::string TFakeWhoisServer::Address() const {
-    return FState->Options.Host + ":" + std::to_string(FState->BoundPort);
+    return FState->Options.Host + ":" + std::to_string(FState->Listener.Port());
 }
 
 const std::string& TFakeWhoisServer::Error() const {
@@ -804,7 +682,7 @@ std::vector<std::string> TFakeWhoisServer::QueryPeers() const {
 }
 
 int TFakeWhoisServer::AcceptedCount() const {
-    return FState->Accepted.load();
+    return FState->Listener.AcceptedCount();
 }
 int TFakeWhoisServer::OpenCount() const {
     return FState->Open.load();

@@ -1,6 +1,7 @@
 #include "ui/BatchController.h"
 
 #include "engine/IntegerText.h"
+#include "engine/RdapClient.h"
 
 #include <QPointer>
 
@@ -43,6 +44,14 @@ std::string TBatchController::EndedStateLine(int slot) {
     return SlotName(slot) + EndedStateTail;
 }
 
+void TBatchController::SetRegistryData(std::shared_ptr<const TRegistryData> data) {
+    FRegistryData = std::move(data);
+}
+
+void TBatchController::SetProtocolPreference(TProtocolPreference preference) {
+    FProtocolPreference = preference;
+}
+
 std::string TBatchController::Start(const std::string& threadText) {
     std::vector<int> everyPosition(static_cast<std::size_t>(FDomains.Count()));
     std::iota(everyPosition.begin(), everyPosition.end(), 0);
@@ -67,6 +76,7 @@ std::string TBatchController::Start(const std::string& threadText, std::vector<i
     // billions of entries.
     FQueryJobs.assign(static_cast<std::size_t>(std::min(FThreadCount, FTotalCount)), nullptr);
     ResetProgress(FTotalCount);
+    FRdapConnections = std::make_shared<TRdapConnections>();
     for (int slot = 0; slot < FThreadCount && slot < FTotalCount; ++slot)
         StartQueryJob(slot, FPositions[static_cast<std::size_t>(slot)]);
     return "";
@@ -83,6 +93,9 @@ void TBatchController::StartQueryJob(int slot, int position) {
     const TDisplayFlags flags = FFlags ? FFlags() : TDisplayFlags{};
     auto* job = new TQueryDomain(slot, FCurrentDomain, &FNoReg, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
+    job->RegistryData = FRegistryData;
+    job->ProtocolPreference = FProtocolPreference;
+    job->RdapConnections = FRdapConnections;
     job->Proxies = FProxies;
     FQueryJobs[static_cast<std::size_t>(slot)] = job;
     ++FRunningCount;

@@ -17,6 +17,8 @@
 
 class TJob;
 class TProxyRotation;
+class TRdapConnections;
+class TRegistryData;
 
 // Which run-page buttons are enabled.
 struct TRunPageButtons {
@@ -42,6 +44,17 @@ public:
     TBatchController(TGbkListModel& domains, TGbkListModel& queryState, TGbkListModel& noReg,
                      TGbkListModel& domainInfo, TFlagsProvider flags, QObject* parent = nullptr);
 
+    // What the next batches work with; each takes effect at the next Start.
+    // The registry data goes to every job (the names are checked and routed
+    // with it); null: the program's own.
+    void SetRegistryData(std::shared_ptr<const TRegistryData> data);
+    // Which protocols the jobs may ask (the settings page's 查询方式).
+    void SetProtocolPreference(TProtocolPreference preference);
+    // The proxies the jobs started from now on take theirs from, in turn;
+    // null or empty: every server is asked straight.
+    void SetProxies(std::shared_ptr<TProxyRotation> proxies) { FProxies = std::move(proxies); }
+    const std::shared_ptr<TProxyRotation>& Proxies() const { return FProxies; }
+
     // btnStartClick: threadText is the thread-count field. Returns the message
     // to show ("" for none): the conversion message when the text is not an
     // integer, "Range check error" for a negative count. A count of 0 starts
@@ -52,11 +65,6 @@ public:
     // order (what a journal left of an earlier batch); positions outside the
     // list are passed over. TotalCount is then the number of positions.
     std::string Start(const std::string& threadText, std::vector<int> positions);
-
-    // The proxies the jobs started from now on take theirs from, in turn;
-    // null or empty: every server is asked straight.
-    void SetProxies(std::shared_ptr<TProxyRotation> proxies) { FProxies = std::move(proxies); }
-    const std::shared_ptr<TProxyRotation>& Proxies() const { return FProxies; }
 
     // btnStopClick: pauses the running jobs, or resumes them when paused.
     void PauseOrResume();
@@ -103,6 +111,12 @@ private:
     TGbkListModel& FNoReg;
     TGbkListModel& FDomainInfo;
     TFlagsProvider FFlags;
+
+    std::shared_ptr<const TRegistryData> FRegistryData;
+    TProtocolPreference FProtocolPreference = TProtocolPreference::Auto;
+    // The RDAP connections of the current batch, kept open from one query of
+    // a server to the next; every job holds a share, so they outlive it.
+    std::shared_ptr<TRdapConnections> FRdapConnections;
     std::shared_ptr<TProxyRotation> FProxies;
 
     int FThreadCount = 0;

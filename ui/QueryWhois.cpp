@@ -1,8 +1,10 @@
 #include "ui/QueryWhois.h"
 
+#include "engine/GbkCodec.h"
+#include "engine/NameQuery.h"
 #include "engine/QueryDomain.h"
+#include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
-#include "engine/WhoisAsking.h"
 
 using namespace queryfields;
 
@@ -47,37 +49,77 @@ TQueryWhois::TQueryWhois(std::string domain, bool showIPAddress)
     : Domain(std::move(domain)), ShowIPAddress(showIPAddress) {}
 
 void TQueryWhois::Execute() {
-    if (!IsValidDomain(Domain))
+    const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
+    const TNameAnswer answer =
+        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, nullptr, Proxies.get()});
+    // A name the rule refuses makes no report, as before any query.
+    if (answer.Settled && answer.Settled->Reason == TVerdictReason::InvalidName &&
+        answer.Protocol == TQueryProtocol::None)
         return;
-    WhoisServer = GetWhoisServer(Domain);
-    TWhoisAsking answer = AskWhoisServer(Domain, WhoisServer, Proxies.get());
-    ExchangeEnd = answer.Answer.End;
+    QueryName = answer.Name.QueryName;
+    WhoisServer = answer.Server;
+    Protocol = answer.Protocol;
+    ExchangeEnd = answer.Whois.End;
     ExchangeEndText = answer.EndText;
-    WhoisInfo = std::move(answer.Answer.Reply);
-    std::string fullText = WhoisInfo;
+    WhoisInfo = answer.Reply;
 
+    std::string fullText;
+    if (answer.Protocol == TQueryProtocol::Rdap)
+        fullText = RdapText(answer);
+    else if (answer.Protocol == TQueryProtocol::Whois)
+        fullText = WhoisText();
+    else
+        fullText = answer.Settled->Detail;
+    if (ShowIPAddress && !QueryName.empty())
+        IPAddress = LookUpAddress();
+
+    // An unknown RDAP answer, like a missing reply, gets the failure line.
+    const bool failed = answer.Protocol != TQueryProtocol::Whois &&
+                        (!answer.Settled || answer.Settled->Kind == TVerdictKind::Unknown);
+    const std::size_t replyBytes = failed ? 0 : std::max(WhoisInfo.size(), MinReplyBytes);
+    Report = ComposeWhoisReport(TWhoisReportFacts{
+        Domain, answer.Protocol == TQueryProtocol::Whois ? WhoisInfo.size() : replyBytes, RegTime,
+        ExpTime, IPAddress, Email, std::move(fullText)});
+}
+
+std::string TQueryWhois::RdapText(const TNameAnswer& answer) {
+    RegTime = answer.RdapReading->RegTime;
+    ExpTime = answer.RdapReading->ExpTime;
+    Email = answer.RdapReading->Email;
+    std::string text;
+    if (!answer.FallbackReason.empty())
+        text = "port 43: " + answer.FallbackReason + "; asked over RDAP\n\n";
+    text += "RDAP " + WhoisServer + ": " + answer.EndText + "\n\n";
+    const std::string indented = IndentRdapJson(answer.Rdap->Body);
+    return text + (indented.empty() ? WhoisInfo : Utf8ToGbk(indented));
+}
+
+std::string TQueryWhois::WhoisText() {
+    std::string fullText = WhoisInfo;
     // The dates come from the first reply.
     RunOnUiThread([this] { GetRegTime(); });
     RunOnUiThread([this] { GetExpTime(); });
 
-    // The referral is always followed; its reply takes the first one's place,
-    // even when the exchange failed.
+    // The referral is followed whenever the guard allows it; its reply takes
+    // the first one's place, even when the exchange failed.
     ReferralServer = ReadReferralServer(WhoisInfo);
-    if (ReferralServer.size() > MinReferralBytes)
-        WhoisInfo = AskWhoisServer(Domain, ReferralServer, Proxies.get()).Answer.Reply;
+    if (ReferralServer.size() > MinReferralBytes) {
+        TReferral referral = DecideReferral(ReferralServer);
+        ReferralRefusal = ReferralRefusalText(referral);
+        AskReferral(referral, QueryName, Proxies.get());
+        if (referral.Allowed())
+            WhoisInfo = referral.Answer.Reply;
+    }
     if (fullText != WhoisInfo)
         fullText.append(BlankLine).append(WhoisInfo);
-
+    if (!ReferralRefusal.empty())
+        fullText.append(BlankLine).append(ReferralRefusal);
     RunOnUiThread([this] { GetEmail(); });
-    if (ShowIPAddress)
-        IPAddress = LookUpAddress();
-
-    Report = ComposeWhoisReport(TWhoisReportFacts{Domain, WhoisInfo.size(), RegTime, ExpTime,
-                                                  IPAddress, Email, std::move(fullText)});
+    return fullText;
 }
 
 std::string TQueryWhois::LookUpAddress() const {
-    return ResolveHost ? ResolveHost(Domain) : GetHostIP(Domain);
+    return ResolveHost ? ResolveHost(QueryName) : GetHostIP(QueryName);
 }
 
 void TQueryWhois::GetRegTime() {

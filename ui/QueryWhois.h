@@ -1,10 +1,12 @@
 #pragma once
 
-// The job behind the single-domain WHOIS window: it asks the domain's server,
-// always follows the reply's referral, and produces the full report the window
-// shows. Qt Core only: it touches no window, its one product is Report.
+// The job behind the single-domain WHOIS window: it asks the domain's server
+// (port 43 or RDAP), always follows a port-43 reply's referral that the
+// referral guard allows, and produces the full report the window shows.
+// Qt Core only: it touches no window, its one product is Report.
 
 #include "engine/Job.h"
+#include "engine/ServerChoice.h"
 #include "engine/WhoisExchange.h"
 
 class TProxyRotation;
@@ -14,6 +16,9 @@ class TProxyRotation;
 #include <memory>
 #include <string>
 #include <string_view>
+
+class TRegistryData;
+struct TNameAnswer;
 
 // What a report is made of.
 struct TWhoisReportFacts {
@@ -25,7 +30,8 @@ struct TWhoisReportFacts {
     std::string ExpTime;
     std::string IPAddress;
     std::string Email;
-    // The first reply, or the first reply, a blank line and the referral reply.
+    // The first reply, or the first reply, a blank line and the referral reply
+    // (or why the referral was refused); an RDAP answer as indented JSON.
     std::string FullText;
 };
 
@@ -45,8 +51,13 @@ public:
     // handler is their only reader.
     std::string Report;
     std::string Domain;
+    std::string QueryName; // the name asked: lower-case ASCII, A-labels
+    // The server asked (a host, or an RDAP base URL), over which protocol.
     std::string WhoisServer;
+    TQueryProtocol Protocol = TQueryProtocol::None;
     std::string ReferralServer;
+    // Why the referral was not followed; "" when it was, or none was named.
+    std::string ReferralRefusal;
     std::string WhoisInfo;
     std::string RegTime;
     std::string ExpTime;
@@ -57,6 +68,11 @@ public:
     // until a query was made.
     TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
     std::string ExchangeEndText;
+
+    // Set before Start: the registry data (null: ProgramRegistryData) and
+    // the protocols the user allows.
+    std::shared_ptr<const TRegistryData> RegistryData;
+    TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
 
     // The name service for the address; empty means GetHostIP. Set before
     // Start; tests use it so that no name leaves the machine.
@@ -76,4 +92,6 @@ private:
     void GetEmail();
 
     std::string LookUpAddress() const;
+    std::string RdapText(const TNameAnswer& answer);
+    std::string WhoisText();
 };

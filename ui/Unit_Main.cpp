@@ -10,6 +10,7 @@
 #include "ui/Unit_Whois.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -103,6 +104,10 @@ constexpr const char* cbIPAddressCaption =
     "\xCF\xD4\xCA\xBE\xD3\xF2\xC3\xFBIP (\xBB\xE1\xD3\xB0\xCF\xEC\xB2\xE9\xD1\xAF\xCB\xD9\xB6\xC8)";
 // "查询线程数："
 constexpr const char* Label4Caption = "\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA";
+// "查询方式"; its choices "自动", "WHOIS", "RDAP" in the order of
+// TProtocolPreference
+constexpr const char* labProtocolCaption = "\xB2\xE9\xD1\xAF\xB7\xBD\xCA\xBD";
+constexpr const char* ProtocolChoices[] = {"\xD7\xD4\xB6\xAF", "WHOIS", "RDAP"};
 // "关于查询线程数：请输入一个大于1并小于20的整数。若查询线程过多，很容易被WHOIS服务器封IP。"
 constexpr const char* Label5Caption =
     "\xB9\xD8\xD3\xDA\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA\xC7\xEB\xCA\xE4\xC8\xEB\xD2"
@@ -489,6 +494,17 @@ QWidget* TForm1::CreateTab2() {
     threadRow->addStretch(1);
     layout->addLayout(threadRow);
 
+    auto* protocolRow = new QHBoxLayout;
+    labProtocol = Named(new QLabel(Text(labProtocolCaption), tab), "labProtocol");
+    labProtocol->setFont(Label4->font());
+    cbProtocol = Named(new QComboBox(tab), "cbProtocol");
+    for (const char* choice : ProtocolChoices)
+        cbProtocol->addItem(Text(choice));
+    protocolRow->addWidget(labProtocol);
+    protocolRow->addWidget(cbProtocol);
+    protocolRow->addStretch(1);
+    layout->addLayout(protocolRow);
+
     Label5 = Named(new QLabel(Text(Label5Caption), tab), "Label5");
     Label6 = Named(new QLabel(Text(Label6Caption), tab), "Label6");
     Label5->setWordWrap(true);
@@ -578,6 +594,13 @@ void TForm1::ConnectHandlers() {
                 [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     };
     bind(btnNext, &TForm1::btnNextClick);
+    // The choice applies to the next batch and to every WHOIS window's next query.
+    connect(cbProtocol, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const auto preference = static_cast<TProtocolPreference>(index);
+        FBatch->SetProtocolPreference(preference);
+        for (TForm2* window : findChildren<TForm2*>(Qt::FindDirectChildrenOnly))
+            window->ProtocolPreference = preference;
+    });
     bind(btnPrev, &TForm1::btnPrevClick);
     bind(btnCreateDomains, &TForm1::btnCreateDomainsClick);
     bind(btnImportDomainFile, &TForm1::btnImportDomainFileClick);
@@ -791,6 +814,7 @@ void TForm1::btnShowWhoisQueryClick() {
     // Owned by this window, so every one closes with it; never modal.
     auto* window = new TForm2(this);
     window->Proxies = [this] { return ProxiesForWhois(); };
+    window->ProtocolPreference = static_cast<TProtocolPreference>(cbProtocol->currentIndex());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 }

@@ -18,6 +18,7 @@
 #include <string>
 
 class QCheckBox;
+class QComboBox;
 class QFileDialog;
 class QFrame;
 class QGroupBox;
@@ -142,6 +143,9 @@ public:
     QCheckBox* cbIPAddress = nullptr;
     QLabel* Label4 = nullptr;
     QLineEdit* txtMaxThread = nullptr;
+    // 查询方式: 自动, WHOIS, RDAP, in the order of TProtocolPreference.
+    QLabel* labProtocol = nullptr;
+    QComboBox* cbProtocol = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* labProxies = nullptr;

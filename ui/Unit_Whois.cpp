@@ -138,6 +138,7 @@ void TForm2::btnQueryWhoisClick() {
     auto* job = new TQueryWhois(QStringToGbk(text), cIPAddress->isChecked());
     job->ResolveHost = ResolveHost;
     job->Proxies = std::move(proxies);
+    job->ProtocolPreference = ProtocolPreference;
     // A window closed while its query runs is gone by the time the job ends;
     // the report then goes nowhere.
     QPointer<TForm2> window(this);

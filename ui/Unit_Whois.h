@@ -4,6 +4,8 @@
 // report (heading, dates, address, e-mail and the whole replies). Each window
 // runs at most one query at a time; any number of windows may be open.
 
+#include "engine/ServerChoice.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -38,6 +40,8 @@ public:
     // The proxies each query asks through (empty: straight); null: the query
     // must not start (the giver has said why). Unset: straight.
     std::function<std::shared_ptr<TProxyRotation>()> Proxies;
+    // The protocols the window's queries may use (the settings page's 查询方式).
+    TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
 
     // Starts a query of the domain field's text unless it is empty.
     void btnQueryWhoisClick();

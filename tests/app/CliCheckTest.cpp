@@ -192,19 +192,33 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CliCheckTest, ListsSkippedLinesOnStandardError) {
     std::string input = "a.com\n";
     for (int i = 1; i <= 25; ++i)
-        input += "bad-" + std::to_string(i) + ".com\n";
+        input += "bad_" + std::to_string(i) + ".com\n";
     const TCliRun run = Check({}, input);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(LinesOf(run.Out), TLines{RegisteredUtf8("a.com")});
     const TLines err = LinesOf(run.Err);
     ASSERT_EQ(err.size(), 22u) << run.Err;
     for (int i = 1; i <= 20; ++i)
-        EXPECT_EQ(err[i - 1], "tavirelbrisvane-cli check: skipped, not a valid domain name: bad-" +
-                                  std::to_string(i) + ".com");
+        EXPECT_EQ(err[i - 1], "tavirelbrisvane-cli check: skipped, not a valid domain name: bad_" +
+                                  std::to_string(i) + ".com (label 'bad_" + std::to_string(i) +
+                                  "': character '_' is not a letter, digit or hyphen)");
     EXPECT_EQ(err[20], "tavirelbrisvane-cli check: skipped 5 more invalid lines");
     EXPECT_TRUE(err[21].starts_with(
         "checked 1 names: 0 free, 1 registered, 0 unknown; 25 skipped as invalid; in "))
         << err[21];
+}
+
+// Hyphens and Chinese names are all asked, by their A-labels, and shown as
+// given; a name libidn2 refuses is skipped with its reason.
+TEST_F(CliCheckTest, HyphenatedAndChineseNamesAreAllQueried) {
+    const TCliRun run = Check({"--threads", "1"}, "my-shop.com\n中文.com\n例子.中国\n☆abc.com\n");
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(FServer->Queries(),
+              (TLines{"my-shop.com", "xn--fiq228c.com", "xn--fsqu00a.xn--fiqs8s"}));
+    EXPECT_EQ(LinesOf(run.Out), (TLines{RegisteredUtf8("my-shop.com"), RegisteredUtf8("中文.com"),
+                                        RegisteredUtf8("例子.中国")}));
+    EXPECT_NE(run.Err.find("skipped, not a valid domain name: "), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("IDNA2008"), std::string::npos) << run.Err;
 }
 
 struct TBadCase {

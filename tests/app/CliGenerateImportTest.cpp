@@ -96,7 +96,7 @@ TEST_F(CliCandidatesTest, GenerateWithGbkTakesThePatternAsBytes) {
 TEST_F(CliCandidatesTest, ImportPrintsTheValidNamesOnceInFileOrder) {
     const QString file =
         WriteFile("list.txt", "\xEF\xBB\xBF"
-                              "b.com\r\n  a.com\t\nbad-name.com\n\nB.com\ra.com\nx.com\x1Ay.com\n");
+                              "b.com\r\n  a.com\t\nbad_name.com\n\nB.com\ra.com\nx.com\x1Ay.com\n");
     const TCliRun run = RunCli({"import", file});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "b.com\na.com\nB.com\nx.com\n");

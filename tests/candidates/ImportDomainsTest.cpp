@@ -61,9 +61,22 @@ const TImportCase ImportCases[] = {
     {"ControlBytesTrimmed", std::string("\0\x01 abc.com\x1F\0\n", 14), {}, {"abc.com"}},
     {"InnerBlankIsInvalid", "abc .com\nab\tc.com\n", {}, {}},
     {"InvalidNamesSkipped",
-     "a-b.com\nabc.com.cn\n\xD6\xD0\xCE\xC4.com\n.com\nabc.\nabc\nabc.c0m\nok.com\n",
+     "-ab.com\nab-.com\nab--c.com\nmy_shop.com\nabc.com.cn\n.com\nabc.\nabc\nabc.c0m\n"
+     "abc.zzzz\n\xD6\xD0 \xCE\xC4.com\nok.com\n",
      {},
      {"ok.com"}},
+    // Hyphens and internationalised names (中文.com, 例子.中国, in GBK) are
+    // kept as they were given.
+    {"HyphensAndChineseNamesKept",
+     "my-shop.com\n\xD6\xD0\xCE\xC4.com\n\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA\nxn--fiq228c.com\n",
+     {},
+     {"my-shop.com", "\xD6\xD0\xCE\xC4.com", "\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA",
+      "xn--fiq228c.com"}},
+    // The same names in UTF-8 come out in GBK.
+    {"Utf8NamesInGbk",
+     "\xE4\xB8\xAD\xE6\x96\x87.com\n\xE4\xBE\x8B\xE5\xAD\x90.\xE4\xB8\xAD\xE5\x9B\xBD\n",
+     {},
+     {"\xD6\xD0\xCE\xC4.com", "\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA"}},
     {"CaseKept", "ABC.com\nabc.com\nAbc.COM\n", {}, {"ABC.com", "abc.com", "Abc.COM"}},
     {"RepeatedNameOnce", "abc.com\nxyz.net\nabc.com\n abc.com \n", {}, {"abc.com", "xyz.net"}},
     {"NameAlreadyInListNotAgain", "abc.com\nnew.org\n", {"abc.com"}, {"abc.com", "new.org"}},
@@ -79,7 +92,7 @@ const TImportCase ImportCases[] = {
      {"abc.com", "xyz.net"}},
     {"ByteOrderMarkOnlyAtStart", "abc.com\n\xEF\xBB\xBFxyz.net\n", {}, {"abc.com"}},
     {"CtrlZEndsTheFile", "a.com\nb.com\x1A\nc.com\n", {}, {"a.com", "b.com"}},
-    {"CtrlZInsideALine", "a.com\nbb.c\x1Aom\nc.com\n", {}, {"a.com", "bb.c"}},
+    {"CtrlZInsideALine", "a.com\nbb.cn\x1Aom\nc.com\n", {}, {"a.com", "bb.cn"}},
     {"CtrlZFirst",
      "\x1A"
      "a.com\n",
@@ -104,8 +117,9 @@ TEST_F(ImportDomainsTest, ManyLinesAcrossBlocksKeepFileOrder) {
 }
 
 TEST_F(ImportDomainsTest, LineLongerThanABlock) {
+    // No piece of the long line may pass for a name of its own.
     const std::string longName = std::string(3 << 20, 'a') + ".com";
-    EXPECT_EQ(Import("x.com\n" + longName + "\ny.com"), (TLines{"x.com", longName, "y.com"}));
+    EXPECT_EQ(Import("x.com\n" + longName + "\ny.com"), (TLines{"x.com", "y.com"}));
 }
 
 TEST_F(ImportDomainsTest, LongRunOfBlanksBeforeAName) {
@@ -142,29 +156,31 @@ class ImportRejectedTest : public ImportDomainsTest,
 TEST_P(ImportRejectedTest, CountsInvalidLinesAndKeepsTheFirst) {
     TFakeDomainList list;
     std::size_t count = 99;
-    TLines kept;
+    TLines kept, reasons;
     RunJob<TImportDomains>(
-        new TImportDomains(WriteFile("a.com\n  my-name.com \n\n\t\na.com\nx\nb.com\n"
-                                     "\xD6\xD0.com\nabc.com.cn"),
+        new TImportDomains(WriteFile("a.com\n  my_name.com \n\n\t\na.com\nx\nb.com\n"
+                                     "-ab.com\nabc.com.cn"),
                            list, GetParam().Keep),
         [&](TImportDomains& job) {
             count = job.RejectedCount();
             kept = job.RejectedLines();
+            reasons = job.RejectedReasons();
         });
     EXPECT_EQ(list.Lines, (TLines{"a.com", "b.com"}));
     EXPECT_EQ(count, GetParam().Count);
     EXPECT_EQ(kept, GetParam().Kept);
+    // Each kept line has the name rule's reason beside it.
+    ASSERT_EQ(reasons.size(), kept.size());
+    for (const std::string& reason : reasons)
+        EXPECT_FALSE(reason.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImportRejectedTest,
-                         ::testing::Values(TRejectCase{"KeepNone", 0, 4, {}},
-                                           TRejectCase{"KeepTwo", 2, 4, {"my-name.com", "x"}},
-                                           TRejectCase{
-                                               "KeepMoreThanThere",
-                                               10,
-                                               4,
-                                               {"my-name.com", "x", "\xD6\xD0.com", "abc.com.cn"}}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImportRejectedTest,
+    ::testing::Values(
+        TRejectCase{"KeepNone", 0, 4, {}}, TRejectCase{"KeepTwo", 2, 4, {"my_name.com", "x"}},
+        TRejectCase{"KeepMoreThanThere", 10, 4, {"my_name.com", "x", "-ab.com", "abc.com.cn"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(ImportDomainsTest, MissingFileLeavesListUnchangedAndSaysSo) {
     TFakeDomainList list({"a.com", "b.com"});

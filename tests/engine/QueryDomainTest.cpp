@@ -1,5 +1,6 @@
 #include "engine/QueryDomain.h"
 #include "tests/support/FakeWhois.h"
+#include "tests/support/LocalRegistryData.h"
 #include "tests/support/RunJob.h"
 
 #include <QCoreApplication>
@@ -204,18 +205,21 @@ struct TOutcome {
     TVerdict Verdict;
     TExchangeEnd ExchangeEnd = TExchangeEnd::OtherError;
     std::string ExchangeEndText;
+    std::string ReferralRefusal;
 };
 
 TOutcome RunJob(const std::string& domain, TDisplayFlags flags, TRecordingNoRegList& list,
-                unsigned stackSize = 0) {
+                unsigned stackSize = 0, std::shared_ptr<const TRegistryData> data = nullptr) {
     TOutcome out;
     auto* job = new TQueryDomain(7, domain, &list, flags.ShowDomain, flags.ShowEmail,
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
+    job->RegistryData = std::move(data);
     if (stackSize != 0)
         job->setStackSize(stackSize);
     RunJobToEnd<TQueryDomain>(job, [&](TQueryDomain& q) {
-        out = TOutcome{true,    q.Index,    q.ResultLine, q.WhoisInfo,   q.ReferralServer,
-                       q.Email, list.Items, q.Verdict,    q.ExchangeEnd, q.ExchangeEndText};
+        out = TOutcome{
+            true,       q.Index,   q.ResultLine,  q.WhoisInfo,       q.ReferralServer, q.Email,
+            list.Items, q.Verdict, q.ExchangeEnd, q.ExchangeEndText, q.ReferralRefusal};
     });
     return out;
 }
@@ -247,7 +251,7 @@ TEST(QueryDomainJobTest, InvalidNamesMakeNoConnection) {
     auto server = StartServer([](const std::string&) { return FreeReply; });
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
-    for (const char* name : {"my-name.com", "abc.com.cn"}) {
+    for (const char* name : {"my_name.com", "-name.com", "abc.com.cn"}) {
         TRecordingNoRegList list;
         const TOutcome out = RunJob(name, Defaults, list);
         ASSERT_TRUE(out.Ended) << name;
@@ -288,22 +292,21 @@ struct TReferralPair {
     std::unique_ptr<TFakeWhoisServer> Second;
 };
 
+// With TAVIREL_WHOIS_SERVER set the referral is asked of that same server,
+// so an offline run never leaves the machine.
 TEST(QueryDomainJobTest, ReferralReplyComesFirstAndItsAddressWins) {
-    auto second = StartServer([](const std::string&) {
-        return std::string("Registrant Email: owner@registrar.example\r\nName Server: ns.x.cn\r\n");
-    });
-    ASSERT_TRUE(second);
-    const std::string firstReply = "No match in this part\r\nWhois Server: " + second->Address() +
-                                   "\r\nadmin@first.example\r\n";
-    auto first = StartServer([&](const std::string&) { return firstReply; });
-    ASSERT_TRUE(first);
-    TWhoisServerOverride to(first->Address());
+    const std::string firstReply =
+        "No match in this part\r\nWhois Server: whois.registrar.example\r\nadmin@first.example\r\n";
+    const std::string registrarReply =
+        "Registrant Email: owner@registrar.example\r\nName Server: ns.x.cn\r\n";
+    auto server = StartServer(InTurn({firstReply, registrarReply}));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
     TRecordingNoRegList list;
     const TOutcome out = RunJob("abc.com", WithEmail, list);
-    EXPECT_EQ(out.ReferralServer, second->Address());
-    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
-    EXPECT_EQ(out.WhoisInfo,
-              "Registrant Email: owner@registrar.example\r\nName Server: ns.x.cn\r\n" + firstReply);
+    EXPECT_EQ(out.ReferralServer, "whois.registrar.example");
+    EXPECT_EQ(server->Queries(), (std::vector<std::string>{"abc.com", "abc.com"}));
+    EXPECT_EQ(out.WhoisInfo, registrarReply + firstReply);
     EXPECT_EQ(out.Email, "owner@registrar.example");
     EXPECT_EQ(out.ResultLine, "abc.com" + FM + EmailLabel + "owner@registrar.example");
     // The referral's name server outweighs the first reply's not-found marker.
@@ -336,50 +339,56 @@ TEST(QueryDomainJobTest, FailedReferralKeepsTheFirstReply) {
 }
 
 TEST(QueryDomainJobTest, RateLimitAddressInReferralShowsTooFrequent) {
-    auto second = StartServer(
-        [](const std::string&) { return "Contact: " + std::string(RateLimitAddress) + "\r\n"; });
-    ASSERT_TRUE(second);
-    const std::string firstReply = "Whois Server: " + second->Address() + "\r\n";
-    auto first = StartServer([&](const std::string&) { return firstReply; });
-    ASSERT_TRUE(first);
-    TWhoisServerOverride to(first->Address());
+    auto server = StartServer(InTurn({"Whois Server: whois.registrar.example\r\n",
+                                      "Contact: " + std::string(RateLimitAddress) + "\r\n"}));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
     TRecordingNoRegList list;
     const TOutcome out = RunJob("abc.com", WithEmail, list);
     EXPECT_EQ(out.ResultLine, "abc.com" + FM + EmailLabel + TooFrequent);
 }
 
-TEST(QueryDomainJobTest, ReferralOfSixBytesIsAsked) {
-    auto second = StartOnFourDigitPort([](const std::string&) { return std::string("ok\r\n"); });
-    ASSERT_TRUE(second);
-    const std::string referral = "0:" + std::to_string(second->Port());
-    ASSERT_EQ(referral.size(), 6u);
-    auto first =
-        StartServer([&](const std::string&) { return "Whois Server: " + referral + "\r\n"; });
-    ASSERT_TRUE(first);
-    TWhoisServerOverride to(first->Address());
-    TRecordingNoRegList list;
-    const TOutcome out = RunJob("abc.com", WithEmail, list);
-    EXPECT_EQ(out.ReferralServer, referral);
-    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+// A referral must be longer than 5 bytes to be asked.
+TEST(QueryDomainJobTest, ReferralOfSixBytesIsAskedAndOfFiveIsNot) {
+    for (const auto& [referral, queries] :
+         {std::pair<std::string, std::size_t>{"abc.cn", 2}, {"ab.cn", 1}}) {
+        auto server = StartServer(InTurn({"Whois Server: " + referral + "\r\n", "ok\r\n"}));
+        ASSERT_TRUE(server);
+        TWhoisServerOverride to(server->Address());
+        TRecordingNoRegList list;
+        const TOutcome out = RunJob("abc.com", WithEmail, list);
+        EXPECT_EQ(out.ReferralServer, referral);
+        EXPECT_EQ(server->Queries().size(), queries) << referral;
+    }
 }
 
 // The 5-byte boundary needs a server on port 43 ("127.1" is 5 bytes, "127.01"
 // is 6, both 127.0.0.1); it runs where that port can be bound.
-TEST(QueryDomainJobTest, ReferralOfFiveBytesIsNotAsked) {
-    auto port43 = StartServer([](const std::string&) { return std::string("ok\r\n"); }, 43);
-    if (!port43)
-        GTEST_SKIP() << "port 43 cannot be bound here";
-    std::string referral = "127.1";
-    auto first =
-        StartServer([&](const std::string&) { return "Whois Server: " + referral + "\r\n"; });
-    ASSERT_TRUE(first);
-    TWhoisServerOverride to(first->Address());
-    TRecordingNoRegList list;
-    RunJob("abc.com", WithEmail, list);
-    EXPECT_EQ(port43->AcceptedCount(), 0);
-    referral = "127.01";
-    RunJob("abc.com", WithEmail, list);
-    EXPECT_EQ(port43->AcceptedCount(), 1);
+// A referral that names an address, a port or a private network is refused:
+// no connection, and the first reply's verdict and facts stand.
+TEST(QueryDomainJobTest, RefusedReferralMakesNoConnectionAndKeepsTheFirstReply) {
+    auto target = StartServer(Always(RegisteredReply));
+    ASSERT_TRUE(target);
+    for (const bool standIn : {false, true}) {
+        for (const std::string& referral :
+             {target->Address(), std::string("10.1.2.3"), "0:" + std::to_string(target->Port())}) {
+            const std::string firstReply = FreeReply + "Whois Server: " + referral + "\r\n";
+            auto first = StartServer(Always(firstReply));
+            ASSERT_TRUE(first);
+            // Without the stand-in the registry itself is on loopback: the
+            // registry data routes .xyz there.
+            TWhoisServerOverride to(standIn ? first->Address() : "");
+            auto data = RegistryDataRoutingTo("xyz", first->Address(), "");
+            TRecordingNoRegList list;
+            const TOutcome out = RunJob(standIn ? "free.com" : "free.xyz", WithEmail, list, 0,
+                                        standIn ? nullptr : data);
+            EXPECT_EQ(out.Verdict.Kind, TVerdictKind::Free) << referral;
+            EXPECT_EQ(out.WhoisInfo, firstReply) << referral;
+            EXPECT_NE(out.ReferralRefusal.find("refused"), std::string::npos) << referral;
+            EXPECT_EQ(first->Queries().size(), 1u) << referral;
+        }
+    }
+    EXPECT_EQ(target->AcceptedCount(), 0);
 }
 
 TEST(QueryDomainJobTest, JobWhoseThreadCannotStartStillEnds) {

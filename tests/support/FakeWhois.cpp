@@ -1,9 +1,20 @@
 #include "tests/support/FakeWhois.h"
 
+#include <algorithm>
+#include <atomic>
+
 #include <QCoreApplication>
 
 TResponder Always(std::string reply) {
     return [reply = std::move(reply)](const std::string&) { return reply; };
+}
+
+TResponder InTurn(std::vector<std::string> replies) {
+    auto next = std::make_shared<std::atomic<std::size_t>>(0);
+    return [replies = std::move(replies), next](const std::string&) {
+        const std::size_t turn = (*next)++;
+        return replies.empty() ? std::string() : replies[std::min(turn, replies.size() - 1)];
+    };
 }
 
 std::unique_ptr<TFakeWhoisServer> StartServer(TResponder reply, int port, int latencyMs) {

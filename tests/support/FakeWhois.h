@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Points GetWhoisServer at a test server for the object's life.
 class TWhoisServerOverride : public TScopedEnv {
@@ -21,6 +22,11 @@ using TResponder = std::function<std::string(const std::string& query)>;
 
 // A responder that gives every query the same reply.
 TResponder Always(std::string reply);
+
+// A responder that gives the replies in turn, one per query, the last one to
+// every query after it: one server standing in for a registry and the
+// registrar its reply refers to.
+TResponder InTurn(std::vector<std::string> replies);
 
 // A started server answering through reply on port (0: any free one), waiting
 // latencyMs before each answer; null when the port cannot be bound.

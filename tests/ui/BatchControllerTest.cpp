@@ -2,6 +2,7 @@
 
 #include "engine/IntegerText.h"
 #include "tests/support/FakeWhois.h"
+#include "tools/FakeRdapServer.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -262,7 +263,7 @@ TEST_F(BatchControllerTest, PauseLetsOnlyTheJobsInFlightFinish) {
 
 TEST_F(BatchControllerTest, EmptyResultLineStillCounts) {
     StartServer(0);
-    FDomains.SetLines({"bad-name.com", "b.com"});
+    FDomains.SetLines({"bad_name.com", "b.com"});
     ASSERT_EQ(FBatch->Start("1"), "");
     WaitForEnd();
     EXPECT_EQ(FDomainInfo.Items(), (TLines{"", Registered("b.com")}));
@@ -371,6 +372,44 @@ TEST(RunPageButtonsTest, FollowRunningCount) {
     EXPECT_TRUE(idle.Prev);
     EXPECT_FALSE(idle.Stop);
     EXPECT_FALSE(idle.Next);
+}
+
+} // namespace
+
+namespace {
+
+// A batch over RDAP keeps its connections: a server hears about one per
+// query at once, not one per name; its 404s make free names, its domain
+// objects registered ones.
+TEST_F(BatchControllerTest, RdapBatchReusesItsConnections) {
+    TFakeRdapOptions options;
+    options.LatencyMs = 20;
+    options.Responder = [](const TFakeRdapRequest& request) {
+        std::optional<TFakeRdapResponse> answer;
+        const std::string name = request.Path.substr(request.Path.rfind('/') + 1);
+        if (name.rfind("free", 0) != 0)
+            answer = TFakeRdapResponse{200,
+                                       {},
+                                       R"({"objectClassName":"domain","ldhName":")" + name +
+                                           R"(","events":[{"eventAction":"registration",)"
+                                           R"("eventDate":"2001-02-03"}]})"};
+        return answer;
+    };
+    TFakeRdapServer rdap(std::move(options));
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv base("TAVIREL_RDAP_BASE", rdap.BaseUrl());
+    TLines names;
+    for (int i = 0; i < 24; ++i)
+        names.push_back((i % 3 == 0 ? "free" : "name") + std::to_string(i) + ".info");
+    FDomains.SetLines(names);
+    ASSERT_EQ(FBatch->Start("3"), "");
+    WaitForEnd();
+    EXPECT_EQ(rdap.RequestCount(), 24);
+    EXPECT_LE(rdap.AcceptedCount(), 3);
+    EXPECT_EQ(FNoReg.Count(), 8);
+    EXPECT_EQ(FDomainInfo.Count(), 24);
+    const TLines lines = FDomainInfo.Items();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), Registered("name1.info")), 1);
 }
 
 } // namespace

@@ -9,11 +9,13 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/Microsocks.h"
 #include "tests/support/TestPaths.h"
+#include "tools/FakeRdapServer.h"
 #include "ui/GbkQt.h"
 #include "ui/Unit_Whois.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -591,6 +593,32 @@ TEST_F(MainWindowTest, CheckBoxesAreReadWhenEachJobStarts) {
     // Without the domain the line starts at the field mark of the date.
     EXPECT_EQ(Form->DomainInfoList().At(0).rfind("\xA4\xF6", 0), 0u)
         << Form->DomainInfoList().At(0);
+}
+
+// 查询方式 offers 自动 (the default), WHOIS and RDAP; the choice holds for the
+// next batch: with RDAP a .com name is asked over RDAP, not of the port-43
+// stand-in.
+TEST_F(MainWindowTest, ProtocolChoiceHoldsForTheNextBatch) {
+    ASSERT_EQ(Form->cbProtocol->count(), 3);
+    EXPECT_EQ(Form->labProtocol->text(), QString::fromUtf8("查询方式"));
+    EXPECT_EQ(Form->cbProtocol->itemText(0), QString::fromUtf8("自动"));
+    EXPECT_EQ(Form->cbProtocol->itemText(1), QStringLiteral("WHOIS"));
+    EXPECT_EQ(Form->cbProtocol->itemText(2), QStringLiteral("RDAP"));
+    EXPECT_EQ(Form->cbProtocol->currentIndex(), 0);
+
+    StartServer(0);
+    TFakeRdapServer rdap(TFakeRdapOptions{});
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv base("TAVIREL_RDAP_BASE", rdap.BaseUrl());
+    Form->cbProtocol->setCurrentIndex(2);
+    Form->DomainsList().AppendLines({"free1.com"});
+    GoToRunPage();
+    Form->btnStart->click();
+    ASSERT_TRUE(WaitUntil([this] { return Form->DomainInfoList().Count() == 1; }));
+    EXPECT_EQ(rdap.Requests(), std::vector<std::string>{"/domain/free1.com"});
+    EXPECT_EQ(Server->AcceptedCount(), 0);
+    // A 404 from the base asked: free.
+    EXPECT_EQ(Form->NoRegList().Lines(), std::vector<std::string>{"free1.com"});
 }
 
 TEST_F(MainWindowTest, ThreadCountThatIsNoIntegerStartsNothing) {

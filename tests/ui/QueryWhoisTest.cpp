@@ -4,6 +4,7 @@
 
 #include "tests/support/FakeWhois.h"
 #include "tests/support/RunJob.h"
+#include "tools/FakeRdapServer.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -143,30 +144,47 @@ TEST(QueryWhoisJobTest, ReplyWithoutReferralGivesHeadingFieldsAndReply) {
     EXPECT_EQ(server->Queries(), std::vector<std::string>{"abc.com"});
 }
 
+// With TAVIREL_WHOIS_SERVER set the referral is asked of that same server.
 TEST(QueryWhoisJobTest, ReferralIsAlwaysFollowedAndShownAfterTheFirstReply) {
     const std::string referralReply =
         "Creation Date: 2099-01-01\r\nEmail: owner@registrar.example\r\n";
-    auto second = StartServer(Always(referralReply));
-    ASSERT_TRUE(second);
-    const std::string firstReply =
-        "Creation Date: 1997-09-15\r\nWhois Server: " + second->Address() +
-        "\r\nadmin@first.example\r\n";
-    auto first = StartServer(Always(firstReply));
-    ASSERT_TRUE(first);
-    TWhoisServerOverride to(first->Address());
+    const std::string firstReply = "Creation Date: 1997-09-15\r\nWhois Server: "
+                                   "whois.registrar.example\r\nadmin@first.example\r\n";
+    auto server = StartServer(InTurn({firstReply, referralReply}));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
 
     const TOutcome out = RunJob("abc.com");
-    EXPECT_EQ(out.ReferralServer, second->Address());
-    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+    EXPECT_EQ(out.ReferralServer, "whois.registrar.example");
+    EXPECT_EQ(server->Queries(), (std::vector<std::string>{"abc.com", "abc.com"}));
     EXPECT_EQ(out.WhoisInfo, referralReply);
     // The dates from the first reply, the address from the referral reply.
     EXPECT_EQ(out.RegTime, "1997-09-15");
     EXPECT_EQ(out.Email, "owner@registrar.example");
     EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n" + RegLabel + "1997-09-15" + FM +
                               EmailLabel + "owner@registrar.example\r\n\r\n" +
-                              "Creation Date: 1997-09-15\r\r\nWhois Server: " + second->Address() +
-                              "\r\r\nadmin@first.example\r\r\n\r\n\r\n" +
+                              "Creation Date: 1997-09-15\r\r\nWhois Server: "
+                              "whois.registrar.example\r\r\nadmin@first.example\r\r\n\r\n\r\n" +
                               "Creation Date: 2099-01-01\r\r\nEmail: owner@registrar.example");
+}
+
+// A referral the guard refuses is not asked; the report keeps the first reply
+// and says why.
+TEST(QueryWhoisJobTest, RefusedReferralIsNamedAfterTheFirstReply) {
+    auto target = StartServer(Always("Email: owner@elsewhere.example\r\n"));
+    ASSERT_TRUE(target);
+    for (const std::string& referral : {target->Address(), std::string("192.168.1.1")}) {
+        const std::string firstReply = "Creation Date: 1997-09-15\r\nWhois Server: " + referral;
+        auto server = StartServer(Always(firstReply));
+        ASSERT_TRUE(server);
+        TWhoisServerOverride to(server->Address());
+        const TOutcome out = RunJob("abc.com");
+        EXPECT_EQ(server->AcceptedCount(), 1) << referral;
+        EXPECT_EQ(out.WhoisInfo, firstReply) << referral;
+        const std::string refusal = "\r\n\r\nreferral to " + referral + " refused: '" + referral;
+        EXPECT_NE(out.Report.find(refusal), std::string::npos) << out.Report;
+    }
+    EXPECT_EQ(target->AcceptedCount(), 0);
 }
 
 TEST(QueryWhoisJobTest, ReferralGivingTheSameReplyIsShownOnce) {
@@ -174,24 +192,26 @@ TEST(QueryWhoisJobTest, ReferralGivingTheSameReplyIsShownOnce) {
     std::string reply;
     server = StartServer([&reply](const std::string&) { return reply; });
     ASSERT_TRUE(server);
-    reply = "Whois Server: " + server->Address() + "\r\nEmail: a@one.example";
+    reply = "Whois Server: whois.one.example\r\nEmail: a@one.example";
     TWhoisServerOverride to(server->Address());
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(server->AcceptedCount(), 2);
     EXPECT_EQ(out.Report, Heading("abc.com") + "\r\n\r\n" + FM + EmailLabel +
-                              "a@one.example\r\n\r\nWhois Server: " + server->Address() +
+                              "a@one.example\r\n\r\nWhois Server: whois.one.example"
                               "\r\r\nEmail: a@one.example");
 }
 
 TEST(QueryWhoisJobTest, FailedReferralGivesFailureLineThenFirstReply) {
-    // Nothing listens on port 1: the referral exchange fails at once.
-    auto first = StartServer(Always("Creation Date: 1997-09-15\r\nWhois Server: 127.0.0.1:1\r\n"));
+    // The referral's exchange ends without a byte.
+    auto first = StartServer(
+        InTurn({"Creation Date: 1997-09-15\r\nWhois Server: whois.registrar.example\r\n", ""}));
     ASSERT_TRUE(first);
     TWhoisServerOverride to(first->Address());
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(out.WhoisInfo, "");
     EXPECT_EQ(out.Report, "abc.com" + Failed +
-                              "\r\n\r\nCreation Date: 1997-09-15\r\r\nWhois Server: 127.0.0.1:1");
+                              "\r\n\r\nCreation Date: 1997-09-15\r\r\nWhois Server: "
+                              "whois.registrar.example");
 }
 
 TEST(QueryWhoisJobTest, FailedFirstExchangeGivesTheFailureLineAlone) {
@@ -217,23 +237,47 @@ TEST(QueryWhoisJobTest, ReferralOfFiveBytesIsNotAsked) {
 }
 
 TEST(QueryWhoisJobTest, ReferralOfSixBytesIsAsked) {
-    auto second = StartOnFourDigitPort(Always("second\r\n"));
-    ASSERT_TRUE(second);
-    const std::string referral = "0:" + std::to_string(second->Port());
-    ASSERT_EQ(referral.size(), 6u);
-    auto first = StartServer(Always("Whois Server: " + referral + "\r\n"));
-    ASSERT_TRUE(first);
-    TWhoisServerOverride to(first->Address());
+    auto server = StartServer(InTurn({"Whois Server: abc.cn\r\n", "second\r\n"}));
+    ASSERT_TRUE(server);
+    TWhoisServerOverride to(server->Address());
     const TOutcome out = RunJob("abc.com");
-    EXPECT_EQ(second->Queries(), std::vector<std::string>{"abc.com"});
+    EXPECT_EQ(server->Queries(), (std::vector<std::string>{"abc.com", "abc.com"}));
     EXPECT_EQ(out.WhoisInfo, "second\r\n");
+}
+
+// A suffix served only over RDAP: the report's summary, then the answer as
+// indented JSON.
+TEST(QueryWhoisJobTest, RdapAnswerIsShownAsIndentedJsonUnderTheSummary) {
+    TFakeRdapOptions options;
+    options.Responder = [](const TFakeRdapRequest&) {
+        return std::optional<TFakeRdapResponse>(TFakeRdapResponse{
+            200,
+            {},
+            R"({"objectClassName":"domain","ldhName":"abc.info","events":[)"
+            R"({"eventAction":"registration","eventDate":"2001-02-03T04:05:06Z"},)"
+            R"({"eventAction":"expiration","eventDate":"2031-02-03"}]})"});
+    };
+    TFakeRdapServer rdap(std::move(options));
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv base("TAVIREL_RDAP_BASE", rdap.BaseUrl());
+    TWhoisServerOverride none("");
+    const TOutcome out = RunJob("abc.info");
+    EXPECT_EQ(rdap.Requests(), std::vector<std::string>{"/domain/abc.info"});
+    const std::string summary = Heading("abc.info") + "\r\n\r\n" + RegLabel +
+                                "2001-02-03T04 05 06Z" + FM + ExpLabel + "2031-02-03\r\n\r\n";
+    ASSERT_EQ(out.Report.rfind(summary, 0), 0u) << out.Report;
+    EXPECT_NE(out.Report.find("RDAP " + rdap.BaseUrl() + ": HTTP 200 from 127.0.0.1"),
+              std::string::npos)
+        << out.Report;
+    EXPECT_NE(out.Report.find("{\r\n"), std::string::npos) << out.Report;
+    EXPECT_NE(out.Report.find("\r\n  \"ldhName\": \"abc.info\""), std::string::npos) << out.Report;
 }
 
 TEST(QueryWhoisJobTest, InvalidNamesGiveAnEmptyReportWithoutConnecting) {
     auto server = StartServer(Always(RegisteredReply));
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
-    for (const char* name : {" abc.com", "abc.com ", "my-name.com", "abc.com.cn"}) {
+    for (const char* name : {" abc.com", "abc.com ", "my_name.com", "abc.com.cn"}) {
         const TOutcome out = RunJob(name);
         ASSERT_TRUE(out.Ended) << name;
         EXPECT_EQ(out.Report, "") << name;

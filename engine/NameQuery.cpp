@@ -1,0 +1,146 @@
+#include "engine/NameQuery.h"
+
+#include "engine/GbkCodec.h"
+#include "engine/ProxiedRdap.h"
+#include "engine/RdapClient.h"
+#include "engine/RegistryData.h"
+#include "engine/Unit_Functions.h"
+#include "engine/WhoisAsking.h"
+
+namespace {
+
+TVerdict UnknownFor(TVerdictReason reason, std::string detail) {
+    return TVerdict{TVerdictKind::Unknown, reason, std::nullopt, std::move(detail)};
+}
+
+// Why no server is asked about a name whose route is none.
+std::string NoServerText(const TNameAnswer& answer, TProtocolPreference preference) {
+    const std::string suffix = "." + answer.Name.Suffix;
+    switch (preference) {
+    case TProtocolPreference::Whois:
+        return "no port-43 server is known for " + suffix;
+    case TProtocolPreference::Rdap:
+        return "no RDAP service is known for " + suffix;
+    case TProtocolPreference::Auto:
+        break;
+    }
+    return "no WHOIS or RDAP server is known for " + suffix;
+}
+
+// A redirect of an RDAP query may only reach what a referral may reach.
+bool RedirectAllowed(const std::string& host) {
+    return CheckReferral(host).Allowed;
+}
+
+void AskWhois(TNameAnswer& answer, const std::string& server, TProxyRotation* proxies) {
+    answer.Protocol = TQueryProtocol::Whois;
+    answer.Server = server;
+    TWhoisAsking asked = AskWhoisServer(answer.Name.QueryName, server, proxies);
+    answer.Whois = std::move(asked.Answer);
+    answer.Reply = answer.Whois.Reply;
+    answer.EndText = std::move(asked.EndText);
+    answer.ProxyKey = std::move(asked.ProxyKey);
+    if (asked.NoUsableProxy)
+        answer.Settled = UnknownFor(TVerdictReason::Failed, answer.EndText);
+}
+
+void AskRdap(TNameAnswer& answer, const std::string& base, const TNameQuerySettings& settings) {
+    TRdapRequest request;
+    request.Base = base;
+    request.Name = answer.Name.QueryName;
+    request.Guard = RedirectAllowed;
+    TRdapAnswer rdap = QueryRdapThroughRotation(request, settings.Connections, settings.Proxies);
+    answer.Protocol = TQueryProtocol::Rdap;
+    answer.Server = rdap.Base.empty() ? RdapBaseToAsk(base) : rdap.Base;
+    answer.RdapReading = ReadRdapAnswer(rdap, answer.Name.QueryName, request.Bounds);
+    answer.Settled = answer.RdapReading->Verdict;
+    answer.Reply = Utf8ToGbk(rdap.Body);
+    answer.EndText = DescribeRdapEnd(rdap, request.Bounds);
+    answer.Rdap = std::move(rdap);
+}
+
+// A port-43 service that cannot answer for the suffix at all, as opposed to
+// one that failed this once: no such server, no one listening, or its own
+// "not supported". Empty when it answered.
+std::string FailedForGood(const TNameAnswer& answer) {
+    const TExchangeEnd end = answer.Whois.End;
+    if (end == TExchangeEnd::NameLookupFailed || end == TExchangeEnd::Refused)
+        return answer.EndText;
+    const TVerdict verdict = ReadWhoisVerdict(answer.Whois, answer.Server);
+    if (verdict.Reason == TVerdictReason::UnsupportedSuffix)
+        return answer.Server + " does not serve ." + answer.Name.Suffix;
+    return "";
+}
+
+bool MayFallBack(const TServerChoice& choice, TProtocolPreference preference) {
+    // A stand-in server answers for every suffix: asking the real registry
+    // instead would take an offline run off the machine.
+    return preference == TProtocolPreference::Auto && !choice.RdapBase.empty() &&
+           choice.Route.Source != TServerSource::Override;
+}
+
+} // namespace
+
+TNameAnswer AskForName(std::string_view gbkName, const TNameQuerySettings& settings) {
+    TNameAnswer answer;
+    answer.Name = CheckDomainName(gbkName, *settings.Data);
+    switch (answer.Name.Problem) {
+    case TNameProblem::None:
+        break;
+    case TNameProblem::UnknownSuffix:
+        answer.Settled = UnknownFor(TVerdictReason::UnsupportedSuffix, answer.Name.Reason);
+        return answer;
+    case TNameProblem::Malformed:
+    case TNameProblem::NotConvertible:
+        answer.Settled = UnknownFor(TVerdictReason::InvalidName, answer.Name.Reason);
+        return answer;
+    }
+    answer.Choice = ChooseServer(answer.Name.QueryName, *settings.Data, settings.Preference);
+    const TServerRoute& route = answer.Choice.Route;
+    switch (route.Protocol) {
+    case TQueryProtocol::None:
+        answer.Settled = UnknownFor(TVerdictReason::UnsupportedSuffix,
+                                    NoServerText(answer, settings.Preference));
+        return answer;
+    case TQueryProtocol::Rdap:
+        AskRdap(answer, route.Server, settings);
+        return answer;
+    case TQueryProtocol::Whois:
+        break;
+    }
+    AskWhois(answer, route.Server, settings.Proxies);
+    if (MayFallBack(answer.Choice, settings.Preference)) {
+        if (std::string why = FailedForGood(answer); !why.empty()) {
+            answer.FallbackReason = std::move(why);
+            AskRdap(answer, answer.Choice.RdapBase, settings);
+        }
+    }
+    return answer;
+}
+
+TReferral DecideReferral(std::string_view named) {
+    TReferral referral;
+    referral.Named = std::string(TrimText(named));
+    const std::string standIn = WhoisServerOverride();
+    if (standIn.empty()) {
+        referral.Target = CheckReferral(named);
+        if (referral.Target.Allowed)
+            referral.Server = referral.Target.Server();
+    } else {
+        referral.Target = CheckReferralForm(named, ReferralPolicyFromEnvironment());
+        if (referral.Target.Allowed)
+            referral.Server = standIn;
+    }
+    return referral;
+}
+
+void AskReferral(TReferral& referral, std::string_view queryName, TProxyRotation* proxies) {
+    if (referral.Allowed())
+        referral.Answer = AskWhoisServer(queryName, referral.Server, proxies).Answer;
+}
+
+std::string ReferralRefusalText(const TReferral& referral) {
+    if (referral.Allowed())
+        return "";
+    return "referral to " + referral.Named + " refused: " + referral.Target.Reason;
+}
