@@ -1,6 +1,7 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 #include "app/CliJournal.h"
+#include "app/CliProxies.h"
 #include "app/CliQueryOptions.h"
 #include "app/CliResultFormat.h"
 
@@ -40,7 +41,7 @@ constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--retries N] [--pace HOST=N/s]...\n"
     "           [--show LIST] [--format FORMAT] [--free-out FILE] [--unknown-out FILE]\n"
     "           [--results-out FILE] [--journal FILE] [--protocol auto|whois|rdap]\n"
-    "           [--registry-data FILE] [--gbk] [FILE]\n"
+    "           [--registry-data FILE] [--proxy URL]... [--proxy-file FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error with the reason and skipped. Names are one\n"
@@ -88,10 +89,11 @@ struct TCheckOptions {
     bool Gbk = false;
     std::string Input = "-";
     TQueryOptions Query;
+    TProxyOptions Proxies;
 };
 
 std::string UsageText() {
-    return std::string(Usage) + QueryOptionsUsage + UsageEnd;
+    return std::string(Usage) + QueryOptionsUsage + ProxyOptionsUsage + UsageEnd;
 }
 
 int BadArguments(const std::string& message) {
@@ -191,6 +193,10 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
         } else if (auto error = TakeQueryOption(args, i, options.Query)) {
             if (!error->empty())
                 return error;
+        } else if (std::optional<std::string> proxyError;
+                   options.Proxies.Take(args, i, proxyError)) {
+            if (proxyError)
+                return proxyError;
         } else if (arg == "--gbk") {
             options.Gbk = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -349,6 +355,10 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         if (!out->empty() && !CanCreateOutputFile(*out, error))
             return BadArguments(error);
     }
+    const std::optional<std::shared_ptr<TProxyRotation>> proxies =
+        ReadProxyOptions(options.Proxies, error);
+    if (!proxies)
+        return BadArguments(error);
     const std::shared_ptr<const TRegistryData> registryData =
         LoadQueryRegistryData(Program, options.Query);
     std::vector<std::string> candidates;
@@ -373,6 +383,7 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     batch.SetRegistryData(registryData);
     batch.SetUserPaces(options.Paces);
     batch.SetProtocolPreference(options.Query.Preference);
+    batch.SetProxies(*proxies);
 
     if (options.Format == TResultFormat::Csv)
         WriteOut(CsvHeaderRow());

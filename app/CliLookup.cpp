@@ -1,5 +1,6 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
+#include "app/CliProxies.h"
 #include "app/CliQueryOptions.h"
 
 #include "engine/GbkCodec.h"
@@ -23,14 +24,15 @@ namespace {
 constexpr const char* Program = "tavirelbrisvane-cli lookup";
 constexpr const char* Usage =
     "usage: tavirelbrisvane-cli lookup [--ip] [--protocol auto|whois|rdap]\n"
-    "           [--registry-data FILE] DOMAIN...\n"
+    "           [--registry-data FILE] [--proxy URL]... [--proxy-file FILE] DOMAIN...\n"
     "  for each domain: whether it is a valid name (one label and a top-level domain;\n"
     "  names below a second-level suffix such as example.co.uk are out of scope), the\n"
-    "  name asked, the protocol and server chosen, the reply and what ended it, the\n"
+    "  name asked, the protocol and server chosen, the proxy asked through, the reply and what "
+    "ended it, the\n"
     "  referral and whether it was followed, the verdict (with its reason when\n"
     "  unknown), and the creation and expiration dates\n"
     "  --ip               resolve the domain's IPv4 address too (asks the name service)\n";
-constexpr const char* UsageEnd = "exit status: 0 done, 2 bad arguments\n";
+constexpr const char* UsageEnd = "exit status: 0 done, 2 bad arguments or a bad proxy\n";
 
 void PrintLine(const char* label, const std::string& gbkValue) {
     std::printf("%s: %s\n", label, GbkToUtf8(gbkValue).c_str());
@@ -69,7 +71,8 @@ void PrintReply(const std::string& gbkReply) {
 
 // The referral the reply names: followed when the guard allows it (its reply
 // shown), else refused with the reason.
-void PrintReferral(const std::string& reply, const std::string& queryName) {
+void PrintReferral(const std::string& reply, const std::string& queryName,
+                   TProxyRotation* proxies) {
     const std::string named = ReadReferralServer(reply);
     if (named.size() <= queryfields::MinReferralBytes)
         return;
@@ -78,19 +81,22 @@ void PrintReferral(const std::string& reply, const std::string& queryName) {
         PrintLine("referral", ReferralRefusalText(referral));
         return;
     }
-    AskReferral(referral, queryName);
+    AskReferral(referral, queryName, proxies);
     PrintLine("referral", named + " (asked of " + referral.Server + ")");
     std::printf("referral reply: %zu bytes (%s)\n", referral.Answer.Reply.size(),
                 GbkToUtf8(DescribeExchangeEnd(referral.Answer, referral.Server)).c_str());
     PrintReply(referral.Answer.Reply);
 }
 
-void PrintWhoisAnswer(const TNameAnswer& answer) {
+void PrintWhoisAnswer(const TNameAnswer& answer, TProxyRotation* proxies) {
     const std::string& reply = answer.Reply;
     PrintReply(reply);
     std::printf("available: %s\n", YesNo(IsDomainAvailable(reply)));
-    PrintReferral(reply, answer.Name.QueryName);
-    PrintLine("verdict", VerdictText(ReadWhoisVerdict(answer.Whois, answer.Server)));
+    PrintReferral(reply, answer.Name.QueryName, proxies);
+    // Settled: no proxy was usable, the server was not asked.
+    PrintLine("verdict",
+              VerdictText(answer.Settled ? *answer.Settled
+                                         : ReadWhoisVerdict(answer.Whois, answer.Server)));
     PrintLine("creation date", ExtractWhoisField(reply, "creation date", "\n"));
     PrintLine("expiration date", ExtractWhoisField(reply, "expiration date", "\n"));
 }
@@ -104,9 +110,10 @@ void PrintRdapAnswer(const TNameAnswer& answer) {
 }
 
 void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
-               const TRegistryData& data, bool resolveAddress) {
+               const TRegistryData& data, bool resolveAddress, TProxyRotation* proxies) {
     const std::string domain = Utf8ToGbk(terminalDomain);
-    const TNameAnswer answer = AskForName(domain, TNameQuerySettings{&data, options.Preference});
+    const TNameAnswer answer =
+        AskForName(domain, TNameQuerySettings{&data, options.Preference, nullptr, proxies});
 
     PrintLine("domain", domain);
     const bool valid = answer.Name.Problem == TNameProblem::None;
@@ -115,13 +122,15 @@ void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
         PrintLine("query name", answer.Name.QueryName);
     PrintLine("protocol", std::string(ProtocolWord(answer.Protocol)));
     PrintLine("server", answer.Server.empty() ? "-" : ServerText(answer));
+    if (proxies != nullptr && answer.Protocol == TQueryProtocol::Whois)
+        PrintLine("proxy", answer.ProxyKey.empty() ? std::string("none usable") : answer.ProxyKey);
     if (!answer.FallbackReason.empty())
         PrintLine("fallback", "port 43: " + answer.FallbackReason + "; asked over RDAP");
     if (answer.Protocol != TQueryProtocol::None)
         std::printf("reply: %zu bytes (%s)\n", answer.Reply.size(),
                     GbkToUtf8(answer.EndText).c_str());
     if (answer.Protocol == TQueryProtocol::Whois)
-        PrintWhoisAnswer(answer);
+        PrintWhoisAnswer(answer, proxies);
     else if (answer.Protocol == TQueryProtocol::Rdap)
         PrintRdapAnswer(answer);
     else
@@ -135,19 +144,23 @@ void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
 } // namespace
 
 int RunLookupCommand(const std::vector<std::string>& args) {
-    const std::string usage = std::string(Usage) + QueryOptionsUsage + UsageEnd;
+    const std::string usage = std::string(Usage) + QueryOptionsUsage + ProxyOptionsUsage + UsageEnd;
     if (AsksForHelp(args)) {
         std::fputs(usage.c_str(), stdout);
         return 0;
     }
     bool resolveAddress = false;
     TQueryOptions options;
+    TProxyOptions proxyOptions;
     std::vector<std::string> domains;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (auto error = TakeQueryOption(args, i, options)) {
             if (!error->empty())
                 return FailCommand(Program, 2, *error + "\n" + usage);
+        } else if (std::optional<std::string> proxyError; proxyOptions.Take(args, i, proxyError)) {
+            if (proxyError)
+                return FailCommand(Program, 2, *proxyError + "\n" + usage);
         } else if (arg == "--ip") {
             resolveAddress = true;
         } else if (arg.starts_with("--")) {
@@ -158,9 +171,14 @@ int RunLookupCommand(const std::vector<std::string>& args) {
     }
     if (domains.empty())
         return FailCommand(Program, 2, "no domain given\n" + usage);
+    std::string error;
+    const std::optional<std::shared_ptr<TProxyRotation>> proxies =
+        ReadProxyOptions(proxyOptions, error);
+    if (!proxies)
+        return FailCommand(Program, 2, error);
     const std::shared_ptr<const TRegistryData> data = LoadQueryRegistryData(Program, options);
     for (const std::string& domain : domains) {
-        LookUpOne(domain, options, *data, resolveAddress);
+        LookUpOne(domain, options, *data, resolveAddress, proxies->get());
         std::fflush(stdout);
     }
     return 0;

@@ -8,6 +8,7 @@
 #include "ui/Unit_Main.h"
 #include "updater/Update.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 #include <cstdio>
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
     // timer runs from here on; the window stays hidden until the loop runs.
     // Neither window is ever destroyed (see EndProcess).
     auto* mainWindow = new TForm1(registryData.Data);
+    mainWindow->SettingsFile =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    mainWindow->LoadSettings();
 
     // The update check runs while the updater window is created, before the
     // main window is shown; when a newer version is published it shows the

@@ -1,9 +1,11 @@
 #include "engine/NameQuery.h"
 
 #include "engine/GbkCodec.h"
+#include "engine/ProxiedRdap.h"
 #include "engine/RdapClient.h"
 #include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
+#include "engine/WhoisAsking.h"
 
 namespace {
 
@@ -30,12 +32,16 @@ bool RedirectAllowed(const std::string& host) {
     return CheckReferral(host).Allowed;
 }
 
-void AskWhois(TNameAnswer& answer, const std::string& server) {
+void AskWhois(TNameAnswer& answer, const std::string& server, TProxyRotation* proxies) {
     answer.Protocol = TQueryProtocol::Whois;
     answer.Server = server;
-    answer.Whois = GetWhoisAnswer(answer.Name.QueryName, server);
+    TWhoisAsking asked = AskWhoisServer(answer.Name.QueryName, server, proxies);
+    answer.Whois = std::move(asked.Answer);
     answer.Reply = answer.Whois.Reply;
-    answer.EndText = DescribeExchangeEnd(answer.Whois, server);
+    answer.EndText = std::move(asked.EndText);
+    answer.ProxyKey = std::move(asked.ProxyKey);
+    if (asked.NoUsableProxy)
+        answer.Settled = UnknownFor(TVerdictReason::Failed, answer.EndText);
 }
 
 void AskRdap(TNameAnswer& answer, const std::string& base, const TNameQuerySettings& settings) {
@@ -43,8 +49,7 @@ void AskRdap(TNameAnswer& answer, const std::string& base, const TNameQuerySetti
     request.Base = base;
     request.Name = answer.Name.QueryName;
     request.Guard = RedirectAllowed;
-    TRdapAnswer rdap = settings.Connections != nullptr ? QueryRdap(request, *settings.Connections)
-                                                       : QueryRdap(request);
+    TRdapAnswer rdap = QueryRdapThroughRotation(request, settings.Connections, settings.Proxies);
     answer.Protocol = TQueryProtocol::Rdap;
     answer.Server = rdap.Base.empty() ? RdapBaseToAsk(base) : rdap.Base;
     answer.RdapReading = ReadRdapAnswer(rdap, answer.Name.QueryName, request.Bounds);
@@ -103,7 +108,7 @@ TNameAnswer AskForName(std::string_view gbkName, const TNameQuerySettings& setti
     case TQueryProtocol::Whois:
         break;
     }
-    AskWhois(answer, route.Server);
+    AskWhois(answer, route.Server, settings.Proxies);
     if (MayFallBack(answer.Choice, settings.Preference)) {
         if (std::string why = FailedForGood(answer); !why.empty()) {
             answer.FallbackReason = std::move(why);
@@ -129,9 +134,9 @@ TReferral DecideReferral(std::string_view named) {
     return referral;
 }
 
-void AskReferral(TReferral& referral, std::string_view queryName) {
+void AskReferral(TReferral& referral, std::string_view queryName, TProxyRotation* proxies) {
     if (referral.Allowed())
-        referral.Answer = GetWhoisAnswer(queryName, referral.Server);
+        referral.Answer = AskWhoisServer(queryName, referral.Server, proxies).Answer;
 }
 
 std::string ReferralRefusalText(const TReferral& referral) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+class TProxyRotation;
 class TRdapConnections;
 class TRegistryData;
 
@@ -25,6 +26,9 @@ struct TNameQuerySettings {
     TProtocolPreference Preference = TProtocolPreference::Auto;
     // The batch's RDAP connections; null: a connection of its own.
     TRdapConnections* Connections = nullptr;
+    // The batch's proxies, each question through the next usable one; null
+    // or empty: straight to the server.
+    TProxyRotation* Proxies = nullptr;
 };
 
 struct TNameAnswer {
@@ -45,6 +49,8 @@ struct TNameAnswer {
     // reply, or the RDAP body; and how the last exchange ended, in words.
     std::string Reply;
     std::string EndText;
+    // The masked URL of the proxy the port-43 server was asked through, or "".
+    std::string ProxyKey;
     // The verdict when no port-43 reply is left to read: an invalid name, a
     // suffix no server is known for, or an RDAP answer. None: read Whois.
     std::optional<TVerdict> Settled;
@@ -68,7 +74,9 @@ struct TReferral {
 // The guard's decision on named; nothing is asked yet.
 TReferral DecideReferral(std::string_view named);
 // Asks an allowed referral about queryName (the A-label).
-void AskReferral(TReferral& referral, std::string_view queryName);
+// Through the next usable proxy of proxies, when not null.
+void AskReferral(TReferral& referral, std::string_view queryName,
+                 TProxyRotation* proxies = nullptr);
 // "whois.example.com refused: 'x:4397' names a port ..." for people; "" when
 // the referral was allowed.
 std::string ReferralRefusalText(const TReferral& referral);

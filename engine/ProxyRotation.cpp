@@ -64,3 +64,26 @@ std::optional<std::chrono::steady_clock::time_point> TProxyRotation::NextUsableA
     }
     return first;
 }
+
+std::optional<TProxyPick> AttemptThroughRotation(TProxyRotation& rotation,
+                                                 const TProxyAttemptFn& attempt,
+                                                 std::string& whyNot) {
+    std::string lastFault;
+    for (std::size_t tried = 0; tried < rotation.Size(); ++tried) {
+        const std::optional<TProxyPick> pick = rotation.Next();
+        if (!pick) {
+            break;
+        }
+        TProxyAttempt outcome = attempt(*pick->Proxy);
+        rotation.Report(*pick, outcome.Fault);
+        if (outcome.Fault == TProxyFault::None) {
+            return pick;
+        }
+        lastFault = std::move(outcome.FaultText);
+    }
+    whyNot = NoUsableProxyText;
+    if (!lastFault.empty()) {
+        whyNot += ": " + lastFault;
+    }
+    return std::nullopt;
+}

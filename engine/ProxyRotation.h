@@ -82,3 +82,22 @@ private:
 
 // How long the failures-th failure in a row sets a proxy aside (from 1).
 std::chrono::seconds ProxySetAsideFor(int failures);
+
+// One attempt of a query through proxy: the proxy's own fault (None once the
+// server behind it was reached, however that went), and that fault in words
+// for people, the proxy masked.
+struct TProxyAttempt {
+    TProxyFault Fault = TProxyFault::None;
+    std::string FaultText;
+};
+using TProxyAttemptFn = std::function<TProxyAttempt(const TProxy& proxy)>;
+
+// A query through the rotation: attempt through the next usable proxy, and
+// while the proxy itself fails (reported, so it is set aside) through the
+// next one, at most once per proxy: a proxy's failure never reached the
+// server, so trying another costs it nothing. The pick whose attempt reached
+// the server, or nothing when no proxy was usable; whyNot then says
+// NoUsableProxyText, with the last failure met after a colon.
+std::optional<TProxyPick> AttemptThroughRotation(TProxyRotation& rotation,
+                                                 const TProxyAttemptFn& attempt,
+                                                 std::string& whyNot);

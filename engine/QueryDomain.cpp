@@ -208,13 +208,15 @@ void TQueryDomain::Execute() {
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     PausePoint();
     const TNameAnswer answer =
-        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get()});
+        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(),
+                                              Proxies.get()});
     QueryName = answer.Name.QueryName;
     WhoisServer = answer.Server;
     Protocol = answer.Protocol;
     FallbackReason = answer.FallbackReason;
     ExchangeEnd = answer.Whois.End;
     ExchangeEndText = answer.EndText;
+    ProxyKey = answer.ProxyKey;
     WhoisInfo = answer.Reply;
     if (answer.Protocol == TQueryProtocol::Rdap) {
         TakeRdapAnswer(answer);
@@ -276,7 +278,7 @@ std::string TQueryDomain::FollowReferral() {
     if (!referral.Allowed())
         return "";
     PausePoint();
-    AskReferral(referral, QueryName);
+    AskReferral(referral, QueryName, Proxies.get());
     return referral.Answer.Reply;
 }
 

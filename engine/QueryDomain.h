@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+class TProxyRotation;
 class TRdapConnections;
 class TRegistryData;
 struct TNameAnswer;
@@ -166,6 +167,11 @@ public:
     std::shared_ptr<const TRegistryData> RegistryData;
     TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
     std::shared_ptr<TRdapConnections> RdapConnections;
+    // The batch's proxies, shared with its other jobs; null or empty: every
+    // server is asked straight.
+    std::shared_ptr<TProxyRotation> Proxies;
+    // The masked URL of the proxy WhoisServer was asked through, or "".
+    std::string ProxyKey;
 
 protected:
     ~TQueryDomain() override = default;

@@ -404,13 +404,20 @@ std::string_view TableWhoisServer(std::string_view suffix) {
 
 // --- WHOIS exchange -----------------------------------------------------------
 
+std::string WhoisQueryLine(std::string_view domain) {
+    return LowerAscii(domain) + "\r\n";
+}
+
+void ConvertReplyToGbk(std::string& reply) {
+    if (IsUtf8Text(reply))
+        reply = Utf8ToGbk(reply);
+}
+
 TExchangeResult GetWhoisAnswer(std::string_view domain, std::string_view server) {
     TExchangeResult answer;
     try {
-        const std::string queryLine = LowerAscii(domain) + "\r\n";
-        answer = RunWhoisExchange(server, queryLine, TWhoisBounds{});
-        if (IsUtf8Text(answer.Reply))
-            answer.Reply = Utf8ToGbk(answer.Reply);
+        answer = RunWhoisExchange(server, WhoisQueryLine(domain), TWhoisBounds{});
+        ConvertReplyToGbk(answer.Reply);
     } catch (...) {
         // A failed exchange is the empty reply, which every caller reports.
         answer.Reply.clear();

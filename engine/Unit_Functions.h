@@ -31,6 +31,11 @@ std::string GetWhoisReply(std::string_view domain, std::string_view server);
 // The same exchange with what ended it, so a caller can tell a complete reply
 // from a cut or failed one and say why.
 TExchangeResult GetWhoisAnswer(std::string_view domain, std::string_view server);
+// The line a server is asked for domain: lower case, CR LF ended.
+std::string WhoisQueryLine(std::string_view domain);
+// A reply as the program keeps it: a UTF-8 reply converted to GBK, any other
+// left as it came.
+void ConvertReplyToGbk(std::string& reply);
 // Well-formed UTF-8 holding at least one byte of 128 or more.
 bool IsUtf8Text(std::string_view text);
 

@@ -151,6 +151,7 @@ struct TFakeWhoisServer::TState {
     mutable std::mutex LogMutex;
     std::vector<std::string> Queries;
     std::vector<std::string> RawQueries;
+    std::vector<std::string> QueryPeers;
     std::FILE* Log = nullptr;
 
     std::atomic<int> Open{0};
@@ -183,7 +184,7 @@ struct TFakeWhoisServer::TState {
 
     void Serve(TConnection& conn);
     bool ReadQueryLine(int fd, std::string& raw);
-    void Record(const std::string& raw, const std::string& query);
+    void Record(const std::string& raw, const std::string& query, const std::string& peer);
     bool ChooseReply(const std::string& query, std::string& reply) const;
     bool ReplyFromFolder(const std::string& query, std::string& reply) const;
     bool Pause(int fd, int ms);
@@ -348,11 +349,13 @@ bool TFakeWhoisServer::TState::ReadQueryLine(int fd, std::string& raw) {
     }
 }
 
-void TFakeWhoisServer::TState::Record(const std::string& raw, const std::string& query) {
+void TFakeWhoisServer::TState::Record(const std::string& raw, const std::string& query,
+                                      const std::string& peer) {
     std::lock_guard lock(LogMutex);
     if (Options.KeepQueries) {
         RawQueries.push_back(raw);
         Queries.push_back(query);
+        QueryPeers.push_back(peer);
     }
     if (Log != nullptr) {
         std::fwrite(query.data(), 1, query.size(), Log);
@@ -575,7 +578,7 @@ void TFakeWhoisServer::TState::Serve(TConnection& conn) {
         return Finish(conn, false);
     }
     std::string query = StripLineEnd(raw);
-    Record(raw, query);
+    Record(raw, query, conn.Peer);
     if (IsFlakyTurn(conn)) {
         ++FlakyResets;
         return Finish(conn, true);
@@ -671,6 +674,11 @@ std::vector<std::string> TFakeWhoisServer::Queries() const {
 std::vector<std::string> TFakeWhoisServer::RawQueries() const {
     std::lock_guard lock(FState->LogMutex);
     return FState->RawQueries;
+}
+
+std::vector<std::string> TFakeWhoisServer::QueryPeers() const {
+    std::lock_guard lock(FState->LogMutex);
+    return FState->QueryPeers;
 }
 
 int TFakeWhoisServer::AcceptedCount() const {

@@ -79,6 +79,9 @@ public:
     std::vector<std::string> Queries() const;
     // The raw bytes of the query lines received so far, line ends included.
     std::vector<std::string> RawQueries() const;
+    // The client address each of those queries came from ("127.0.0.2"): the
+    // proxy's outgoing address when the client asked through one.
+    std::vector<std::string> QueryPeers() const;
     // Connections accepted so far, open right now, and the most ever open at once.
     // A connection stops counting as open the moment either side closes it: the
     // server's count drops before its own FIN leaves, and a client's FIN is

@@ -246,6 +246,7 @@ void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTim
     job->RegistryData = FRegistryData;
     job->ProtocolPreference = FProtocolPreference;
     job->RdapConnections = FRdapConnections;
+    job->Proxies = FProxies;
     const auto index = static_cast<std::size_t>(slot);
     FQueryJobs[index] = job;
     FSlotNames[index] = name;

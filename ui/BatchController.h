@@ -23,6 +23,7 @@
 
 class QTimer;
 class TJob;
+class TProxyRotation;
 class TRdapConnections;
 class TRegistryData;
 
@@ -93,6 +94,10 @@ public:
     void SetRetryPolicy(const TRetryPolicy& policy);
     void SetClock(const TBatchClock& clock);
     void SetJitter(TBatchScheduler::TJitter jitter);
+    // The proxies the jobs started from now on take theirs from, in turn;
+    // null or empty: every server is asked straight.
+    void SetProxies(std::shared_ptr<TProxyRotation> proxies) { FProxies = std::move(proxies); }
+    const std::shared_ptr<TProxyRotation>& Proxies() const { return FProxies; }
 
     // btnStartClick: threadText is the thread-count field, retriesText the
     // retry-count field. Returns the message to show ("" for none): the
@@ -188,6 +193,7 @@ private:
     TRetryPolicy FPolicy;
     TBatchClock FClock;
     TBatchScheduler::TJitter FJitter;
+    std::shared_ptr<TProxyRotation> FProxies;
 
     bool FActive = false;
     int FThreadCount = 0;

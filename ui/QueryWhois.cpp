@@ -57,7 +57,7 @@ TQueryWhois::TQueryWhois(std::string domain, bool showIPAddress)
 void TQueryWhois::Execute() {
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     const TNameAnswer answer =
-        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, nullptr});
+        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, nullptr, Proxies.get()});
     // A name the rule refuses makes no report, as before any query.
     if (answer.Settled && answer.Settled->Reason == TVerdictReason::InvalidName &&
         answer.Protocol == TQueryProtocol::None)
@@ -115,7 +115,7 @@ std::string TQueryWhois::WhoisText(const TExchangeResult& firstAnswer) {
     if (ReferralServer.size() > MinReferralBytes) {
         TReferral referral = DecideReferral(ReferralServer);
         ReferralRefusal = ReferralRefusalText(referral);
-        AskReferral(referral, QueryName);
+        AskReferral(referral, QueryName, Proxies.get());
         if (referral.Allowed()) {
             referralReply = referral.Answer.Reply;
             WhoisInfo = referralReply;

@@ -10,6 +10,8 @@
 #include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
+class TProxyRotation;
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -84,6 +86,9 @@ public:
     // The name service for the address; empty means GetHostIP. Set before
     // Start; tests use it so that no name leaves the machine.
     std::function<std::string(std::string_view)> ResolveHost;
+    // The proxies the servers are asked through, shared with the batch; null
+    // or empty: straight. Set before Start.
+    std::shared_ptr<TProxyRotation> Proxies;
 
 protected:
     ~TQueryWhois() override = default;

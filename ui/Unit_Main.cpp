@@ -123,6 +123,9 @@ constexpr const char* Label6Caption =
     "\xAF\xCA\xA7\xB0\xDC\xA1\xB1\xB5\xC4\xD0\xC5\xCF\xA2\xA3\xAC\xD4\xF2\xBA\xDC\xBF\xC9\xC4\xDC"
     "\xCA\xC7\xB1\xBBWHOIS\xB7\xFE\xCE\xF1\xC6\xF7\xB7\xE2\xC1\xCBIP\xA3\xAC\xC4\xE3\xD0\xE8\xD2"
     "\xAA\xB8\xFC\xBB\xBBIP\xD6\xD8\xD0\xC2\xB2\xE9\xD1\xAF\xA1\xA3";
+// "代理服务器（每行一个）"
+constexpr const char* labProxiesCaption =
+    "\xB4\xFA\xC0\xED\xB7\xFE\xCE\xF1\xC6\xF7\xA3\xA8\xC3\xBF\xD0\xD0\xD2\xBB\xB8\xF6\xA3\xA9";
 // "正在查询的状态…"
 constexpr const char* Label7Caption =
     "\xD5\xFD\xD4\xDA\xB2\xE9\xD1\xAF\xB5\xC4\xD7\xB4\xCC\xAC\xA1\xAD";
@@ -526,6 +529,14 @@ QWidget* TForm1::CreateTab2() {
     Label6->setWordWrap(true);
     layout->addWidget(Label5);
     layout->addWidget(Label6);
+
+    labProxies = Named(new QLabel(Text(labProxiesCaption), tab), "labProxies");
+    memoProxies = Named(new QPlainTextEdit(tab), "memoProxies");
+    memoProxies->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memoProxies->setTabChangesFocus(true);
+    memoProxies->setFixedHeight(90);
+    layout->addWidget(labProxies);
+    layout->addWidget(memoProxies);
     layout->addStretch(1);
     return tab;
 }
@@ -838,6 +849,7 @@ void TForm1::btnShowWhoisQueryClick() {
     // Owned by this window, so every one closes with it; never modal.
     auto* window = new TForm2(this);
     window->RegistryData = FRegistryData;
+    window->Proxies = [this] { return ProxiesForWhois(); };
     window->ProtocolPreference = static_cast<TProtocolPreference>(cbProtocol->currentIndex());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
@@ -847,12 +859,45 @@ void TForm1::btnShowWhoisQueryClick() {
 
 void TForm1::btnStartClick() {
     const bool idle = !FBatch->IsActive();
+    if (idle && !TakeProxiesForBatch())
+        return;
     const std::string message =
         FBatch->Start(QStringToGbk(txtMaxThread->text()), QStringToGbk(txtRetries->text()));
     if (!message.empty())
         ShowMessage(message);
     else if (idle && FBatch->RunningCount() != 0)
         BeginJournal();
+}
+
+void TForm1::LoadSettings() {
+    if (!SettingsFile.isEmpty())
+        memoProxies->setPlainText(LoadProxySetting(SettingsFile));
+}
+
+std::shared_ptr<TProxyRotation> TForm1::ReadProxyField() {
+    std::string message;
+    std::shared_ptr<TProxyRotation> proxies =
+        FProxySetting.RotationFor(QStringToGbk(memoProxies->toPlainText()), message);
+    if (!proxies)
+        ShowMessage(message);
+    return proxies;
+}
+
+std::shared_ptr<TProxyRotation> TForm1::ProxiesForWhois() {
+    if (FBatch->IsActive() && FBatch->Proxies())
+        return FBatch->Proxies();
+    return ReadProxyField();
+}
+
+bool TForm1::TakeProxiesForBatch() {
+    // Kept whether or not its lines are good, so a mistake stays to be mended.
+    if (!SettingsFile.isEmpty())
+        SaveProxySetting(SettingsFile, memoProxies->toPlainText());
+    std::shared_ptr<TProxyRotation> proxies = ReadProxyField();
+    if (!proxies)
+        return false;
+    FBatch->SetProxies(std::move(proxies));
+    return true;
 }
 
 void TForm1::btnStopClick() {
@@ -914,6 +959,9 @@ void TForm1::OfferToContinueLastBatch() {
         TBatchJournal::Discard(UserJournalPath());
         return;
     }
+    // The journal stays for the next start-up to offer again.
+    if (!TakeProxiesForBatch())
+        return;
     FDomains.SetLines(journal->Candidates());
     FNoReg.Clear();
     FDomainInfo.Clear();

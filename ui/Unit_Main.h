@@ -7,6 +7,7 @@
 
 #include "ui/BatchController.h"
 #include "ui/GbkListModel.h"
+#include "ui/ProxySetting.h"
 
 #include <QString>
 #include <QWidget>
@@ -65,6 +66,12 @@ public:
         std::function<std::optional<QString>(const QString& filter)> ChooseFileToSave;
     };
     TDialogs Dialogs;
+
+    // The config.ini the settings page's proxies are kept in; empty: kept
+    // nowhere (tests).
+    QString SettingsFile;
+    // Puts the kept proxies into their field.
+    void LoadSettings();
 
     // The wizard step: 0 = Tab1, 1 = Tab2, 2 = Tab3.
     int StepIndex = 0;
@@ -149,6 +156,8 @@ public:
     QComboBox* cbProtocol = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
+    QLabel* labProxies = nullptr;
+    QPlainTextEdit* memoProxies = nullptr;
 
     QLabel* Label7 = nullptr;
     QListView* listQueryState = nullptr;
@@ -187,6 +196,15 @@ private:
     void PlaceAdsBrowser();
     void ShowProgress(int position, int maximum);
     void ShowCounts();
+    // The rotation over the proxies field, kept; null when a line is bad,
+    // which a message box names.
+    std::shared_ptr<TProxyRotation> ReadProxyField();
+    // What a WHOIS window asks through: the running batch's proxies, else the
+    // field's.
+    std::shared_ptr<TProxyRotation> ProxiesForWhois();
+    // The batch takes the field's proxies; false (said in a message box) when
+    // a line is bad, and the batch must not start.
+    bool TakeProxiesForBatch();
     // Every batch is journaled in the user's data folder, so that a crash
     // loses next to nothing of it.
     void BeginJournal();
@@ -200,6 +218,7 @@ private:
     TGbkListModel FDomainInfo;
     std::shared_ptr<const TRegistryData> FRegistryData;
     TBatchController* FBatch = nullptr;
+    TProxySetting FProxySetting;
     std::unique_ptr<TBatchJournal> FJournal;
     TAdsPage* FAds = nullptr;
     bool FShown = false;

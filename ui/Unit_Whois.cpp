@@ -1,5 +1,6 @@
 #include "ui/Unit_Whois.h"
 
+#include "engine/ProxyRotation.h"
 #include "ui/GbkQt.h"
 #include "ui/QueryWhois.h"
 #include "ui/UiFonts.h"
@@ -128,9 +129,16 @@ void TForm2::btnQueryWhoisClick() {
     const QString text = txtDomain->text();
     if (text.isEmpty())
         return;
+    std::shared_ptr<TProxyRotation> proxies;
+    if (Proxies) {
+        proxies = Proxies();
+        if (!proxies)
+            return;
+    }
     auto* job = new TQueryWhois(QStringToGbk(text), cIPAddress->isChecked());
     job->ResolveHost = ResolveHost;
     job->RegistryData = RegistryData;
+    job->Proxies = std::move(proxies);
     job->ProtocolPreference = ProtocolPreference;
     // A window closed while its query runs is gone by the time the job ends;
     // the report then goes nowhere.

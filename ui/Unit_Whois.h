@@ -19,6 +19,7 @@ class QPlainTextEdit;
 class QPushButton;
 class TJob;
 class TRegistryData;
+class TProxyRotation;
 
 class TForm2 : public QWidget {
     Q_OBJECT
@@ -40,6 +41,9 @@ public:
     // The registry data the window's queries are routed and read with; null:
     // the program's own.
     std::shared_ptr<const TRegistryData> RegistryData;
+    // The proxies each query asks through (empty: straight); null: the query
+    // must not start (the giver has said why). Unset: straight.
+    std::function<std::shared_ptr<TProxyRotation>()> Proxies;
     // The protocols the window's queries may use (the settings page's 查询方式).
     TProtocolPreference ProtocolPreference = TProtocolPreference::Auto;
 

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -122,6 +124,84 @@ INSTANTIATE_TEST_SUITE_P(
                       2,
                       {Take(0), Take(1), Fail(0), Fail(1, 10s), Take(-1), UsableIn(20),
                        Take(-1, 19s), Take(0, 1s), Take(0), Take(1, 10s)}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A query through the rotation: which proxies it tries, which one serves it,
+// and what it says when none does. Faults: the fault of each proxy (by
+// index) when tried; AsideBefore: proxies already set aside.
+struct TAttemptCase {
+    const char* Name;
+    int Proxies;
+    std::map<int, TProxyFault> Faults;
+    std::vector<int> AsideBefore;
+    std::vector<int> Tried;
+    int Served; // -1: none
+    std::string WhyNot;
+};
+
+void PrintTo(const TAttemptCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class AttemptThroughRotationTest : public ::testing::TestWithParam<TAttemptCase> {};
+
+TEST_P(AttemptThroughRotationTest, GoesOnPastFailingProxiesOncePerProxy) {
+    const TAttemptCase& c = GetParam();
+    TProxyRotation rotation(Proxies(c.Proxies));
+    for (int index : c.AsideBefore) {
+        for (std::optional<TProxyPick> pick = rotation.Next(); pick; pick = rotation.Next()) {
+            if (pick->Index == static_cast<std::size_t>(index)) {
+                rotation.Report(*pick, TProxyFault::Unreachable);
+                break;
+            }
+        }
+    }
+    std::vector<int> tried;
+    const auto attempt = [&](const TProxy& proxy) {
+        const int index = std::stoi(proxy.Host.substr(1));
+        tried.push_back(index);
+        const auto fault = c.Faults.find(index);
+        const TProxyFault f = fault == c.Faults.end() ? TProxyFault::None : fault->second;
+        return TProxyAttempt{f, f == TProxyFault::None ? "" : "fault of " + proxy.Host};
+    };
+    std::string whyNot;
+    const std::optional<TProxyPick> served = AttemptThroughRotation(rotation, attempt, whyNot);
+    EXPECT_EQ(tried, c.Tried);
+    EXPECT_EQ(served ? static_cast<int>(served->Index) : -1, c.Served);
+    EXPECT_EQ(whyNot, c.WhyNot);
+    // Every proxy that failed is set aside now.
+    for (const auto& [index, fault] : c.Faults) {
+        for (int round = 0; round < c.Proxies; ++round) {
+            const auto pick = rotation.Next();
+            ASSERT_TRUE(!pick || pick->Index != static_cast<std::size_t>(index)) << index;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AttemptThroughRotationTest,
+    ::testing::Values(
+        TAttemptCase{"FirstServes", 3, {}, {}, {0}, 0, ""},
+        TAttemptCase{"DeadOneIsPassedOver", 2, {{0, TProxyFault::Unreachable}}, {}, {0, 1}, 1, ""},
+        TAttemptCase{"EveryKindOfFaultGoesOn",
+                     4,
+                     {{0, TProxyFault::Unreachable},
+                      {1, TProxyFault::HandshakeRefused},
+                      {2, TProxyFault::AuthRefused}},
+                     {},
+                     {0, 1, 2, 3},
+                     3,
+                     ""},
+        TAttemptCase{"AllFailEachTriedOnce",
+                     2,
+                     {{0, TProxyFault::AuthRefused}, {1, TProxyFault::Unreachable}},
+                     {},
+                     {0, 1},
+                     -1,
+                     "no usable proxy: fault of p1"},
+        TAttemptCase{"AllSetAsideNoneTried", 2, {}, {0, 1}, {}, -1, "no usable proxy"},
+        TAttemptCase{"SetAsideOnesAreSkipped", 3, {}, {0, 1}, {2}, 2, ""},
+        TAttemptCase{"EmptyRotation", 0, {}, {}, {}, -1, "no usable proxy"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ProxyRotationThreadsTest, PicksSpreadEvenlyOverTheProxiesFromManyThreads) {

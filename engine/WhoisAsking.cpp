@@ -1,0 +1,54 @@
+#include "engine/WhoisAsking.h"
+
+#include "engine/ProxyExchange.h"
+#include "engine/Unit_Functions.h"
+
+namespace {
+
+TWhoisAsking AskStraight(std::string_view domain, std::string_view server) {
+    TWhoisAsking asked;
+    asked.Answer = GetWhoisAnswer(domain, server);
+    asked.EndText = DescribeExchangeEnd(asked.Answer, server);
+    return asked;
+}
+
+TWhoisAsking AskThroughRotation(std::string_view domain, std::string_view server,
+                                TProxyRotation& proxies) {
+    TWhoisAsking asked;
+    const std::string queryLine = WhoisQueryLine(domain);
+    const auto attempt = [&](const TProxy& proxy) {
+        const TProxiedExchange result = RunWhoisExchangeViaProxy(proxy, server, queryLine);
+        asked.Answer = result.Exchange;
+        asked.EndText = DescribeProxiedExchangeEnd(result, proxy, server);
+        return TProxyAttempt{result.Fault, asked.EndText};
+    };
+    std::string whyNot;
+    const std::optional<TProxyPick> pick = AttemptThroughRotation(proxies, attempt, whyNot);
+    if (!pick) {
+        asked.Answer = TExchangeResult{};
+        asked.Answer.End = TExchangeEnd::OtherError;
+        asked.EndText = whyNot;
+        asked.NoUsableProxy = true;
+        return asked;
+    }
+    asked.ProxyKey = *pick->Key;
+    ConvertReplyToGbk(asked.Answer.Reply);
+    return asked;
+}
+
+} // namespace
+
+TWhoisAsking AskWhoisServer(std::string_view domain, std::string_view server,
+                            TProxyRotation* proxies) {
+    if (proxies == nullptr || proxies->Size() == 0)
+        return AskStraight(domain, server);
+    try {
+        return AskThroughRotation(domain, server, *proxies);
+    } catch (...) {
+        // Only memory can run out here: a failed exchange, as GetWhoisAnswer has it.
+        TWhoisAsking failed;
+        failed.Answer.End = TExchangeEnd::OtherError;
+        failed.EndText = "out of memory";
+        return failed;
+    }
+}
