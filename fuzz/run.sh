@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the fuzz programs (clang, libFuzzer with the address and undefined-
-# behaviour sanitizers, into build-fuzz/) and runs each for SECONDS, one after
-# the other, with its seeds, dictionary and limits. A finding (a crash, a
-# sanitizer report, a broken promise, an input slower than the time limit or
-# using more memory than the limit) fails the run: its input is printed in
-# base64 and kept in build-fuzz/findings/TARGET/.
+# behaviour sanitizers, into build-fuzz/) and runs each for SECONDS, as many at
+# once as there are processors, with its seeds, dictionary and limits. A
+# finding (a crash, a sanitizer report, a broken promise, an input slower than
+# the time limit or using more memory than the limit) fails the run: its input
+# is printed in base64 and kept in build-fuzz/findings/TARGET/.
 #
 #   fuzz/run.sh SECONDS [TARGET...]      TARGET: verdict pattern import manifest
 #                                                rdap registry-data gbk (default: all)
 #   FUZZ_NO_BUILD=1 fuzz/run.sh ...      runs what build-fuzz/ holds, without building
+#   FUZZ_JOBS=N fuzz/run.sh ...          N targets at once (default: the processors)
 #
 # The corpus each program grows stays in build-fuzz/corpus/TARGET/ for the
 # next run; the seeds are made afresh from the tree's data every run.
@@ -103,42 +104,75 @@ last_status() {
         s/ lim: [0-9]+//; s/ rss: [0-9]+Mb//; s/ L: [0-9/]+//; s/ MS: .*//'
 }
 
-failed=()
-for target in "${targets[@]}"; do
-    program=$build/fuzz/fuzz-$target
-    seeds=$build/seeds/$target
-    corpus=$build/corpus/$target
-    findings=$build/findings/$target
-    log=$build/logs/$target.log
+# Runs one target for SECONDS; what it found is reported by report_target.
+fuzz_target() {
+    local target=$1
+    local program=$build/fuzz/fuzz-$target
+    local seeds=$build/seeds/$target
+    local corpus=$build/corpus/$target
+    local findings=$build/findings/$target
+    local log=$build/logs/$target.log
     rm -rf "$seeds" "$findings"
     mkdir -p "$seeds" "$corpus" "$findings" "$build/logs"
     [ -d "fuzz/seeds/$target" ] && cp fuzz/seeds/"$target"/* "$seeds/"
     "seed_$target" "$seeds"
 
-    echo "fuzz-$target: ${seconds} s ..."
-    started=$SECONDS
-    status=0
+    local started=$SECONDS status=0
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
         "$program" -max_total_time="$seconds" -max_len="${max_len[$target]}" \
         -timeout="${timeout[$target]}" -rss_limit_mb="$rss_limit_mb" \
         -dict="fuzz/$target.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
         "$corpus" "$seeds" >"$log" 2>&1 || status=$?
+    echo "$status $((SECONDS - started))" >"$build/logs/$target.status"
+}
 
-    echo "fuzz-$target: $(last_status "$log"), $((SECONDS - started)) s"
-    if [ "$status" -ne 0 ]; then
+# Prints a target's figures, and on a finding its report and input; false on a finding.
+report_target() {
+    local target=$1
+    local log=$build/logs/$target.log findings=$build/findings/$target
+    local status took
+    read -r status took <"$build/logs/$target.status"
+    echo "fuzz-$target: $(last_status "$log"), $took s"
+    [ "$status" -eq 0 ] && return 0
+    echo "fuzz-$target: FINDING (exit status $status); the report:" >&2
+    grep -aE -A40 '^==[0-9]+==|broken promise|runtime error|ALARM|out-of-memory' "$log" |
+        head -n 80 >&2 || tail -n 40 "$log" >&2
+    local found=0 input
+    for input in "$findings"/*; do
+        [ -f "$input" ] || continue
+        found=1
+        echo "fuzz-$target: input ${input#"$root"/} ($(stat -c %s "$input") bytes), base64:" >&2
+        base64 -w 76 "$input" >&2
+    done
+    [ "$found" -eq 1 ] || echo "fuzz-$target: no input was kept; see ${log#"$root"/}" >&2
+    return 1
+}
+
+# As many targets at once as there are processors (FUZZ_JOBS to choose):
+# each is one process, so the run takes SECONDS per round, not per target.
+jobs=${FUZZ_JOBS:-$(nproc)}
+[[ $jobs =~ ^[1-9][0-9]*$ ]] || jobs=1
+echo "fuzz/run.sh: ${#targets[@]} targets, ${seconds} s each, $jobs at once ..."
+running=0
+for target in "${targets[@]}"; do
+    rm -f "$build/logs/$target.status"
+    if [ "$running" -ge "$jobs" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+    fuzz_target "$target" &
+    running=$((running + 1))
+done
+wait || true
+
+failed=()
+for target in "${targets[@]}"; do
+    if [ ! -f "$build/logs/$target.status" ]; then
+        echo "fuzz-$target: did not run to its end; see build-fuzz/logs/$target.log" >&2
         failed+=("$target")
-        echo "fuzz-$target: FINDING (exit status $status); the report:" >&2
-        grep -aE -A40 '^==[0-9]+==|broken promise|runtime error|ALARM|out-of-memory' "$log" |
-            head -n 80 >&2 || tail -n 40 "$log" >&2
-        found=0
-        for input in "$findings"/*; do
-            [ -f "$input" ] || continue
-            found=1
-            echo "fuzz-$target: input ${input#"$root"/} ($(stat -c %s "$input") bytes), base64:" >&2
-            base64 -w 76 "$input" >&2
-        done
-        [ "$found" -eq 1 ] || echo "fuzz-$target: no input was kept; see ${log#"$root"/}" >&2
+    elif ! report_target "$target"; then
+        failed+=("$target")
     fi
 done
 
