@@ -112,8 +112,8 @@ void PrintRdapAnswer(const TNameAnswer& answer) {
 void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
                const TRegistryData& data, bool resolveAddress, TProxyRotation* proxies) {
     const std::string domain = Utf8ToGbk(terminalDomain);
-    const TNameAnswer answer =
-        AskForName(domain, TNameQuerySettings{&data, options.Preference, nullptr, proxies});
+    const TNameAnswer answer = AskForName(
+        domain, TNameQuerySettings{&data, options.Preference, nullptr, proxies, std::nullopt});
 
     PrintLine("domain", domain);
     const bool valid = answer.Name.Problem == TNameProblem::None;
@@ -122,7 +122,7 @@ void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
         PrintLine("query name", answer.Name.QueryName);
     PrintLine("protocol", std::string(ProtocolWord(answer.Protocol)));
     PrintLine("server", answer.Server.empty() ? "-" : ServerText(answer));
-    if (proxies != nullptr && answer.Protocol == TQueryProtocol::Whois)
+    if (proxies != nullptr && answer.Protocol != TQueryProtocol::None)
         PrintLine("proxy", answer.ProxyKey.empty() ? std::string("none usable") : answer.ProxyKey);
     if (!answer.FallbackReason.empty())
         PrintLine("fallback", "port 43: " + answer.FallbackReason + "; asked over RDAP");

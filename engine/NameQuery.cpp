@@ -32,14 +32,16 @@ bool RedirectAllowed(const std::string& host) {
     return CheckReferral(host).Allowed;
 }
 
-void AskWhois(TNameAnswer& answer, const std::string& server, TProxyRotation* proxies) {
+void AskWhois(TNameAnswer& answer, const std::string& server, const TNameQuerySettings& settings) {
     answer.Protocol = TQueryProtocol::Whois;
     answer.Server = server;
-    TWhoisAsking asked = AskWhoisServer(answer.Name.QueryName, server, proxies);
+    TWhoisAsking asked =
+        AskWhoisServer(answer.Name.QueryName, server, settings.Proxies, settings.FirstProxy);
     answer.Whois = std::move(asked.Answer);
     answer.Reply = answer.Whois.Reply;
     answer.EndText = std::move(asked.EndText);
     answer.ProxyKey = std::move(asked.ProxyKey);
+    answer.ProxyIndex = asked.ProxyIndex;
     if (asked.NoUsableProxy)
         answer.Settled = UnknownFor(TVerdictReason::Failed, answer.EndText);
 }
@@ -49,7 +51,11 @@ void AskRdap(TNameAnswer& answer, const std::string& base, const TNameQuerySetti
     request.Base = base;
     request.Name = answer.Name.QueryName;
     request.Guard = RedirectAllowed;
-    TRdapAnswer rdap = QueryRdapThroughRotation(request, settings.Connections, settings.Proxies);
+    std::optional<TProxyPick> served;
+    TRdapAnswer rdap = QueryRdapThroughRotation(request, settings.Connections, settings.Proxies,
+                                                settings.FirstProxy, &served);
+    answer.ProxyKey = served ? *served->Key : "";
+    answer.ProxyIndex = served ? std::optional<std::size_t>(served->Index) : std::nullopt;
     answer.Protocol = TQueryProtocol::Rdap;
     answer.Server = rdap.Base.empty() ? RdapBaseToAsk(base) : rdap.Base;
     answer.RdapReading = ReadRdapAnswer(rdap, answer.Name.QueryName, request.Bounds);
@@ -108,7 +114,7 @@ TNameAnswer AskForName(std::string_view gbkName, const TNameQuerySettings& setti
     case TQueryProtocol::Whois:
         break;
     }
-    AskWhois(answer, route.Server, settings.Proxies);
+    AskWhois(answer, route.Server, settings);
     if (MayFallBack(answer.Choice, settings.Preference)) {
         if (std::string why = FailedForGood(answer); !why.empty()) {
             answer.FallbackReason = std::move(why);

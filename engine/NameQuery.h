@@ -13,6 +13,7 @@
 #include "engine/Verdict.h"
 #include "engine/WhoisExchange.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ struct TNameQuerySettings {
     // The batch's proxies, each question through the next usable one; null
     // or empty: straight to the server.
     TProxyRotation* Proxies = nullptr;
+    // The proxy to ask through first, when usable (the batch picks it by its
+    // pace for the server); nothing: the next usable one in turn.
+    std::optional<std::size_t> FirstProxy;
 };
 
 struct TNameAnswer {
@@ -49,8 +53,10 @@ struct TNameAnswer {
     // reply, or the RDAP body; and how the last exchange ended, in words.
     std::string Reply;
     std::string EndText;
-    // The masked URL of the proxy the port-43 server was asked through, or "".
+    // The masked URL of the proxy Server was asked through, or "", and its
+    // place in the rotation.
     std::string ProxyKey;
+    std::optional<std::size_t> ProxyIndex;
     // The verdict when no port-43 reply is left to read: an invalid name, a
     // suffix no server is known for, or an RDAP answer. None: read Whois.
     std::optional<TVerdict> Settled;

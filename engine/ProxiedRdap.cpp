@@ -9,7 +9,8 @@ TRdapAnswer Query(const TRdapRequest& request, TRdapConnections* connections) {
 } // namespace
 
 TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections* connections,
-                                     TProxyRotation* proxies) {
+                                     TProxyRotation* proxies, std::optional<std::size_t> firstProxy,
+                                     std::optional<TProxyPick>* served) {
     if (proxies == nullptr || proxies->Size() == 0)
         return Query(request, connections);
     TRdapAnswer answer;
@@ -19,7 +20,11 @@ TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections* con
         return TProxyAttempt{answer.ProxyFault, answer.Error};
     };
     std::string whyNot;
-    if (AttemptThroughRotation(*proxies, attempt, whyNot))
+    const std::optional<TProxyPick> pick =
+        AttemptThroughRotation(*proxies, attempt, whyNot, firstProxy);
+    if (served != nullptr)
+        *served = pick;
+    if (pick)
         return answer;
     answer = TRdapAnswer{};
     answer.End = TRdapEnd::OtherError;

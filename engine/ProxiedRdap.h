@@ -10,5 +10,9 @@
 // QueryRdap of request as it is. With no usable proxy
 // the server is not asked: End OtherError, Error NoUsableProxyText with the
 // last proxy's failure, ProxyFault None (the rotation has heard of it).
+// firstProxy, when usable, is tried first; served, when not null, receives
+// the pick whose attempt reached the server (nothing when none did).
 TRdapAnswer QueryRdapThroughRotation(TRdapRequest request, TRdapConnections* connections,
-                                     TProxyRotation* proxies);
+                                     TProxyRotation* proxies,
+                                     std::optional<std::size_t> firstProxy = std::nullopt,
+                                     std::optional<TProxyPick>* served = nullptr);

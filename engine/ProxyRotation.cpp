@@ -33,6 +33,21 @@ std::optional<TProxyPick> TProxyRotation::Next() {
     return std::nullopt;
 }
 
+std::optional<TProxyPick> TProxyRotation::Take(std::size_t index) {
+    const auto now = FClock();
+    std::lock_guard lock(FMutex);
+    if (index >= FEntries.size() || FEntries[index].AsideUntil > now)
+        return std::nullopt;
+    const TEntry& entry = FEntries[index];
+    return TProxyPick{index, &entry.Proxy, &entry.Key, entry.Epoch};
+}
+
+bool TProxyRotation::IsUsable(std::size_t index) const {
+    const auto now = FClock();
+    std::lock_guard lock(FMutex);
+    return index < FEntries.size() && FEntries[index].AsideUntil <= now;
+}
+
 void TProxyRotation::Report(const TProxyPick& pick, TProxyFault fault) {
     const auto now = FClock();
     std::lock_guard lock(FMutex);
@@ -67,10 +82,15 @@ std::optional<std::chrono::steady_clock::time_point> TProxyRotation::NextUsableA
 
 std::optional<TProxyPick> AttemptThroughRotation(TProxyRotation& rotation,
                                                  const TProxyAttemptFn& attempt,
-                                                 std::string& whyNot) {
+                                                 std::string& whyNot,
+                                                 std::optional<std::size_t> first) {
     std::string lastFault;
     for (std::size_t tried = 0; tried < rotation.Size(); ++tried) {
-        const std::optional<TProxyPick> pick = rotation.Next();
+        std::optional<TProxyPick> pick;
+        if (tried == 0 && first)
+            pick = rotation.Take(*first);
+        if (!pick)
+            pick = rotation.Next();
         if (!pick) {
             break;
         }

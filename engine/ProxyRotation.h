@@ -54,6 +54,11 @@ public:
     // The next proxy in turn that is not set aside; nullopt when every one is
     // (or the list is empty): the query then fails with NoUsableProxyText.
     std::optional<TProxyPick> Next();
+    // Proxy index itself, when it is not set aside: the batch picks the
+    // proxy of each query by its pace for the query's server.
+    std::optional<TProxyPick> Take(std::size_t index);
+    // Whether proxy index is not set aside now.
+    bool IsUsable(std::size_t index) const;
 
     // How the query through pick went: a fault sets the proxy aside, None
     // (any answer or failure of the server behind it) clears its failures.
@@ -95,9 +100,11 @@ using TProxyAttemptFn = std::function<TProxyAttempt(const TProxy& proxy)>;
 // A query through the rotation: attempt through the next usable proxy, and
 // while the proxy itself fails (reported, so it is set aside) through the
 // next one, at most once per proxy: a proxy's failure never reached the
-// server, so trying another costs it nothing. The pick whose attempt reached
-// the server, or nothing when no proxy was usable; whyNot then says
-// NoUsableProxyText, with the last failure met after a colon.
+// server, so trying another costs it nothing. first, when given and usable,
+// is tried before the rest. The pick whose attempt reached the server, or
+// nothing when no proxy was usable; whyNot then says NoUsableProxyText, with
+// the last failure met after a colon.
 std::optional<TProxyPick> AttemptThroughRotation(TProxyRotation& rotation,
                                                  const TProxyAttemptFn& attempt,
-                                                 std::string& whyNot);
+                                                 std::string& whyNot,
+                                                 std::optional<std::size_t> first = std::nullopt);

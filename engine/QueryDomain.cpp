@@ -209,7 +209,7 @@ void TQueryDomain::Execute() {
     PausePoint();
     const TNameAnswer answer =
         AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(),
-                                              Proxies.get()});
+                                              Proxies.get(), FirstProxy});
     QueryName = answer.Name.QueryName;
     WhoisServer = answer.Server;
     Protocol = answer.Protocol;
@@ -217,6 +217,7 @@ void TQueryDomain::Execute() {
     ExchangeEnd = answer.Whois.End;
     ExchangeEndText = answer.EndText;
     ProxyKey = answer.ProxyKey;
+    ProxyIndex = answer.ProxyIndex;
     WhoisInfo = answer.Reply;
     if (answer.Protocol == TQueryProtocol::Rdap) {
         TakeRdapAnswer(answer);

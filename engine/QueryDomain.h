@@ -170,8 +170,13 @@ public:
     // The batch's proxies, shared with its other jobs; null or empty: every
     // server is asked straight.
     std::shared_ptr<TProxyRotation> Proxies;
-    // The masked URL of the proxy WhoisServer was asked through, or "".
+    // The proxy to ask through first, when usable: the batch picks it by
+    // its pace for WhoisServer. Nothing: the next usable one in turn.
+    std::optional<std::size_t> FirstProxy;
+    // The masked URL of the proxy WhoisServer was asked through, or "", and
+    // its place in the rotation.
     std::string ProxyKey;
+    std::optional<std::size_t> ProxyIndex;
 
 protected:
     ~TQueryDomain() override = default;

@@ -13,7 +13,7 @@ TWhoisAsking AskStraight(std::string_view domain, std::string_view server) {
 }
 
 TWhoisAsking AskThroughRotation(std::string_view domain, std::string_view server,
-                                TProxyRotation& proxies) {
+                                TProxyRotation& proxies, std::optional<std::size_t> firstProxy) {
     TWhoisAsking asked;
     const std::string queryLine = WhoisQueryLine(domain);
     const auto attempt = [&](const TProxy& proxy) {
@@ -23,7 +23,8 @@ TWhoisAsking AskThroughRotation(std::string_view domain, std::string_view server
         return TProxyAttempt{result.Fault, asked.EndText};
     };
     std::string whyNot;
-    const std::optional<TProxyPick> pick = AttemptThroughRotation(proxies, attempt, whyNot);
+    const std::optional<TProxyPick> pick =
+        AttemptThroughRotation(proxies, attempt, whyNot, firstProxy);
     if (!pick) {
         asked.Answer = TExchangeResult{};
         asked.Answer.End = TExchangeEnd::OtherError;
@@ -32,6 +33,7 @@ TWhoisAsking AskThroughRotation(std::string_view domain, std::string_view server
         return asked;
     }
     asked.ProxyKey = *pick->Key;
+    asked.ProxyIndex = pick->Index;
     ConvertReplyToGbk(asked.Answer.Reply);
     return asked;
 }
@@ -39,11 +41,11 @@ TWhoisAsking AskThroughRotation(std::string_view domain, std::string_view server
 } // namespace
 
 TWhoisAsking AskWhoisServer(std::string_view domain, std::string_view server,
-                            TProxyRotation* proxies) {
+                            TProxyRotation* proxies, std::optional<std::size_t> firstProxy) {
     if (proxies == nullptr || proxies->Size() == 0)
         return AskStraight(domain, server);
     try {
-        return AskThroughRotation(domain, server, *proxies);
+        return AskThroughRotation(domain, server, *proxies, firstProxy);
     } catch (...) {
         // Only memory can run out here: a failed exchange, as GetWhoisAnswer has it.
         TWhoisAsking failed;

@@ -8,6 +8,8 @@
 #include "engine/ProxyRotation.h"
 #include "engine/WhoisExchange.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,10 +20,14 @@ struct TWhoisAsking {
     // The masked URL of the proxy the server was asked through; "" when asked
     // straight, or not at all.
     std::string ProxyKey;
+    // Its place in the rotation; nothing when asked straight, or not at all.
+    std::optional<std::size_t> ProxyIndex;
     // Every proxy was set aside or failed: the server was not asked.
     bool NoUsableProxy = false;
 };
 
-// proxies null or empty: straight to server, as GetWhoisAnswer.
+// proxies null or empty: straight to server, as GetWhoisAnswer. Else
+// through firstProxy of them when it is usable, or the next usable one.
 TWhoisAsking AskWhoisServer(std::string_view domain, std::string_view server,
-                            TProxyRotation* proxies);
+                            TProxyRotation* proxies,
+                            std::optional<std::size_t> firstProxy = std::nullopt);

@@ -2,6 +2,7 @@
 
 #include "engine/DomainName.h"
 #include "engine/IntegerText.h"
+#include "engine/ProxyRotation.h"
 #include "engine/RdapClient.h"
 #include "engine/RegistryData.h"
 #include "engine/ServerChoice.h"
@@ -182,6 +183,11 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
             return BatchServerOf(domain, *data, preference);
         },
         FJitter);
+    if (FProxies && FProxies->Size() > 0) {
+        FScheduler->SetProxies({FProxies->Size(), [proxies = FProxies](std::size_t proxy) {
+                                    return proxies->IsUsable(proxy);
+                                }});
+    }
     ResetProgress(FTotalCount);
     emit CountsChanged();
     if (slotCount == 0)
@@ -216,15 +222,24 @@ void TBatchController::FillFreeSlots() {
         return;
     if (!IsPaused()) {
         const TBatchTime now = FClock.Now();
+        bool slotLeftFree = false;
         for (std::size_t slot = 0; slot < FQueryJobs.size(); ++slot) {
             if (FQueryJobs[slot] != nullptr)
                 continue;
             std::optional<TBatchName> name = FScheduler->Next(now);
-            if (!name)
+            if (!name) {
+                slotLeftFree = true;
                 break;
+            }
             StartQueryJob(static_cast<int>(slot), *name, now);
         }
-        ArmWake();
+        // With every slot busy the next job's end fills the slot it frees; a
+        // wake now would only find no slot, again and again, while a name is
+        // due.
+        if (slotLeftFree)
+            ArmWake();
+        else
+            FWakeTimer->stop();
     }
     ShowIdleSlots();
 }
@@ -247,6 +262,7 @@ void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTim
     job->ProtocolPreference = FProtocolPreference;
     job->RdapConnections = FRdapConnections;
     job->Proxies = FProxies;
+    job->FirstProxy = name.Proxy;
     const auto index = static_cast<std::size_t>(slot);
     FQueryJobs[index] = job;
     FSlotNames[index] = name;
@@ -305,7 +321,11 @@ void TBatchController::QueryDomainTerminate(TJob* sender) {
         FQueryJobs[static_cast<std::size_t>(slot)] != job)
         return;
     const auto index = static_cast<std::size_t>(slot);
-    const TBatchName name = *FSlotNames[index];
+    TBatchName name = *FSlotNames[index];
+    // Its proxy failed on the way and another asked the server: the pace
+    // that hears of the answer is that one's.
+    if (FProxies && FProxies->Size() > 0)
+        name.Proxy = job->ProxyIndex;
     FQueryJobs[index] = nullptr;
     FSlotNames[index].reset();
     --FRunningCount;

@@ -42,13 +42,75 @@ TBatchScheduler::TBatchScheduler(TRetryPolicy policy, std::map<std::string, doub
     : FPolicy(policy), FUserPaces(std::move(userPaces)), FCandidateAt(std::move(candidateAt)),
       FServerOf(std::move(serverOf)), FJitter(std::move(jitter)) {}
 
+void TBatchScheduler::SetProxies(TBatchProxies proxies) {
+    if (!proxies.Usable)
+        proxies.Count = 0;
+    FProxies = std::move(proxies);
+}
+
 TBatchScheduler::TServer& TBatchScheduler::ServerNamed(const std::string& server) {
     auto found = FServers.find(server);
     if (found == FServers.end()) {
-        TServer created{TServerPace(PublishedPace(server), UserPaceOf(FUserPaces, server)), {}, {}};
+        // Each proxy's address has the registry's limit to itself.
+        const TServerPace pace(PublishedPace(server), UserPaceOf(FUserPaces, server));
+        TServer created;
+        created.Paces.assign(std::max<std::size_t>(FProxies.Count, 1), pace);
         found = FServers.emplace(server, std::move(created)).first;
     }
     return found->second;
+}
+
+bool TBatchScheduler::AnyProxyUsable() const {
+    for (std::size_t proxy = 0; proxy < FProxies.Count; ++proxy) {
+        if (FProxies.Usable(proxy))
+            return true;
+    }
+    return false;
+}
+
+// The next usable proxy in the server's turn whose pace is ready. With every
+// proxy set aside a name goes through none, so that it ends unknown and is
+// asked again like any failure rather than wait for a proxy that may never
+// come back.
+std::optional<TBatchScheduler::TLane> TBatchScheduler::ReadyLane(TServer& server,
+                                                                 TBatchTime now) const {
+    if (FProxies.Count == 0)
+        return server.Paces[0].IsReady(now) ? std::optional<TLane>(TLane{}) : std::nullopt;
+    bool anyUsable = false;
+    for (std::size_t step = 0; step < FProxies.Count; ++step) {
+        const std::size_t proxy = (server.Cursor + step) % FProxies.Count;
+        if (!FProxies.Usable(proxy))
+            continue;
+        anyUsable = true;
+        if (server.Paces[proxy].IsReady(now))
+            return TLane{proxy};
+    }
+    return anyUsable ? std::nullopt : std::optional<TLane>(TLane{});
+}
+
+// When a name of server may go next: the first of its usable proxies' paces
+// to be ready.
+TBatchTime TBatchScheduler::ReadyAt(const TServer& server) const {
+    if (FProxies.Count == 0)
+        return server.Paces[0].ReadyAt();
+    std::optional<TBatchTime> first;
+    for (std::size_t proxy = 0; proxy < FProxies.Count; ++proxy) {
+        if (FProxies.Usable(proxy)) {
+            const TBatchTime at = server.Paces[proxy].ReadyAt();
+            first = first ? std::min(*first, at) : at;
+        }
+    }
+    return first.value_or(TBatchTime{});
+}
+
+// The pace a name's query counts against; null when it went through no
+// proxy although the batch has some.
+TServerPace* TBatchScheduler::PaceFor(TServer& server, const TBatchName& name) {
+    if (FProxies.Count == 0)
+        return &server.Paces[0];
+    if (!name.Proxy || *name.Proxy >= server.Paces.size())
+        return nullptr;
+    return &server.Paces[*name.Proxy];
 }
 
 std::optional<TBatchName> TBatchScheduler::Next(TBatchTime now) {
@@ -75,18 +137,22 @@ void TBatchScheduler::ReleaseDueRetries(TBatchTime now) {
 std::optional<TBatchName> TBatchScheduler::TakeQueued(TBatchTime now,
                                                       std::deque<TQueued> TServer::*queue) {
     TServer* chosen = nullptr;
+    TLane chosenLane;
     for (auto& [key, server] : FServers) {
         const std::deque<TQueued>& waiting = server.*queue;
-        if (waiting.empty() || !server.Pace.IsReady(now))
+        if (waiting.empty() ||
+            (chosen != nullptr && waiting.front().Rank >= (chosen->*queue).front().Rank))
             continue;
-        if (chosen == nullptr || waiting.front().Rank < (chosen->*queue).front().Rank)
+        if (const std::optional<TLane> lane = ReadyLane(server, now)) {
             chosen = &server;
+            chosenLane = *lane;
+        }
     }
     if (chosen == nullptr)
         return std::nullopt;
     TBatchName name = std::move((chosen->*queue).front().Name);
     (chosen->*queue).pop_front();
-    return Take(*chosen, std::move(name), now);
+    return Take(*chosen, chosenLane, std::move(name), now);
 }
 
 std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
@@ -95,11 +161,11 @@ std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
         std::optional<std::string> domain = FCandidateAt(FNextPosition);
         if (!domain)
             return std::nullopt;
-        TBatchName name{FNextPosition++, std::move(*domain), {}, 0};
+        TBatchName name{FNextPosition++, std::move(*domain), {}, 0, std::nullopt};
         name.Server = FServerOf(name.Domain);
         TServer& server = ServerNamed(name.Server);
-        if (server.Pace.IsReady(now))
-            return Take(server, std::move(name), now);
+        if (const std::optional<TLane> lane = ReadyLane(server, now))
+            return Take(server, *lane, std::move(name), now);
         const std::int64_t position = name.Position;
         server.Deferred.push_back({position, std::move(name)});
     }
@@ -107,14 +173,33 @@ std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
     return std::nullopt;
 }
 
-TBatchName TBatchScheduler::Take(TServer& server, TBatchName name, TBatchTime now) {
-    server.Pace.Started(now);
+TBatchName TBatchScheduler::Take(TServer& server, TLane lane, TBatchName name, TBatchTime now) {
+    name.Proxy = lane.Proxy;
+    if (lane.Proxy)
+        server.Cursor = *lane.Proxy + 1;
+    if (TServerPace* pace = PaceFor(server, name))
+        pace->Started(now);
     return name;
 }
 
 bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime started,
                             TBatchTime now) {
-    TServerPace& pace = ServerNamed(name.Server).Pace;
+    if (TServerPace* pace = PaceFor(ServerNamed(name.Server), name))
+        Heard(*pace, verdict, started, now);
+    ++name.Attempts;
+    if (verdict.Kind != TVerdictKind::Unknown || !IsRetryable(verdict.Reason) ||
+        name.Attempts > FPolicy.Retries)
+        return true;
+    const TBatchDuration wait =
+        verdict.Wait ? TBatchDuration(*verdict.Wait) : BackoffWait(FPolicy, name.Attempts);
+    FRetries.emplace(now + Jittered(wait), std::move(name));
+    return false;
+}
+
+// What the server's answer tells its pace: a refusal or an outage holds it,
+// any answer counts towards a faster pace.
+void TBatchScheduler::Heard(TServerPace& pace, const TVerdict& verdict, TBatchTime started,
+                            TBatchTime now) const {
     // The server's own wait when it names one; else the longer the more it
     // refuses.
     const auto serverWait = [&] {
@@ -135,14 +220,6 @@ bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime
         pace.Answered(started);
         break;
     }
-    ++name.Attempts;
-    if (verdict.Kind != TVerdictKind::Unknown || !IsRetryable(verdict.Reason) ||
-        name.Attempts > FPolicy.Retries)
-        return true;
-    const TBatchDuration wait =
-        verdict.Wait ? TBatchDuration(*verdict.Wait) : BackoffWait(FPolicy, name.Attempts);
-    FRetries.emplace(now + Jittered(wait), std::move(name));
-    return false;
 }
 
 TBatchDuration TBatchScheduler::Jittered(TBatchDuration wait) {
@@ -162,7 +239,7 @@ std::optional<TBatchTime> TBatchScheduler::NextWake() const {
         consider(FRetries.begin()->first);
     for (const auto& [key, server] : FServers) {
         if (!server.DueRetries.empty() || !server.Deferred.empty())
-            consider(server.Pace.ReadyAt());
+            consider(ReadyAt(server));
     }
     return wake;
 }
@@ -188,13 +265,13 @@ std::vector<TWaitingName> TBatchScheduler::FirstWaiting(std::size_t count) const
     std::vector<TWaitingName> first;
     for (const auto& [key, server] : FServers) {
         for (const TQueued& queued : server.DueRetries)
-            first.push_back({queued.Name.Domain, server.Pace.ReadyAt()});
+            first.push_back({queued.Name.Domain, ReadyAt(server)});
     }
     // The queue is in due order: beyond its first count names none can be
     // among the first (a later server wait only makes a name later).
     std::size_t taken = 0;
     for (auto it = FRetries.begin(); it != FRetries.end() && taken < count; ++it, ++taken) {
-        const TBatchTime serverReady = FServers.at(it->second.Server).Pace.ReadyAt();
+        const TBatchTime serverReady = ReadyAt(FServers.at(it->second.Server));
         first.push_back({it->second.Domain, std::max(it->first, serverReady)});
     }
     std::stable_sort(first.begin(), first.end(),
@@ -204,7 +281,9 @@ std::vector<TWaitingName> TBatchScheduler::FirstWaiting(std::size_t count) const
     return first;
 }
 
-const TServerPace* TBatchScheduler::PaceOf(const std::string& server) const {
+const TServerPace* TBatchScheduler::PaceOf(const std::string& server, std::size_t proxy) const {
     const auto found = FServers.find(server);
-    return found == FServers.end() ? nullptr : &found->second.Pace;
+    if (found == FServers.end() || proxy >= found->second.Paces.size())
+        return nullptr;
+    return &found->second.Paces[proxy];
 }

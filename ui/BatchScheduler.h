@@ -6,8 +6,11 @@
 // time and holds no slot meanwhile. A free slot takes a due retry first, then
 // the next candidate of the list. Each server keeps its own waits and pace
 // (ServerPace): a name whose server is waiting is put back without spending
-// an attempt, and the names of other servers go on. Plain C++ with the times
-// handed in, so tests can drive it with any clock.
+// an attempt, and the names of other servers go on. With proxies, a registry
+// counts each proxy's address on its own, so the waits and pace are kept per
+// proxy and server: a name goes through the next usable proxy in turn whose
+// pace for its server is ready. Plain C++ with the times handed in, so tests
+// can drive it with any clock.
 
 #include "engine/Verdict.h"
 #include "ui/ServerPace.h"
@@ -44,6 +47,17 @@ struct TBatchName {
     std::string Domain;
     std::string Server; // the server it is asked of, whose waits and pace apply
     int Attempts = 0;   // queries ended so far
+    // The proxy it goes through (its place in the batch's list), picked by
+    // Next; when the query ended through another, the caller sets that one
+    // before Ended. Nothing: straight, or no proxy was usable.
+    std::optional<std::size_t> Proxy;
+};
+
+// The batch's proxies as the scheduler sees them: how many, and whether one
+// is usable now (not set aside after a failure).
+struct TBatchProxies {
+    std::size_t Count = 0; // 0: every server is asked straight
+    std::function<bool(std::size_t proxy)> Usable;
 };
 
 // A name waiting for its retry, and when it is due (or, when later, when its
@@ -67,6 +81,9 @@ public:
     TBatchScheduler(TRetryPolicy policy, std::map<std::string, double> userPaces,
                     TCandidateAt candidateAt, TServerOf serverOf, TJitter jitter = {});
 
+    // Before the first Next: the proxies the names go through.
+    void SetProxies(TBatchProxies proxies);
+
     // The name to query now, started at once (its server's pace counts it),
     // or nothing when no name may be asked before NextWake.
     std::optional<TBatchName> Next(TBatchTime now);
@@ -86,8 +103,9 @@ public:
     int WaitingCount() const;
     // The count waiting names due first, in that order.
     std::vector<TWaitingName> FirstWaiting(std::size_t count) const;
-    // The pace of server; null before the batch has asked it anything.
-    const TServerPace* PaceOf(const std::string& server) const;
+    // The pace of server (through proxy, with proxies); null before the batch
+    // has asked it anything.
+    const TServerPace* PaceOf(const std::string& server, std::size_t proxy = 0) const;
 
 private:
     // A name put aside, with what orders it among the other servers' names:
@@ -97,17 +115,30 @@ private:
         TBatchName Name;
     };
     struct TServer {
-        TServerPace Pace;
+        // One pace a proxy, or the one of asking straight.
+        std::vector<TServerPace> Paces;
+        std::size_t Cursor = 0;         // the proxy whose turn is next
         std::deque<TQueued> DueRetries; // due, in the order they fell due
         std::deque<TQueued> Deferred;   // candidates not yet asked, in list order
+    };
+    // Whom a name may go through now: straight, or a proxy; when no proxy
+    // is usable, none, and the query says so.
+    struct TLane {
+        std::optional<std::size_t> Proxy;
     };
     using TRetryQueue = std::multimap<TBatchTime, TBatchName>;
 
     TServer& ServerNamed(const std::string& server);
+    bool AnyProxyUsable() const;
+    std::optional<TLane> ReadyLane(TServer& server, TBatchTime now) const;
+    TBatchTime ReadyAt(const TServer& server) const;
+    TServerPace* PaceFor(TServer& server, const TBatchName& name);
     void ReleaseDueRetries(TBatchTime now);
     std::optional<TBatchName> TakeQueued(TBatchTime now, std::deque<TQueued> TServer::*queue);
     std::optional<TBatchName> TakeCandidate(TBatchTime now);
-    TBatchName Take(TServer& server, TBatchName name, TBatchTime now);
+    TBatchName Take(TServer& server, TLane lane, TBatchName name, TBatchTime now);
+    void Heard(TServerPace& pace, const TVerdict& verdict, TBatchTime started,
+               TBatchTime now) const;
     TBatchDuration Jittered(TBatchDuration wait);
 
     TRetryPolicy FPolicy;
@@ -115,6 +146,7 @@ private:
     TCandidateAt FCandidateAt;
     TServerOf FServerOf;
     TJitter FJitter;
+    TBatchProxies FProxies;
 
     int FNextPosition = 0;
     // The candidates looked at by one Next are bounded; when the bound cut

@@ -57,7 +57,8 @@ TQueryWhois::TQueryWhois(std::string domain, bool showIPAddress)
 void TQueryWhois::Execute() {
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     const TNameAnswer answer =
-        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, nullptr, Proxies.get()});
+        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, nullptr, Proxies.get(),
+                                              std::nullopt});
     // A name the rule refuses makes no report, as before any query.
     if (answer.Settled && answer.Settled->Reason == TVerdictReason::InvalidName &&
         answer.Protocol == TQueryProtocol::None)

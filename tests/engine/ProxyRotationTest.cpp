@@ -204,6 +204,46 @@ INSTANTIATE_TEST_SUITE_P(
         TAttemptCase{"EmptyRotation", 0, {}, {}, {}, -1, "no usable proxy"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// The batch names the proxy a query goes through first; when that one is set
+// aside or fails, the query goes on in turn like any other.
+TEST(AttemptThroughRotationFirstTest, TriesTheNamedProxyFirstWhenUsable) {
+    struct TCase {
+        const char* Name;
+        int First;
+        int AsideBefore; // -1: none
+        int Failing;     // -1: none
+        std::vector<int> Tried;
+    };
+    const std::vector<TCase> table = {
+        {"NamedOneServes", 2, -1, -1, {2}},
+        {"NamedOneSetAsideTurnInstead", 1, 1, -1, {0}},
+        {"NamedOneFailsTurnGoesOn", 1, -1, 1, {1, 0}},
+        {"PastTheEndTurnInstead", 7, -1, -1, {0}},
+    };
+    for (const TCase& c : table) {
+        TProxyRotation rotation(Proxies(3));
+        if (c.AsideBefore >= 0) {
+            const auto pick = rotation.Take(static_cast<std::size_t>(c.AsideBefore));
+            ASSERT_TRUE(pick) << c.Name;
+            rotation.Report(*pick, TProxyFault::Unreachable);
+            EXPECT_FALSE(rotation.IsUsable(static_cast<std::size_t>(c.AsideBefore))) << c.Name;
+        }
+        std::vector<int> tried;
+        const auto attempt = [&](const TProxy& proxy) {
+            const int index = std::stoi(proxy.Host.substr(1));
+            tried.push_back(index);
+            return TProxyAttempt{index == c.Failing ? TProxyFault::Unreachable : TProxyFault::None,
+                                 ""};
+        };
+        std::string whyNot;
+        const auto served =
+            AttemptThroughRotation(rotation, attempt, whyNot, static_cast<std::size_t>(c.First));
+        EXPECT_EQ(tried, c.Tried) << c.Name;
+        ASSERT_TRUE(served) << c.Name;
+        EXPECT_EQ(static_cast<int>(served->Index), c.Tried.back()) << c.Name;
+    }
+}
+
 TEST(ProxyRotationThreadsTest, PicksSpreadEvenlyOverTheProxiesFromManyThreads) {
     TProxyRotation rotation(Proxies(4));
     std::vector<std::atomic<int>> counts(4);

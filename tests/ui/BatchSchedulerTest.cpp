@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,125 @@ TEST(BatchSchedulerTest, ThrottleHalvesTheUsersPaceAndAnswersRaiseIt) {
     }
     EXPECT_GT(*scheduler.PaceOf("one")->Pace(), 5.0);
     EXPECT_LE(*scheduler.PaceOf("one")->Pace(), 10.0);
+}
+
+// The proxies of a test batch: Usable says which are not set aside.
+struct TProxyBatch {
+    TBatch Batch;
+    std::size_t Count;
+    std::vector<bool> Usable;
+
+    TBatchScheduler Make() const {
+        TBatchScheduler scheduler = Batch.Make();
+        scheduler.SetProxies({Count, [this](std::size_t p) { return Usable[p]; }});
+        return scheduler;
+    }
+};
+
+// The proxy of a handed-out name: -1 when it goes through none.
+int ProxyOf(const TBatchName& name) {
+    return name.Proxy ? static_cast<int>(*name.Proxy) : -1;
+}
+
+struct TTurnCase {
+    const char* Name;
+    std::vector<std::string> Names;
+    std::size_t Proxies;
+    std::vector<bool> Usable;
+    std::vector<int> Through; // the proxy of each name in turn
+};
+
+void PrintTo(const TTurnCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class ProxyTurnTest : public ::testing::TestWithParam<TTurnCase> {};
+
+// Each server takes the usable proxies in turn; with every one set aside a
+// name goes through none (its query fails and is asked again), and without
+// proxies straight.
+TEST_P(ProxyTurnTest, EachServerTakesTheUsableProxiesInTurn) {
+    const TTurnCase& c = GetParam();
+    const TProxyBatch proxies{{c.Names, {}}, c.Proxies, c.Usable};
+    TBatchScheduler scheduler = proxies.Make();
+    std::vector<int> through;
+    while (std::optional<TBatchName> name = scheduler.Next(T0)) {
+        through.push_back(ProxyOf(*name));
+        scheduler.Ended(*name, Registered, T0, T0);
+    }
+    EXPECT_EQ(through, c.Through);
+    EXPECT_TRUE(scheduler.Finished());
+}
+
+const std::vector<std::string> SixOfOne = {"a.one", "b.one", "c.one", "d.one", "e.one", "f.one"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProxyTurnTest,
+    ::testing::Values(
+        TTurnCase{"AllUsable", SixOfOne, 3, {true, true, true}, {0, 1, 2, 0, 1, 2}},
+        TTurnCase{"SetAsideOnePassedOver", SixOfOne, 3, {true, false, true}, {0, 2, 0, 2, 0, 2}},
+        TTurnCase{"NoneUsable", SixOfOne, 2, {false, false}, {-1, -1, -1, -1, -1, -1}},
+        TTurnCase{"NoProxies", SixOfOne, 0, {}, {-1, -1, -1, -1, -1, -1}},
+        TTurnCase{"EachServerItsOwnTurn",
+                  {"a.one", "b.two", "c.one", "d.two", "e.two"},
+                  2,
+                  {true, true},
+                  {0, 0, 1, 1, 0}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A registry counts each proxy's address on its own: a throttle through one
+// proxy holds only that proxy's queries to that server, and the answer of a
+// query that went through another proxy than picked counts for that one.
+TEST(BatchSchedulerTest, ThrottleThroughOneProxyHoldsOnlyThatProxy) {
+    const TProxyBatch proxies{{{"a.one", "b.one", "c.one", "d.two", "e.one"}, {}}, 2, {true, true}};
+    TBatchScheduler scheduler = proxies.Make();
+    std::optional<TBatchName> a = scheduler.Next(T0);
+    ASSERT_TRUE(a);
+    ASSERT_EQ(ProxyOf(*a), 0);
+    EXPECT_FALSE(scheduler.Ended(*a, Unknown(TVerdictReason::Throttled, 10s), T0, T0));
+    EXPECT_TRUE(scheduler.PaceOf("one", 0)->IsHeld(T0));
+    EXPECT_FALSE(scheduler.PaceOf("one", 1)->IsHeld(T0));
+
+    // The other proxy goes on with the server's names, and another server's
+    // turn is its own.
+    std::vector<std::pair<std::string, int>> order;
+    for (int i = 0; i < 4; ++i) {
+        std::optional<TBatchName> name = scheduler.Next(T0 + 1s);
+        ASSERT_TRUE(name) << i;
+        order.emplace_back(name->Domain, ProxyOf(*name));
+        // b's query was picked for proxy 1 but went through proxy 0 (1 had
+        // failed on the way): proxy 0's pace hears of it, not 1's.
+        if (name->Domain == "b.one")
+            name->Proxy = 0;
+        const int proxy0Refusals = scheduler.PaceOf("one", 0)->RefusalsInARow();
+        scheduler.Ended(*name, Registered, T0 + 1s, T0 + 1s);
+        if (name->Domain == "b.one") {
+            EXPECT_EQ(proxy0Refusals, 1);
+            EXPECT_EQ(scheduler.PaceOf("one", 0)->RefusalsInARow(), 0);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::pair<std::string, int>>{
+                         {"b.one", 1}, {"c.one", 1}, {"d.two", 0}, {"e.one", 1}}));
+    // The throttled name comes back once the wait it was given is over.
+    EXPECT_FALSE(scheduler.Next(T0 + 9s));
+    std::optional<TBatchName> retry = scheduler.Next(T0 + 10s);
+    ASSERT_TRUE(retry);
+    EXPECT_EQ(retry->Domain, "a.one");
+    EXPECT_TRUE(scheduler.Ended(*retry, Registered, T0 + 10s, T0 + 10s));
+    EXPECT_TRUE(scheduler.Finished());
+}
+
+// A query that went through no proxy, as every one was set aside, tells no
+// pace anything.
+TEST(BatchSchedulerTest, QueryThroughNoProxyLeavesEveryPaceAlone) {
+    TProxyBatch proxies{{{"a.one"}, {}}, 2, {false, false}};
+    TBatchScheduler scheduler = proxies.Make();
+    std::optional<TBatchName> a = scheduler.Next(T0);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(ProxyOf(*a), -1);
+    EXPECT_FALSE(scheduler.Ended(*a, Unknown(TVerdictReason::Throttled, 60s), T0, T0));
+    EXPECT_FALSE(scheduler.PaceOf("one", 0)->IsHeld(T0));
+    EXPECT_FALSE(scheduler.PaceOf("one", 1)->IsHeld(T0));
 }
 
 } // namespace
