@@ -184,8 +184,10 @@ TBatchName TBatchScheduler::Take(TServer& server, TLane lane, TBatchName name, T
 
 bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime started,
                             TBatchTime now) {
-    if (TServerPace* pace = PaceFor(ServerNamed(name.Server), name))
+    if (TServerPace* pace = PaceFor(ServerNamed(name.Server), name)) {
         Heard(*pace, verdict, started, now);
+        ShareWhatPacesFound(ServerNamed(name.Server), now);
+    }
     ++name.Attempts;
     if (verdict.Kind != TVerdictKind::Unknown || !IsRetryable(verdict.Reason) ||
         name.Attempts > FPolicy.Retries)
@@ -219,6 +221,40 @@ void TBatchScheduler::Heard(TServerPace& pace, const TVerdict& verdict, TBatchTi
     default:
         pace.Answered(started);
         break;
+    }
+}
+
+// A registry limits every address alike, so once one proxy's pace for a
+// server has found the rate, the paces still seeking it take that rate; until
+// then only one of them (the first usable) climbs to find it, so that one
+// refusal, not one per proxy, pays for the finding.
+void TBatchScheduler::ShareWhatPacesFound(TServer& server, TBatchTime now) const {
+    if (FProxies.Count < 2)
+        return;
+    // Each pace's rate is an estimate of the same limit: their mean is the
+    // best one.
+    double sum = 0;
+    int count = 0;
+    for (const TServerPace& pace : server.Paces) {
+        if (const std::optional<double> target = pace.Target()) {
+            sum += *target;
+            ++count;
+        }
+    }
+    const std::optional<double> found =
+        count > 0 ? std::optional<double>(sum / count) : std::nullopt;
+    bool scouting = false;
+    for (std::size_t proxy = 0; proxy < server.Paces.size(); ++proxy) {
+        TServerPace& pace = server.Paces[proxy];
+        if (!pace.IsSeekingTarget())
+            continue;
+        if (found) {
+            pace.Adopt(*found, now);
+            continue;
+        }
+        const bool scout = !scouting && FProxies.Usable(proxy);
+        scouting = scouting || scout;
+        pace.MayClimb(scout);
     }
 }
 

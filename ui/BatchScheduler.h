@@ -139,6 +139,7 @@ private:
     TBatchName Take(TServer& server, TLane lane, TBatchName name, TBatchTime now);
     void Heard(TServerPace& pace, const TVerdict& verdict, TBatchTime started,
                TBatchTime now) const;
+    void ShareWhatPacesFound(TServer& server, TBatchTime now) const;
     TBatchDuration Jittered(TBatchDuration wait);
 
     TRetryPolicy FPolicy;

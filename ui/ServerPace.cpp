@@ -22,14 +22,24 @@ constexpr TPublishedPace PublishedPaces[] = {
 constexpr int LatenessKept = 10;
 // However often a server refuses, it is still asked now and then.
 constexpr double SlowestPace = 1.0 / 60;
-// How close to a fitted refill rate the pace settles.
+// How close to a published or fitted refill rate the pace settles: the
+// network bunches queries up on their way, and a fit from a short run of
+// answers may lie a little above the rate. A fit from a long run is close to
+// the rate, and a bucket that holds a few queries absorbs the bunching, so
+// then the pace settles closer.
 constexpr double TargetShare = 0.97;
+constexpr double AbsorbedShare = 0.99;
+constexpr double BurstAbsorbs = 4;
 // A run of answers is a tenth of a second's worth at the current pace (at
 // least one answer); each run raises the pace a step.
 constexpr double RunSeconds = 0.1;
-// Without a target the pace doubles each run; below it, it closes half the
-// gap (at least this share of the target) each run.
+// Without a target the pace doubles each run. Against a bucket that holds a
+// few queries it grows by half, so that the refusal that ends the climb
+// comes from a short overshoot, after answers enough to fit the rate well.
+// Below its target, it closes half the gap (at least this share of the
+// target) each run.
 constexpr double SlowStartFactor = 2;
+constexpr double GentleSlowStartFactor = 1.5;
 constexpr double SmallestClimb = 0.05;
 // At its target the pace stays put for a quiet spell, then tries this much
 // faster each run. A refusal that confirms the target doubles the spell.
@@ -38,6 +48,8 @@ constexpr double ProbeStep = 0.001;
 constexpr double ConfirmedWithin = 0.1;
 // A fit from fewer answers than this says too little to set a target by.
 constexpr std::size_t FewestFitted = 4;
+// A fit from this many answers or more is trusted to set the pace at once.
+constexpr std::size_t ConfidentFit = 64;
 // The answers kept for the fit; a longer run starts over with a full bucket.
 constexpr std::size_t KeptAnswers = 4096;
 constexpr double FastestFittedRate = 1e5;
@@ -135,6 +147,21 @@ std::optional<double> TServerPace::Pace() const {
     return FPace;
 }
 
+std::optional<double> TServerPace::Target() const {
+    if (FTarget <= 0)
+        return std::nullopt;
+    return FTarget;
+}
+
+void TServerPace::Adopt(double target, TBatchTime now) {
+    if (!IsSeekingTarget() || target <= 0)
+        return;
+    FTarget = Capped(target);
+    FPace = FTarget;
+    FAtTargetSince = now;
+    FRunAnswers = 0;
+}
+
 double TServerPace::Capped(double pace) const {
     pace = std::max(pace, SlowestPace);
     return FUserPace > 0 ? std::min(pace, FUserPace) : pace;
@@ -210,8 +237,11 @@ void TServerPace::Cut(TBatchTime started, TBatchTime now, TBatchDuration wait) {
         FTarget = 0;
     } else {
         const double previousTarget = FTarget;
+        bool trusted = false;
         if (const std::optional<double> fitted = FittedRate(started)) {
-            FTarget = Capped(TargetShare * *fitted);
+            trusted = FAnswered.size() >= ConfidentFit;
+            const bool absorbed = trusted && Burst() >= BurstAbsorbs;
+            FTarget = Capped((absorbed ? AbsorbedShare : TargetShare) * *fitted);
         } else {
             // Refused at this pace: the target lies below it.
             FTarget = Capped(TargetShare * (FTarget > 0 ? std::min(FTarget, FPace) : FPace));
@@ -219,7 +249,10 @@ void TServerPace::Cut(TBatchTime started, TBatchTime now, TBatchDuration wait) {
         if (previousTarget > 0 &&
             std::abs(FTarget - previousTarget) <= ConfirmedWithin * previousTarget)
             FQuietSpell *= 2;
-        FPace = Capped(std::min(FPace / 2, FTarget));
+        // A fit from a long run of answers knows the rate: the hold lets
+        // the bucket fill, and the pace goes on just below that rate. Else
+        // it halves, as the rate may lie well below.
+        FPace = trusted ? FTarget : Capped(std::min(FPace / 2, FTarget));
     }
     FLastCutAt = now;
     FEmptyAt = started;
@@ -239,7 +272,9 @@ void TServerPace::Raise(TBatchTime started) {
         return;
     FRunAnswers = 0;
     if (FTarget <= 0) {
-        FPace = Capped(FPace * SlowStartFactor);
+        if (FMayClimb)
+            FPace =
+                Capped(FPace * (Burst() >= BurstAbsorbs ? GentleSlowStartFactor : SlowStartFactor));
         return;
     }
     if (FPace < FTarget) {

@@ -65,6 +65,19 @@ public:
     // Queries a second; none while unlimited.
     std::optional<double> Pace() const;
 
+    // The rate the pace climbs back to, once a refusal has shown one.
+    std::optional<double> Target() const;
+    // Refused once and climbing towards a rate not known yet.
+    bool IsSeekingTarget() const { return !IsUnlimited() && FTarget <= 0; }
+    // Whether a pace seeking its target may climb past where it is: the
+    // batch lets one proxy's pace seek a server's rate while the others wait
+    // for what it finds, rather than each overshooting into a refusal.
+    void MayClimb(bool climb) { FMayClimb = climb; }
+    // Takes the rate another proxy's pace found for the same server, when
+    // this one is still seeking its own: registries give every address the
+    // same limit.
+    void Adopt(double target, TBatchTime now);
+
 private:
     bool IsUnlimited() const { return FPace <= 0; }
     // The bucket's burst: what it let through before the first refusal while
@@ -101,6 +114,7 @@ private:
     std::optional<TBatchDuration> FFirstWait;
     bool FStartedUnlimited = false;
 
+    bool FMayClimb = true;
     int FRunAnswers = 0;
     std::optional<TBatchTime> FAtTargetSince;
     TBatchDuration FQuietSpell;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -289,6 +290,54 @@ TEST(BatchSchedulerTest, QueryThroughNoProxyLeavesEveryPaceAlone) {
     EXPECT_FALSE(scheduler.Ended(*a, Unknown(TVerdictReason::Throttled, 60s), T0, T0));
     EXPECT_FALSE(scheduler.PaceOf("one", 0)->IsHeld(T0));
     EXPECT_FALSE(scheduler.PaceOf("one", 1)->IsHeld(T0));
+}
+
+// After a server's first refusals through every proxy, one proxy's pace
+// climbs to find the server's rate while the others keep theirs; once it has
+// found it, the others take it instead of each paying a refusal to find it.
+TEST(BatchSchedulerTest, OneProxyFindsTheServersRateAndTheOthersTakeIt) {
+    const TProxyBatch proxies{{std::vector<std::string>(400, "n.one"), {}}, 3, {true, true, true}};
+    TBatchScheduler scheduler = proxies.Make();
+    TBatchTime now = T0;
+    // The next name, answered at once with what verdictFor gives its proxy;
+    // its proxy.
+    const auto answerBy = [&](const std::function<TVerdict(int)>& verdictFor) {
+        std::optional<TBatchName> name = NextFrom(scheduler, now);
+        EXPECT_TRUE(name);
+        if (!name)
+            return -2;
+        scheduler.Ended(*name, verdictFor(ProxyOf(*name)), now, now + 1ms);
+        return ProxyOf(*name);
+    };
+    const auto answer = [&](const TVerdict& verdict) {
+        return answerBy([&](int) { return verdict; });
+    };
+    for (int i = 0; i < 6; ++i)
+        answer(Registered); // two answers of each proxy's burst
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(answer(Unknown(TVerdictReason::Throttled, 1s)), i);
+    const auto paceOf = [&](std::size_t proxy) { return *scheduler.PaceOf("one", proxy)->Pace(); };
+    const double startPace = paceOf(1);
+    for (int i = 0; i < 40; ++i)
+        answer(Registered);
+    EXPECT_GT(paceOf(0), 4 * startPace);
+    EXPECT_EQ(paceOf(1), startPace);
+    EXPECT_EQ(paceOf(2), startPace);
+    EXPECT_FALSE(scheduler.PaceOf("one", 1)->Target());
+
+    // Proxy 0 is refused: what it answered since its first refusal tells the
+    // rate, and the next answer through any proxy hands it to the others.
+    const auto refuseProxy0 = [](int proxy) {
+        return proxy == 0 ? Unknown(TVerdictReason::Throttled, 1s) : Registered;
+    };
+    while (answerBy(refuseProxy0) > 0) {
+    }
+    const std::optional<double> found = scheduler.PaceOf("one", 0)->Target();
+    ASSERT_TRUE(found);
+    answer(Registered);
+    EXPECT_EQ(scheduler.PaceOf("one", 1)->Target(), found);
+    EXPECT_EQ(scheduler.PaceOf("one", 2)->Target(), found);
+    EXPECT_EQ(paceOf(1), *found);
 }
 
 } // namespace
