@@ -184,9 +184,10 @@ TBatchName TBatchScheduler::Take(TServer& server, TLane lane, TBatchName name, T
 
 bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime started,
                             TBatchTime now) {
-    if (TServerPace* pace = PaceFor(ServerNamed(name.Server), name)) {
+    TServer& server = ServerNamed(name.Server);
+    if (TServerPace* pace = PaceFor(server, name)) {
         Heard(*pace, verdict, started, now);
-        ShareWhatPacesFound(ServerNamed(name.Server), now);
+        ShareWhatPacesFound(server, now);
     }
     ++name.Attempts;
     if (verdict.Kind != TVerdictKind::Unknown || !IsRetryable(verdict.Reason) ||
