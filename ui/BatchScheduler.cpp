@@ -60,19 +60,11 @@ TBatchScheduler::TServer& TBatchScheduler::ServerNamed(const std::string& server
     return found->second;
 }
 
-bool TBatchScheduler::AnyProxyUsable() const {
-    for (std::size_t proxy = 0; proxy < FProxies.Count; ++proxy) {
-        if (FProxies.Usable(proxy))
-            return true;
-    }
-    return false;
-}
-
 // The next usable proxy in the server's turn whose pace is ready. With every
 // proxy set aside a name goes through none, so that it ends unknown and is
 // asked again like any failure rather than wait for a proxy that may never
 // come back.
-std::optional<TBatchScheduler::TLane> TBatchScheduler::ReadyLane(TServer& server,
+std::optional<TBatchScheduler::TLane> TBatchScheduler::ReadyLane(const TServer& server,
                                                                  TBatchTime now) const {
     if (FProxies.Count == 0)
         return server.Paces[0].IsReady(now) ? std::optional<TLane>(TLane{}) : std::nullopt;

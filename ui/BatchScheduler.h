@@ -129,8 +129,7 @@ private:
     using TRetryQueue = std::multimap<TBatchTime, TBatchName>;
 
     TServer& ServerNamed(const std::string& server);
-    bool AnyProxyUsable() const;
-    std::optional<TLane> ReadyLane(TServer& server, TBatchTime now) const;
+    std::optional<TLane> ReadyLane(const TServer& server, TBatchTime now) const;
     TBatchTime ReadyAt(const TServer& server) const;
     TServerPace* PaceFor(TServer& server, const TBatchName& name);
     void ReleaseDueRetries(TBatchTime now);
