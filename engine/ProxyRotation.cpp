@@ -19,15 +19,23 @@ TProxyRotation::TProxyRotation(std::vector<TProxy> proxies, TProxyClock clock)
     }
 }
 
+bool TProxyRotation::UsableAt(std::size_t index, std::chrono::steady_clock::time_point now) const {
+    return index < FEntries.size() && FEntries[index].AsideUntil <= now;
+}
+
+TProxyPick TProxyRotation::PickOf(std::size_t index) const {
+    const TEntry& entry = FEntries[index];
+    return TProxyPick{index, &entry.Proxy, &entry.Key, entry.Epoch};
+}
+
 std::optional<TProxyPick> TProxyRotation::Next() {
     const auto now = FClock();
     std::lock_guard lock(FMutex);
     for (std::size_t step = 0; step < FEntries.size(); ++step) {
         const std::size_t index = (FCursor + step) % FEntries.size();
-        const TEntry& entry = FEntries[index];
-        if (entry.AsideUntil <= now) {
+        if (UsableAt(index, now)) {
             FCursor = index + 1;
-            return TProxyPick{index, &entry.Proxy, &entry.Key, entry.Epoch};
+            return PickOf(index);
         }
     }
     return std::nullopt;
@@ -36,16 +44,15 @@ std::optional<TProxyPick> TProxyRotation::Next() {
 std::optional<TProxyPick> TProxyRotation::Take(std::size_t index) {
     const auto now = FClock();
     std::lock_guard lock(FMutex);
-    if (index >= FEntries.size() || FEntries[index].AsideUntil > now)
+    if (!UsableAt(index, now))
         return std::nullopt;
-    const TEntry& entry = FEntries[index];
-    return TProxyPick{index, &entry.Proxy, &entry.Key, entry.Epoch};
+    return PickOf(index);
 }
 
 bool TProxyRotation::IsUsable(std::size_t index) const {
     const auto now = FClock();
     std::lock_guard lock(FMutex);
-    return index < FEntries.size() && FEntries[index].AsideUntil <= now;
+    return UsableAt(index, now);
 }
 
 void TProxyRotation::Report(const TProxyPick& pick, TProxyFault fault) {

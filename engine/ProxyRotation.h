@@ -79,6 +79,10 @@ private:
         unsigned long long Epoch = 0;
     };
 
+    // With FMutex held.
+    bool UsableAt(std::size_t index, std::chrono::steady_clock::time_point now) const;
+    TProxyPick PickOf(std::size_t index) const;
+
     std::vector<TEntry> FEntries; // fixed at construction: picks point into it
     TProxyClock FClock;
     mutable std::mutex FMutex;
