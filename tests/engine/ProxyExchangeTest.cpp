@@ -73,7 +73,6 @@ public:
     }
     std::string Address() const { return FServer->Address(); }
     int Port() const { return FServer->Port(); }
-    int Accepted() const { return FServer->AcceptedCount(); }
     std::vector<std::string> Peers() const { return FServer->QueryPeers(); }
 
 private:
