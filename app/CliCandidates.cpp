@@ -1,8 +1,8 @@
 #include "app/CliCandidates.h"
 
+#include "batch/GbkListModel.h"
 #include "candidates/Unit_ImportDomains.h"
 #include "engine/GbkCodec.h"
-#include "ui/GbkListModel.h"
 
 #include <QEventLoop>
 

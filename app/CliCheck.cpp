@@ -5,13 +5,13 @@
 #include "app/CliQueryOptions.h"
 #include "app/CliResultFormat.h"
 
+#include "batch/BatchController.h"
+#include "batch/GbkListModel.h"
 #include "engine/GbkCodec.h"
 #include "engine/IntegerText.h"
 #include "engine/QueryDomain.h"
 #include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
-#include "ui/BatchController.h"
-#include "ui/GbkListModel.h"
 
 #include <QEventLoop>
 

@@ -1,10 +1,10 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
+#include "batch/GbkListModel.h"
 #include "candidates/Unit_CreateDomains.h"
 #include "engine/GbkCodec.h"
 #include "engine/IntegerText.h"
-#include "ui/GbkListModel.h"
 
 #include <cstdio>
 #include <optional>

@@ -3,8 +3,8 @@
 // The journal of `check --journal FILE`, and the `journal` command that
 // prints what a journal holds.
 
+#include "batch/BatchJournal.h"
 #include "engine/QueryDomain.h"
-#include "ui/BatchJournal.h"
 
 #include <functional>
 #include <memory>

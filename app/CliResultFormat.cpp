@@ -1,7 +1,7 @@
 #include "app/CliResultFormat.h"
 
+#include "batch/BatchJournal.h"
 #include "engine/GbkCodec.h"
-#include "ui/BatchJournal.h"
 
 #include <nlohmann/json.hpp>
 

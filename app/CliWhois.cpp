@@ -1,10 +1,10 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
+#include "batch/QueryWhois.h"
 #include "engine/DomainName.h"
 #include "engine/GbkCodec.h"
 #include "engine/RegistryData.h"
-#include "ui/QueryWhois.h"
 
 #include <QEventLoop>
 

@@ -1,6 +1,6 @@
 #include "app/GuardedApplication.h"
 
-#include "ui/GbkQt.h"
+#include "batch/GbkQt.h"
 
 #include <QMessageBox>
 

@@ -1,7 +1,7 @@
 #include "ui/AdsPage.h"
 
+#include "batch/GbkQt.h"
 #include "engine/Unit_Functions.h"
-#include "ui/GbkQt.h"
 
 #include <QDesktopServices>
 #include <QImage>

@@ -1,11 +1,11 @@
 #include "ui/Unit_Main.h"
 
+#include "batch/BatchJournal.h"
+#include "batch/GbkQt.h"
 #include "candidates/Unit_CreateDomains.h"
 #include "candidates/Unit_ImportDomains.h"
 #include "engine/IntegerText.h"
 #include "ui/AdsPage.h"
-#include "ui/BatchJournal.h"
-#include "ui/GbkQt.h"
 #include "ui/UiFonts.h"
 #include "ui/Unit_Whois.h"
 

@@ -5,8 +5,8 @@
 // generation and import jobs, saves any list as a text file, opens WHOIS
 // windows and shows the advertising page.
 
-#include "ui/BatchController.h"
-#include "ui/GbkListModel.h"
+#include "batch/BatchController.h"
+#include "batch/GbkListModel.h"
 #include "ui/ProxySetting.h"
 
 #include <QString>

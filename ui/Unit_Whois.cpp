@@ -1,8 +1,8 @@
 #include "ui/Unit_Whois.h"
 
+#include "batch/GbkQt.h"
+#include "batch/QueryWhois.h"
 #include "engine/ProxyRotation.h"
-#include "ui/GbkQt.h"
-#include "ui/QueryWhois.h"
 #include "ui/UiFonts.h"
 
 #include <QCheckBox>

@@ -3,9 +3,9 @@
 
 #include "ui/Unit_Main.h"
 
+#include "batch/BatchJournal.h"
+#include "batch/GbkQt.h"
 #include "tests/support/FakeWhois.h"
-#include "ui/BatchJournal.h"
-#include "ui/GbkQt.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -5,12 +5,12 @@
 
 #include "ui/Unit_Main.h"
 
+#include "batch/GbkQt.h"
 #include "tests/support/FakeWhois.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/Microsocks.h"
 #include "tests/support/TestPaths.h"
 #include "tools/FakeRdapServer.h"
-#include "ui/GbkQt.h"
 #include "ui/Unit_Whois.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 #include "ui/Unit_Whois.h"
 
+#include "batch/GbkQt.h"
 #include "tests/support/FakeWhois.h"
-#include "ui/GbkQt.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "ui/BatchScheduler.h"
+#include "batch/BatchScheduler.h"
 
 #include "engine/Unit_Functions.h"
 

@@ -1,4 +1,4 @@
-#include "ui/BatchController.h"
+#include "batch/BatchController.h"
 
 #include "engine/IntegerText.h"
 #include "tests/support/FakeWhois.h"

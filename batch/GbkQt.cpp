@@ -1,4 +1,4 @@
-#include "ui/GbkQt.h"
+#include "batch/GbkQt.h"
 
 #include "engine/GbkCodec.h"
 

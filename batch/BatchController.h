@@ -8,9 +8,9 @@
 // Lives on the UI thread and knows only list models, so the main window and
 // the command line drive the same rules.
 
+#include "batch/BatchScheduler.h"
+#include "batch/GbkListModel.h"
 #include "engine/QueryDomain.h"
-#include "ui/BatchScheduler.h"
-#include "ui/GbkListModel.h"
 
 #include <QObject>
 

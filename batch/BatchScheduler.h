@@ -12,8 +12,8 @@
 // pace for its server is ready. Plain C++ with the times handed in, so tests
 // can drive it with any clock.
 
+#include "batch/ServerPace.h"
 #include "engine/Verdict.h"
-#include "ui/ServerPace.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ui/BatchController.h"
+#include "batch/BatchController.h"
 
 #include "engine/DomainName.h"
 #include "engine/IntegerText.h"

@@ -2,7 +2,7 @@
 // order, results are committed in groups by count and by time, and a journal
 // is held by one writer at a time.
 
-#include "ui/BatchJournal.h"
+#include "batch/BatchJournal.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

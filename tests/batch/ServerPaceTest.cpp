@@ -1,4 +1,4 @@
-#include "ui/ServerPace.h"
+#include "batch/ServerPace.h"
 
 #include <gtest/gtest.h>
 

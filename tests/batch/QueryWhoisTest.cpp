@@ -1,4 +1,4 @@
-#include "ui/QueryWhois.h"
+#include "batch/QueryWhois.h"
 
 #include "engine/QueryDomain.h"
 

@@ -1,4 +1,4 @@
-#include "ui/GbkListModel.h"
+#include "batch/GbkListModel.h"
 
 #include "engine/GbkCodec.h"
 

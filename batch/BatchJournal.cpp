@@ -1,7 +1,7 @@
-#include "ui/BatchJournal.h"
+#include "batch/BatchJournal.h"
 
+#include "batch/GbkListModel.h"
 #include "engine/QueryDomain.h"
-#include "ui/GbkListModel.h"
 
 #include <QCryptographicHash>
 #include <QDir>
