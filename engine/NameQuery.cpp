@@ -6,6 +6,7 @@
 #include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
 #include "engine/WhoisAsking.h"
+#include "engine/dns/DelegationCheck.h"
 
 namespace {
 
@@ -68,14 +69,75 @@ void AskRdap(TNameAnswer& answer, const std::string& base, const TNameQuerySetti
 // A port-43 service that cannot answer for the suffix at all, as opposed to
 // one that failed this once: no such server, no one listening, or its own
 // "not supported". Empty when it answered.
-std::string FailedForGood(const TNameAnswer& answer) {
+std::string FailedForGood(const TNameAnswer& answer, const TVerdict& verdict) {
     const TExchangeEnd end = answer.Whois.End;
     if (end == TExchangeEnd::NameLookupFailed || end == TExchangeEnd::Refused)
         return answer.EndText;
-    const TVerdict verdict = ReadWhoisVerdict(answer.Whois, answer.Server);
     if (verdict.Reason == TVerdictReason::UnsupportedSuffix)
         return answer.Server + " does not serve ." + answer.Name.Suffix;
     return "";
+}
+
+// What the port-43 exchange left in the answer, kept while RDAP is asked.
+struct TWhoisPart {
+    std::string Server;
+    std::string Reply;
+    std::string EndText;
+    std::string ProxyKey;
+    std::optional<std::size_t> ProxyIndex;
+};
+
+TWhoisPart WhoisPartOf(const TNameAnswer& answer) {
+    return TWhoisPart{answer.Server, answer.Reply, answer.EndText, answer.ProxyKey,
+                      answer.ProxyIndex};
+}
+
+void RestoreWhoisPart(TNameAnswer& answer, TWhoisPart part) {
+    answer.Protocol = TQueryProtocol::Whois;
+    answer.Server = std::move(part.Server);
+    answer.Reply = std::move(part.Reply);
+    answer.EndText = std::move(part.EndText);
+    answer.ProxyKey = std::move(part.ProxyKey);
+    answer.ProxyIndex = part.ProxyIndex;
+    answer.Rdap.reset();
+    answer.RdapReading.reset();
+}
+
+// A complete reply that proves nothing is asked another way before the name
+// is reported: RDAP decides it when it answers free (404 from the suffix's own
+// base) or registered (the domain object); anything else leaves it unreadable,
+// with what both said.
+void AskAnotherWay(TNameAnswer& answer, const TVerdict& unreadable,
+                   const TNameQuerySettings& settings) {
+    TWhoisPart whois = WhoisPartOf(answer);
+    const std::string why = whois.Server + " sent a reply no rule can read: " + unreadable.Detail;
+    AskRdap(answer, answer.Choice.RdapBase, settings);
+    const TVerdict& rdap = *answer.Settled;
+    if (rdap.Kind != TVerdictKind::Unknown) {
+        answer.FallbackReason = why;
+        return;
+    }
+    const std::string rdapText = "RDAP " + answer.Server + ": " +
+                                 std::string(ReasonWord(rdap.Reason)) +
+                                 (rdap.Detail.empty() ? "" : ", " + rdap.Detail);
+    RestoreWhoisPart(answer, std::move(whois));
+    answer.Settled = UnknownFor(TVerdictReason::Unreadable, unreadable.Detail + "; " + rdapText);
+}
+
+// A reply that proves nothing, of a name the TLD's own name servers
+// delegate: registered (method dns), and nothing else is asked. No
+// delegation decides nothing, and the reply goes on as it was.
+bool DecidedByDelegation(TNameAnswer& answer) {
+    const TDelegation delegation = AskDelegation(answer.Name.QueryName);
+    if (!delegation.Delegated)
+        return false;
+    TVerdict registered;
+    registered.Kind = TVerdictKind::Registered;
+    registered.Reason = TVerdictReason::Registered;
+    registered.Detail = delegation.Detail;
+    answer.Settled = std::move(registered);
+    answer.DecidedBy = TVerdictMethod::Dns;
+    return true;
 }
 
 bool MayFallBack(const TServerChoice& choice, TProtocolPreference preference) {
@@ -115,11 +177,20 @@ TNameAnswer AskForName(std::string_view gbkName, const TNameQuerySettings& setti
         break;
     }
     AskWhois(answer, route.Server, settings);
-    if (MayFallBack(answer.Choice, settings.Preference)) {
-        if (std::string why = FailedForGood(answer); !why.empty()) {
-            answer.FallbackReason = std::move(why);
-            AskRdap(answer, answer.Choice.RdapBase, settings);
-        }
+    if (answer.Settled)
+        return answer;
+    const TVerdict verdict = ReadWhoisVerdict(
+        answer.Whois, ReadingServer(answer.Name.QueryName, answer.Server, settings.Data));
+    if (verdict.Reason == TVerdictReason::Unreadable && settings.AskDnsWhenUnreadable &&
+        DecidedByDelegation(answer))
+        return answer;
+    if (!MayFallBack(answer.Choice, settings.Preference))
+        return answer;
+    if (std::string why = FailedForGood(answer, verdict); !why.empty()) {
+        answer.FallbackReason = std::move(why);
+        AskRdap(answer, answer.Choice.RdapBase, settings);
+    } else if (verdict.Reason == TVerdictReason::Unreadable) {
+        AskAnotherWay(answer, verdict, settings);
     }
     return answer;
 }

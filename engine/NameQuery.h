@@ -2,7 +2,8 @@
 
 // One name asked of the server its suffix has: the name rule, the server
 // choice, then the port-43 exchange or the RDAP query, with RDAP asked again
-// where port 43 fails for good; and the referral a port-43 reply names, under
+// where port 43 fails for good or sends a reply that proves nothing
+// (unreadable); and the referral a port-43 reply names, under
 // the referral guard. The query jobs put their pause points and their reading
 // of the replies around these steps. No Qt here; safe on any thread.
 
@@ -33,6 +34,9 @@ struct TNameQuerySettings {
     // The proxy to ask through first, when usable (the batch picks it by its
     // pace for the server); nothing: the next usable one in turn.
     std::optional<std::size_t> FirstProxy;
+    // Whether the TLD's name servers may decide a name whose port-43 reply
+    // proves nothing (DNS first is on): a delegation makes it registered.
+    bool AskDnsWhenUnreadable = false;
 };
 
 struct TNameAnswer {
@@ -44,7 +48,8 @@ struct TNameAnswer {
     std::string Server;
     // The port-43 answer (reply in GBK), when port 43 was asked.
     TExchangeResult Whois{};
-    // Why port 43 was given up for RDAP ("" when it was not).
+    // Why port 43 was given up for RDAP ("" when it was not): it failed for
+    // good, or its reply was unreadable and RDAP decided the name.
     std::string FallbackReason;
     // RDAP only: the answer (body in UTF-8) and what it says.
     std::optional<TRdapAnswer> Rdap;
@@ -58,8 +63,13 @@ struct TNameAnswer {
     std::string ProxyKey;
     std::optional<std::size_t> ProxyIndex;
     // The verdict when no port-43 reply is left to read: an invalid name, a
-    // suffix no server is known for, or an RDAP answer. None: read Whois.
+    // suffix no server is known for, an RDAP answer, or an unreadable port-43
+    // reply that RDAP could not decide either (Protocol stays Whois, the
+    // detail says what both said). None: read Whois.
     std::optional<TVerdict> Settled;
+    // Dns when the TLD's name servers decided a name whose reply proved
+    // nothing (Settled is then registered, its detail the server's answer).
+    TVerdictMethod DecidedBy = TVerdictMethod::None;
 };
 
 // Checks gbkName (as the user gave it) and asks it of its server.

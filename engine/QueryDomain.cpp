@@ -33,6 +33,9 @@ constexpr std::string_view CloseParenthesis = "\xA3\xA9";
 constexpr std::string_view WaitAskedText =
     "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xAA\xC7\xF3\xB5\xC8\xB4\xFD ";
 constexpr std::string_view SecondsText = " \xC3\xEB";
+// "DNS" "区域文件"
+constexpr std::string_view DnsSourceText = "DNS";
+constexpr std::string_view ZoneSourceText = "\xC7\xF8\xD3\xF2\xCE\xC4\xBC\xFE";
 
 // The reasons in the program's words; "" where the verdict says it all.
 struct TReasonText {
@@ -54,6 +57,8 @@ constexpr TReasonText ReasonTexts[] = {
     {TVerdictReason::InvalidName, "\xCE\xDE\xD0\xA7\xB5\xC4\xB2\xE9\xD1\xAF\xC3\xFB"},
     // "不支持的后缀"
     {TVerdictReason::UnsupportedSuffix, "\xB2\xBB\xD6\xA7\xB3\xD6\xB5\xC4\xBA\xF3\xD7\xBA"},
+    // "无法判断的回复"
+    {TVerdictReason::Unreadable, "\xCE\xDE\xB7\xA8\xC5\xD0\xB6\xCF\xB5\xC4\xBB\xD8\xB8\xB4"},
 };
 
 std::string_view VerdictText(TVerdictKind kind) {
@@ -136,6 +141,13 @@ std::string queryfields::ThrottledLine(std::string_view domain) {
     return line;
 }
 
+std::string queryfields::DecidedLine(std::string_view domain, TVerdictMethod method) {
+    std::string line(domain);
+    line.append("  ").append(RegisteredText).append(OpenParenthesis);
+    line.append(method == TVerdictMethod::Zone ? ZoneSourceText : DnsSourceText);
+    return line.append(CloseParenthesis);
+}
+
 std::string queryfields::VerdictSummary(const TVerdict& verdict) {
     std::string summary(VerdictText(verdict.Kind));
     const std::string_view reason = ReasonText(verdict.Reason);
@@ -157,8 +169,10 @@ std::string ReadRegTime(std::string_view reply) {
 }
 
 std::string ReadExpTime(std::string_view reply) {
-    const std::string date =
-        NormaliseDate(FirstSettledField(reply, {"expiration date", "expires on", "expire:"}));
+    // Today's gTLD replies say "Registry Expiry Date:"; it comes after the
+    // older markers so that a reply that gave a date before gives the same.
+    const std::string date = NormaliseDate(
+        FirstSettledField(reply, {"expiration date", "expires on", "expire:", "expiry date"}));
     // Some registries follow the first "expiration date" with a notice instead
     // of a date; what is left after removing it stands as it is.
     return ReplaceAllText(date, ExpiryNotice, "");
@@ -204,12 +218,31 @@ TQueryDomain::TQueryDomain(int index, std::string domain, TNoRegList* noRegList,
       Verdict{TVerdictKind::Unknown, TVerdictReason::Failed, std::nullopt,
               "the query did not finish"} {}
 
+TVerdictMethod TQueryDomain::Method() const {
+    if (DecidedBy != TVerdictMethod::None)
+        return DecidedBy;
+    switch (Protocol) {
+    case TQueryProtocol::Whois:
+        return TVerdictMethod::Whois;
+    case TQueryProtocol::Rdap:
+        return TVerdictMethod::Rdap;
+    case TQueryProtocol::None:
+        break;
+    }
+    return TVerdictMethod::None;
+}
+
 void TQueryDomain::Execute() {
+    if (Settled) {
+        Verdict = *Settled;
+        BuildResultLine();
+        return;
+    }
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     PausePoint();
     const TNameAnswer answer =
         AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(),
-                                              Proxies.get(), FirstProxy});
+                                              Proxies.get(), FirstProxy, AskDnsWhenUnreadable});
     QueryName = answer.Name.QueryName;
     WhoisServer = answer.Server;
     Protocol = answer.Protocol;
@@ -219,6 +252,13 @@ void TQueryDomain::Execute() {
     ProxyKey = answer.ProxyKey;
     ProxyIndex = answer.ProxyIndex;
     WhoisInfo = answer.Reply;
+    if (answer.DecidedBy != TVerdictMethod::None) {
+        // The reply proved nothing; the name servers' delegation decided it.
+        DecidedBy = answer.DecidedBy;
+        Verdict = *answer.Settled;
+        ResultLine = DecidedLine(Domain, DecidedBy);
+        return;
+    }
     if (answer.Protocol == TQueryProtocol::Rdap) {
         TakeRdapAnswer(answer);
     } else if (answer.Settled) {

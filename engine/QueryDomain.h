@@ -58,6 +58,11 @@ std::string FailureLine(std::string_view domain);
 // domain, "  查询过于频繁", "  <<<".
 std::string ThrottledLine(std::string_view domain);
 
+// The line of a name decided before any registry was asked (by the TLD's
+// name servers or a zone file): the domain, then "  已注册（DNS）" or
+// "  已注册（区域文件）".
+std::string DecidedLine(std::string_view domain, TVerdictMethod method);
+
 // The verdict in the program's words, for the head of a report: "未注册",
 // "已注册", "已注册（保留域名）", "未知（查询过于频繁，服务器要求等待 60 秒）".
 std::string VerdictSummary(const TVerdict& verdict);
@@ -156,6 +161,14 @@ public:
     // wording, unless the referral reply shows the name held. Unknown until the
     // job has read a reply; only a Free verdict puts the name in NoRegList.
     TVerdict Verdict;
+    // Set when the name was decided before any registry was asked: by the
+    // TLD's name servers (WhoisServer then names the one that said so) or a
+    // zone file. None: Protocol tells which registry answered.
+    TVerdictMethod DecidedBy = TVerdictMethod::None;
+    // Whether the TLD's name servers may decide the name when its reply
+    // proves nothing (the batch sets it while DNS first is on).
+    bool AskDnsWhenUnreadable = false;
+    TVerdictMethod Method() const;
     // The server whose wording the reply was read with (ReadingServer of
     // ServerChoice): WhoisServer, or with TAVIREL_WHOIS_SERVER set the server
     // the suffix would have been asked.
@@ -177,6 +190,10 @@ public:
     // its place in the rotation.
     std::string ProxyKey;
     std::optional<std::size_t> ProxyIndex;
+    // Set by the creator for a name not to be asked (its server asked to be
+    // left alone longer than a batch waits): the job asks nothing and ends
+    // with this unknown verdict.
+    std::optional<TVerdict> Settled;
 
 protected:
     ~TQueryDomain() override = default;

@@ -127,15 +127,16 @@ bool IsRedirectStatus(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Why a redirect may not be followed, or "" when it may. Plain http and other
-// ports are for the override's own server only; https elsewhere on its
-// standard port, and only to a host the guard admits.
-std::string RedirectRefusal(const std::string& target, const std::optional<TUrlParts>& parts,
-                            const std::optional<TUrlParts>& override, const TRdapHostGuard& guard) {
+// Why a hop may not be made ("redirect to URL", "RDAP base URL"), or "" when
+// it may. Plain http and other ports are for the override's own server only;
+// https elsewhere on its standard port, and only to a host the guard admits.
+std::string HopRefusal(const std::string& hop, const std::string& target,
+                       const std::optional<TUrlParts>& parts,
+                       const std::optional<TUrlParts>& override, const TRdapHostGuard& guard) {
     if (!parts) {
-        return "redirect to \"" + target + "\" refused: not an http(s) URL";
+        return hop + " \"" + target + "\" refused: not an http(s) URL";
     }
-    const std::string refused = "redirect to " + target + " refused: ";
+    const std::string refused = hop + " " + target + " refused: ";
     if (parts->HasUserInfo) {
         return refused + "it carries a user name";
     }
@@ -490,6 +491,15 @@ TRdapAnswer RunQuery(const TRdapRequest& request, TRdapConnections::TPool& pool)
     if (!baseParts || (!plan.Override && baseParts->Scheme != "https")) {
         return NotAsked(answer, "RDAP base is not an https URL: " + answer.Base);
     }
+    // A base from the registry data is judged as a redirect is: whoever
+    // wrote the data must not lead the query to this host or its network.
+    if (!plan.Override) {
+        std::string refusal =
+            HopRefusal("RDAP base", answer.Base, baseParts, std::nullopt, request.Guard);
+        if (!refusal.empty()) {
+            return NotAsked(answer, std::move(refusal));
+        }
+    }
     if (!IsALabelName(request.Name)) {
         return NotAsked(answer, "not an A-label domain name: " + request.Name);
     }
@@ -512,7 +522,8 @@ TRdapAnswer RunQuery(const TRdapRequest& request, TRdapConnections::TPool& pool)
             return answer;
         }
         const auto targetParts = ParseUrl(target);
-        std::string refusal = RedirectRefusal(target, targetParts, plan.Override, request.Guard);
+        std::string refusal =
+            HopRefusal("redirect to", target, targetParts, plan.Override, request.Guard);
         if (!refusal.empty()) {
             answer.End = TRdapEnd::RedirectRefused;
             answer.Error = std::move(refusal);

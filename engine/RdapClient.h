@@ -27,8 +27,9 @@ struct TRdapBounds {
     int MaxRedirects = 3;
 };
 
-// Whether a redirect may reach this host; called with the host name (or
-// address) of every hop before it is made. An empty guard refuses them all.
+// Whether a query may reach this host; called with the host name (or
+// address) of the base (unless TAVIREL_RDAP_BASE stands in for it) and of
+// every redirect before it is made. An empty guard refuses them all.
 using TRdapHostGuard = std::function<bool(const std::string& host)>;
 
 // What ended a query. Only Answered carries a server's complete answer.
@@ -68,7 +69,7 @@ struct TRdapAnswer {
 struct TRdapRequest {
     std::string Base;     // the suffix's own RDAP base ("https://rdap.example/v1/")
     std::string Name;     // the domain's A-label ("xn--fiqs8s.example" or "abc.com")
-    TRdapHostGuard Guard; // decides every redirect's host
+    TRdapHostGuard Guard; // decides the base's host and every redirect's
     TRdapBounds Bounds;
     // Every hop goes through this proxy (HTTP CONNECT for an http proxy);
     // none: straight to the server.

@@ -1,6 +1,7 @@
 #include "engine/RdapReading.h"
 
 #include "engine/GbkCodec.h"
+#include "engine/RdapUrl.h"
 
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
@@ -261,7 +262,7 @@ TVerdict ThrottledVerdict(const TRdapAnswer& answer) {
 TVerdict VerdictOfStatus(const TRdapAnswer& answer) {
     const std::string status = "HTTP " + std::to_string(answer.Status) + " from " + answer.Host;
     if (answer.Status == 404) {
-        if (StartsWithNoCase(answer.Url, answer.Base)) {
+        if (IsUrlUnderBase(answer.Url, answer.Base)) {
             return TVerdict{TVerdictKind::Free, TVerdictReason::None, std::nullopt, ""};
         }
         return Unknown(TVerdictReason::Failed,

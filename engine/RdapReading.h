@@ -27,6 +27,8 @@ struct TRdapReading {
 // Reads one answer of QueryRdap for name, the A-label that was asked:
 //   404 from under answer.Base (the suffix's own service)  free
 //   404 from anywhere else (a redirect's target)           unknown, failed
+// ("under" as IsUrlUnderBase reads it: decoded, dot segments resolved, the
+// path's case kept)
 //   200, a "domain" object for name                        registered
 //   429                                                    unknown, throttled (Retry-After)
 //   5xx                                                    unknown, unavailable

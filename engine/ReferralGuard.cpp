@@ -3,6 +3,7 @@
 #include "engine/DomainName.h"
 #include "engine/Unit_Functions.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <cstdlib>
@@ -55,18 +56,22 @@ bool ParseIPv4Literal(const std::string& text, TIPv4& address) {
 }
 
 // "" when every byte may stand in a host name (and ':' where a port may be
-// named), else why not.
+// named), else why not: a URL, a port, an IPv6 address or a byte of neither,
+// each in its own words.
 std::string CharacterProblem(const std::string& value, bool portAllowed) {
+    const std::string quoted = "'" + value + "'";
+    if (value.find('/') != std::string::npos)
+        return quoted + " is a URL, not a host name";
     for (unsigned char c : value) {
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.')
             continue;
         if (c == ':' && portAllowed)
             continue;
         if (c == ':')
-            return "'" + value + "' names a port or is an IPv6 address; only port 43 is asked";
-        if (c == '/')
-            return "'" + value + "' is a URL, not a host name";
-        return "'" + value + "' is not a host name (" + DescribeByte(c) + ")";
+            return std::count(value.begin(), value.end(), ':') > 1
+                       ? quoted + " is an IPv6 address, not a host name"
+                       : quoted + " names a port; only port 43 is asked";
+        return quoted + " is not a host name (" + DescribeByte(c) + ")";
     }
     return "";
 }

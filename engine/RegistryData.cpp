@@ -2,6 +2,7 @@
 
 #include "engine/DataFolder.h"
 #include "engine/DomainName.h"
+#include "engine/RdapUrl.h"
 #include "engine/Unit_Functions.h"
 #include "engine/WhoisExchange.h"
 
@@ -111,7 +112,7 @@ std::string WhoisServerProblem(std::string_view value) {
 }
 
 // The base with the '/' that RFC 9224 bases end with; "" (and why in error)
-// when it is not an http(s) URL.
+// when it is not an http(s) URL or not one data may name (RdapBaseFormProblem).
 std::string NormalisedRdapBase(std::string_view value, std::string& error) {
     const std::string lower = LowerAscii(value);
     const bool https = lower.starts_with("https://");
@@ -121,6 +122,9 @@ std::string NormalisedRdapBase(std::string_view value, std::string& error) {
         error = "'" + std::string(value.substr(0, 100)) + "' is not an http(s) URL";
         return "";
     }
+    // A base from data leads only to a public registry's service.
+    if (error = RdapBaseFormProblem(value); !error.empty())
+        return "";
     std::string base(value);
     if (base.back() != '/')
         base += '/';

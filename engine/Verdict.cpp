@@ -1,6 +1,7 @@
 #include "engine/Verdict.h"
 
 #include "engine/Unit_Functions.h"
+#include "engine/WhoisEvidence.h"
 #include "engine/WhoisWording.h"
 
 namespace {
@@ -37,7 +38,7 @@ constexpr TReadingStep ReadingOrder[] = {
     {true, TWordingKind::Throttled},  {true, TWordingKind::Unavailable},
     {false, TWordingKind::Throttled}, {false, TWordingKind::Unavailable},
     {true, TWordingKind::Invalid},    {false, TWordingKind::Unsupported},
-    {true, TWordingKind::Reserved},
+    {true, TWordingKind::Reserved},   {false, TWordingKind::Reserved},
 };
 
 // The registration marker of IsDomainAvailable: a reply that lists name
@@ -64,13 +65,46 @@ TVerdict VerdictOf(const TWording& wording, std::string_view text, std::string_v
                         std::move(detail)};
     case TWordingKind::NotFound:
         return TVerdict{TVerdictKind::Free, TVerdictReason::None, std::nullopt, std::move(detail)};
+    case TWordingKind::Registered:
+        return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt,
+                        std::move(detail)};
     case TWordingKind::Notice:
         break; // read past, never a verdict of its own
     }
     return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt, ""};
 }
 
+// A reply that is no one's not-found text is registered only when it shows
+// the name held: the host's own words for a held name, or a fact of the
+// record. Registries word "no such name" in more ways than any table holds,
+// and a free name read as taken is lost to the user.
+TVerdict HeldOrUnreadable(std::string_view reply, std::string_view text, std::string_view host,
+                          std::string_view answeringHost) {
+    if (const TWording* held = FindRegistryWording(text, host, TWordingKind::Registered))
+        return VerdictOf(*held, text, answeringHost);
+    if (const std::optional<TEvidence> evidence = FindRegistrationEvidence(reply))
+        return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt,
+                        std::string(EvidenceWord(evidence->Kind)) + ": " + evidence->Line};
+    return Unknown(TVerdictReason::Unreadable, FirstMeaningfulLine(reply));
+}
+
 } // namespace
+
+std::string_view MethodWord(TVerdictMethod method) {
+    switch (method) {
+    case TVerdictMethod::None:
+        break;
+    case TVerdictMethod::Zone:
+        return "zone";
+    case TVerdictMethod::Dns:
+        return "dns";
+    case TVerdictMethod::Whois:
+        return "whois";
+    case TVerdictMethod::Rdap:
+        return "rdap";
+    }
+    return "";
+}
 
 std::string_view VerdictWord(TVerdictKind kind) {
     switch (kind) {
@@ -104,6 +138,8 @@ std::string_view ReasonWord(TVerdictReason reason) {
         return "invalid";
     case TVerdictReason::UnsupportedSuffix:
         return "unsupported-suffix";
+    case TVerdictReason::Unreadable:
+        return "unreadable";
     }
     return "failed";
 }
@@ -144,5 +180,5 @@ TVerdict ReadWhoisVerdict(const TExchangeResult& answer, std::string_view answer
     }
     if (IsDomainAvailable(reply))
         return TVerdict{TVerdictKind::Free, TVerdictReason::None, std::nullopt, ""};
-    return TVerdict{TVerdictKind::Registered, TVerdictReason::Registered, std::nullopt, ""};
+    return HeldOrUnreadable(reply, text, host, answeringHost);
 }

@@ -23,6 +23,9 @@ enum class TVerdictReason {
     Cut,               // an answer that a bound or a reset cut short
     InvalidName,       // the name was refused, by our rule or by the registry
     UnsupportedSuffix, // no server is known for the suffix
+    // A complete reply with no wording we know and no registration fact in
+    // it: neither free nor registered until another source decides.
+    Unreadable,
 };
 
 struct TVerdict {
@@ -35,13 +38,24 @@ struct TVerdict {
     std::string Detail;
 };
 
+// Where a verdict came from, cheapest first: a zone file the user gave, the
+// TLD's own name servers (a delegation), or the registry over port 43 or
+// RDAP. None: nothing was asked.
+enum class TVerdictMethod { None, Zone, Dns, Whois, Rdap };
+
+// "", "zone", "dns", "whois", "rdap".
+std::string_view MethodWord(TVerdictMethod method);
+
 // Stable words for outputs and files: "free", "registered", "unknown".
 std::string_view VerdictWord(TVerdictKind kind);
 // "" for None; "registered", "reserved", "throttled", "unavailable",
-// "failed", "cut", "invalid", "unsupported-suffix".
+// "failed", "cut", "invalid", "unsupported-suffix", "unreadable".
 std::string_view ReasonWord(TVerdictReason reason);
 
-// Whether time can mend the reason, so the name is worth asking again.
+// Whether time can mend the reason, so the name is worth asking again. An
+// unreadable reply is not: the same server asked the same name answers the
+// same words, and asking again only spends its budget; another source (RDAP,
+// DNS) decides such a name, or the user looks at it.
 bool IsRetryable(TVerdictReason reason);
 
 // The verdict of one port-43 answer: answer as GetWhoisAnswer gives it (the
@@ -52,6 +66,8 @@ bool IsRetryable(TVerdictReason reason);
 // throttled or unavailable, whatever else the reply says; a refused name is
 // invalid, a reserved one registered (reserved); the host's not-found texts,
 // then the markers of IsDomainAvailable, make it free ("name server:"
-// outweighs both); anything else is registered.
+// outweighs both); the host's registered wording, or a registration fact
+// (FindRegistrationEvidence), makes it registered; anything else is unknown,
+// unreadable, with the reply's first meaningful line as the detail.
 TVerdict ReadWhoisVerdict(const TExchangeResult& answer, std::string_view answeringHost,
                           const TWhoisBounds& bounds = TWhoisBounds{});

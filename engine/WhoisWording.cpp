@@ -101,6 +101,87 @@ constexpr auto Registries = std::to_array<TWording>({
     {Zacr, Throttled, "please go away for"},
     {Zacr, NotFound, "available", WholeLine},
     {"kero.yachay.pe", Throttled, "looup quota exceeded"},
+    // Each host's own words for a name it does not hold, as its replies in
+    // the reply corpora word it (data/whois-wordings.tsv names each reply).
+    // The general markers read most of them too; the rows name the host's
+    // wording in the verdict and keep it when a general marker changes.
+    {"whois.kr", NotFound, "above domain name is not registered to krnic"},
+    {"whois.kg", NotFound, "data not found. this domain is available for registration"},
+    {"whois.donuts.co whois.enom.com whois.fi whois.nic.la whois.registry.hm whois.sgnic.sg "
+     "whois.tld.ee",
+     NotFound, "domain not found"},
+    {"whois.nic.sl", NotFound, "domain not found, marked private, or error in your query"},
+    {"whois.cira.ca whois.gg whois.nic.cd whois.nic.gs whois.nic.mg whois.nic.net.ng "
+     "whois.nic.net.sb whois.pnina.ps whois.tld.sy",
+     NotFound, "domain status: available"},
+    {"whois.cmc.iq whois.na-nic.com.na whois.nic.af whois.nic.cx whois.nic.gl whois.nic.gs "
+     "whois.nic.hn whois.nic.ht whois.nic.ki whois.nic.ms whois.nic.mu whois.nic.nf whois.nic.tc "
+     "whois.nic.tl whois.registry.gy whois1.nic.bi",
+     NotFound, "domain status: no object found"},
+    {"whois.dns.hr", NotFound, "error: no entries found"},
+    {"whois.nic.cz whois.nic.fo whois.nic.ir whois.tznic.or.tz", NotFound,
+     "error:101: no entries found"},
+    {"whois.rnids.rs", NotFound, "error:103: domain is not registered"},
+    {"whois.nic.pr", NotFound, "is not registered"},
+    {"whois.1und1.info whois.schlund.info whois.wildwestdomains.com", NotFound,
+     "is not registered here"},
+    {"whois.eu.org", NotFound, "key not found"},
+    {"whois.audns.net.au whois.biz", NotFound, "no data found"},
+    {"whois.nic.sm", NotFound, "no entries found"},
+    {"whois.ua", NotFound, "no entries found for"},
+    {"whois.nic.st", NotFound, "no entries found for domain"},
+    {"whois.isnic.is", NotFound, "no entries found for query"},
+    {"whois.dk-hostmaster.dk", NotFound, "no entries found for the selected source"},
+    {"whois.co.ug whois.nic.priv.at whois.register.si whois.rotld.ro whois.tcinet.ru", NotFound,
+     "no entries found for the selected source(s)"},
+    {"whois.nc", NotFound, "no entries found in the .nc database"},
+    {"whois.nic.fr whois.nic.pm whois.nic.re whois.nic.wf", NotFound,
+     "no entries found in the afnic database"},
+    {"whois.nic.cl", NotFound, "no existe"},
+    {"whois.twnic.net.tw", NotFound, "no found"},
+    {"whois.amnic.net whois.dns.pt whois.educause.edu whois.jprs.jp whois.nic.hu whois.norid.no",
+     NotFound, "no match"},
+    {"ccwhois.verisign-grs.com tvwhois.verisign-grs.com whois.corporatedomains.com "
+     "whois.dotgov.gov whois.monic.mo whois.networksolutions.com whois.nic.jobs whois.nic.md "
+     "whois.nic.net.sa whois.nic.org.uy whois.nic.uk whois.nic.ve whois.registro.br "
+     "whois.rrpproxy.net whois.thnic.co.th whois.tonic.to whois.tucows.com whois.verisign-grs.com "
+     "whois.website.ws whois.yoursrs.com",
+     NotFound, "no match for"},
+    {"whois.nic.name whois.registro.br", NotFound, "no match for domain"},
+    {"whois.gov.za whois.nic.tr", NotFound, "no match found for"},
+    {"whois.pairnic.com", NotFound, "no matching domain name found"},
+    {"whois.cnnic.cn", NotFound, "no matching record"},
+    {"whois.nic.dz", NotFound, "no object found"},
+    {"whois.dns.lu whois.ja.net whois.za.net whois.za.org", NotFound, "no such domain"},
+    {"whois.nic.mx", NotFound, "no_se_encontro_el_objeto/object_not_found"},
+    {"ccwhois.ksregistry.net whois.afilias-grs.info whois.afilias.net whois.ati.tn whois.cat "
+     "whois.eenet.ee whois.iis.nu whois.iis.se whois.museum whois.nic.ac whois.nic.as "
+     "whois.nic.asia whois.nic.ci "
+     "whois.nic.co whois.nic.io whois.nic.ly whois.nic.me whois.nic.sh whois.nic.sn whois.nic.so "
+     "whois.nic.tel "
+     "whois.nic.travel whois.nic.us whois.pir.org whois.sk-nic.sk",
+     NotFound, "not found"},
+    {"whois.cctld.uz", NotFound, "not found in database"},
+    {"whois.domainregistry.ie", NotFound, "not registered - the domain you have requested"},
+    {"whois.nic.at", NotFound, "nothing found"},
+    {"whois.nic.kz", NotFound, "nothing found for this query"},
+    {"whois.ascio.com whois.smallregistry.net", NotFound, "object not found"},
+    {"whois.dns.be whois.domreg.lt whois.eu whois.nic.it whois.sx", NotFound, "status: available"},
+    {"whois.denic.de whois.nic.lv", NotFound, "status: free"},
+    {"kero.yachay.pe whois.je whois.kenic.or.ke whois.netcom.cm whois.nic.ec", NotFound,
+     "status: not registered"},
+    {"whois.nic.berlin", NotFound, "the queried object does not exist", WholeLine},
+    {"whois.nic.fm whois.nic.london", NotFound,
+     "the queried object does not exist: domain not found"},
+    {"whois.nic.lk", NotFound, "this domain is not available in our whois database"},
+    {"whois.nic.im whois.usp.ac.fj", NotFound, "was not found"},
+    {"whois.nic.ch whois.nic.li", NotFound,
+     "we do not have an entry in our database matching your query"},
+    // Each host's own words for a name it holds, where its record shows no
+    // fact of its own (data/whois-wordings.tsv).
+    {"whois.afilias.net", Registered, "name is reserved by afilias"},
+    {"whois.cnnic.cn", Registered, "the domain you requested is prohibited"},
+    {"whois.tonic.to", Registered, "tonic whoisd", LineStart},
 });
 
 // Refusals and outages many servers word alike, read for every host after its
@@ -122,6 +203,8 @@ constexpr auto General = std::to_array<TWording>({
     {"", Throttled, "queried interval is too short"},
     {"", Throttled, "your access is too fast"},
     {"", Throttled, "too many requests"},
+    {"", Throttled, "maximum number of requests per second exceeded"},
+    {"", Throttled, "requests per client per time interval is restricted"},
     // Nominet's wording, which other servers (and our fake one) copy.
     {"", Throttled, "will be replenished in"},
     {"", Throttled, "exceeded its quota"},
@@ -131,6 +214,8 @@ constexpr auto General = std::to_array<TWording>({
     {"", Unavailable, "temporarily unavailable"},
     {"", Unavailable, "can temporarily not be answered"},
     {"", Unsupported, "tld is not supported"},
+    // A name the registry blocks (a brand, a reserved word): not free.
+    {"", Reserved, "registration of this domain is restricted"},
 });
 
 // Where a refusal names its wait; a number and its unit follow the phrase.
@@ -290,6 +375,8 @@ bool WordingFound(const TWording& wording, std::string_view text) {
         return AnyLine(text, [&](std::string_view line) { return line == wording.Text; });
     case LineEnd:
         return AnyLine(text, [&](std::string_view line) { return line.ends_with(wording.Text); });
+    case LineStart:
+        return AnyLine(text, [&](std::string_view line) { return line.starts_with(wording.Text); });
     case Anywhere:
         break;
     }

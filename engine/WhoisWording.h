@@ -20,6 +20,7 @@ enum class TWordingKind {
     Invalid,     // the registry refused the query name itself
     Reserved,    // the name is held back by the registry, not registrable
     NotFound,    // the registry holds no such name
+    Registered,  // the registry's own words for a name it holds
     Notice,      // a limit noted beside a full answer: no refusal, read past it
 };
 
@@ -27,6 +28,7 @@ enum class TWordingPlace {
     Anywhere,  // the text anywhere in the reply
     WholeLine, // a line that is the text and nothing else (blanks around it aside)
     LineEnd,   // a line that ends with the text
+    LineStart, // a line that begins with the text
 };
 
 struct TWording {

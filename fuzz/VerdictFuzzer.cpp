@@ -13,6 +13,7 @@
 #include "engine/ReferralGuard.h"
 #include "engine/Unit_Functions.h"
 #include "engine/Verdict.h"
+#include "engine/WhoisEvidence.h"
 #include "engine/WhoisWording.h"
 #include "fuzz/FuzzInput.h"
 
@@ -69,6 +70,8 @@ void CheckVerdict(const TVerdict& verdict) {
     }
     if (verdict.Wait)
         FUZZ_EXPECT(verdict.Wait->count() >= 1 && *verdict.Wait <= LongestAskedWait);
+    if (verdict.Reason == TVerdictReason::Unreadable)
+        FUZZ_EXPECT(verdict.Detail.size() <= MeaningfulLineBytes);
 }
 
 void CheckReferralTarget(std::string_view referral, TReferralPolicy policy) {
@@ -106,7 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     answer.Reply = IsUtf8Text(raw) ? Utf8ToGbk(raw) : std::string(raw);
     const std::string& reply = answer.Reply;
 
-    CheckVerdict(ReadWhoisVerdict(answer, host));
+    const TVerdict verdict = ReadWhoisVerdict(answer, host);
+    CheckVerdict(verdict);
+    // Registered by the general rules only with a fact of the record to show.
+    FUZZ_EXPECT(verdict.Kind != TVerdictKind::Registered || !verdict.Detail.empty());
+    FindRegistrationEvidence(reply);
     // An answer the server did not end is never free, whatever it says.
     answer.End = Ends[1 + size % (Ends.size() - 1)];
     const TVerdict cut = ReadWhoisVerdict(answer, host);

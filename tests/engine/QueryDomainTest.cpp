@@ -62,17 +62,32 @@ TEST_P(ReadExpTimeTest, PicksAndNormalises) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadExpTimeTest,
-    ::testing::Values(TReadCase{"MonthName", "Expiration Date: 14-sep-2011\n", "14-09-2011"},
-                      TReadCase{"ExpiresOn", "Expires on: 2012.01.02\n", "2012 01 02"},
-                      TReadCase{"NoticeAloneHidesLaterDates",
-                                "Expiration Date: displayed in this record is the date the\n"
-                                "Expires on: 2012-01-02\n",
-                                ""},
-                      TReadCase{
-                          "WordsAfterNoticeStay",
-                          "Expiration Date: Displayed In This Record Is The Date The registrar's\n",
-                          " REGISTRAR'S"},
-                      TReadCase{"NoMarker", "Creation Date: 2001-01-01\n", ""}),
+    ::testing::Values(
+        TReadCase{"MonthName", "Expiration Date: 14-sep-2011\n", "14-09-2011"},
+        TReadCase{"ExpiresOn", "Expires on: 2012.01.02\n", "2012 01 02"},
+        TReadCase{"NoticeAloneHidesLaterDates",
+                  "Expiration Date: displayed in this record is the date the\n"
+                  "Expires on: 2012-01-02\n",
+                  ""},
+        TReadCase{"WordsAfterNoticeStay",
+                  "Expiration Date: Displayed In This Record Is The Date The registrar's\n",
+                  " REGISTRAR'S"},
+        TReadCase{"RegistryExpiryDate",
+                  "Creation Date: 1997-09-15T04:00:00Z\n"
+                  "Registry Expiry Date: 2028-09-14T04:00:00Z\n",
+                  "2028-09-14T04 00 00Z"},
+        TReadCase{"RegistrarExpirationDate",
+                  "Registrar Registration Expiration Date: 2028-09-13T07:00:00+0000\n",
+                  "2028-09-13T07 00 00+0000"},
+        // An empty registrar field does not hide the registry's date.
+        TReadCase{"EmptyRegistrarFieldThenRegistryDate",
+                  "Registrar Registration Expiration Date: \n"
+                  "Registry Expiry Date: 2028-09-14T04:00:00Z\n",
+                  "2028-09-14T04 00 00Z"},
+        // The older markers come first, as before.
+        TReadCase{"ExpirationDateBeforeExpiryDate",
+                  "Expiry Date: 2030-01-01\nExpiration Date: 2029-01-01\n", "2029-01-01"},
+        TReadCase{"NoMarker", "Creation Date: 2001-01-01\n", ""}),
     [](const auto& info) { return info.param.Name; });
 
 class ReadEmailTest : public ::testing::TestWithParam<TReadCase> {};
@@ -364,7 +379,8 @@ TEST(QueryDomainJobTest, FailedReferralKeepsTheFirstReply) {
 }
 
 TEST(QueryDomainJobTest, RateLimitAddressInReferralShowsTooFrequent) {
-    auto server = StartServer(InTurn({"Whois Server: whois.registrar.example\r\n",
+    // A registry's record (its registrar shows the name held) naming the referral.
+    auto server = StartServer(InTurn({"Registrar WHOIS Server: whois.registrar.example\r\n",
                                       "Contact: " + std::string(RateLimitAddress) + "\r\n"}));
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
@@ -524,8 +540,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "The WHOIS query quota for 127.0.0.1 has been exceeded and will be "
                      "replenished in 3 seconds.\r\n",
                      true, TVerdictKind::Unknown, "whois.nic.uk", "abc.uk  " + TooFrequent + End},
+        // Not .nu's words, and no fact of a held name either: unreadable.
         TWordingCase{"SuffixTableWithoutData", "abc.nu", "abc.nu is free\r\n", false,
-                     TVerdictKind::Registered, "whois.iis.nu", "abc.nu" + NoInfo + End}),
+                     TVerdictKind::Unknown, "whois.iis.nu", "abc.nu" + Failed + End}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // The verdict in the program's words, as the head of a report says it.
@@ -548,6 +565,10 @@ TEST(VerdictSummaryTest, NamesTheVerdictAndItsReason) {
         // "未知（应答不完整）"
         {{TVerdictKind::Unknown, TVerdictReason::Cut, std::nullopt, ""},
          "\xCE\xB4\xD6\xAA\xA3\xA8\xD3\xA6\xB4\xF0\xB2\xBB\xCD\xEA\xD5\xFB\xA3\xA9"},
+        // "未知（无法判断的回复）"
+        {{TVerdictKind::Unknown, TVerdictReason::Unreadable, std::nullopt, "Sorry"},
+         "\xCE\xB4\xD6\xAA\xA3\xA8\xCE\xDE\xB7\xA8\xC5\xD0\xB6\xCF\xB5\xC4\xBB\xD8\xB8\xB4"
+         "\xA3\xA9"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(queryfields::VerdictSummary(c.Verdict), c.Summary)

@@ -302,6 +302,48 @@ TEST(RdapClient, RefusesToAskWhatItMustNot) {
     EXPECT_EQ(server->AcceptedCount(), 0);
 }
 
+struct TDataBaseCase {
+    std::string Base;    // from registry data; {server} stands for the test server
+    bool GuardAdmits;    // what the guard says of its host
+    const char* Refusal; // part of the reason
+    const char* Judged;  // the host the guard was asked of, or "" for none
+};
+
+// Without TAVIREL_RDAP_BASE the base from the data is judged as a redirect
+// is, before any connection: https on port 443 only, no user name, and a
+// host the guard admits (NameQuery's guard resolves it and wants public
+// addresses only). The refused query is never made.
+TEST(RdapClient, ABaseFromDataIsJudgedBeforeItIsAsked) {
+    TServedAnswers server;
+    TScopedEnv noOverride("TAVIREL_RDAP_BASE");
+    const std::vector<TDataBaseCase> cases = {
+        {"https://{server}/rdap/", true, "refused: not the https port", ""},
+        {"http://rdap.example/", true, "is not an https URL", ""},
+        {"https://me@rdap.example/", true, "refused: it carries a user name", ""},
+        {"https://rdap.example/rdap/", false,
+         "RDAP base https://rdap.example/rdap/ refused: host not allowed", "rdap.example"},
+    };
+    for (const TDataBaseCase& c : cases) {
+        std::string base = c.Base;
+        if (const auto at = base.find("{server}"); at != std::string::npos)
+            base.replace(at, 8, server->Address());
+        std::vector<std::string> judged;
+        TRdapRequest request = Request("google.com", [&](const std::string& host) {
+            judged.push_back(host);
+            return c.GuardAdmits;
+        });
+        request.Base = base;
+        const TRdapAnswer answer = QueryRdap(request);
+        EXPECT_EQ(answer.End, TRdapEnd::NotAsked) << base;
+        EXPECT_NE(DescribeRdapEnd(answer).find(c.Refusal), std::string::npos)
+            << base << ": " << DescribeRdapEnd(answer);
+        EXPECT_EQ(judged,
+                  *c.Judged ? std::vector<std::string>{c.Judged} : std::vector<std::string>{})
+            << base;
+    }
+    EXPECT_EQ(server->AcceptedCount(), 0);
+}
+
 TEST(RdapClient, AsksWithTheRdapMediaTypeAndTheLowerCaseName) {
     std::mutex mutex;
     std::vector<TFakeRdapRequest> seen;

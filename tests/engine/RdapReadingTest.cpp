@@ -150,6 +150,16 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"NotFoundFromElsewhere",
                      Answered(404, "", "https://rdap.iana.org/domain/x.com"), "x.com", K::Unknown,
                      R::Failed, std::nullopt, "", "", "", "proves nothing"},
+        // Just outside the base, read as the server reads the path.
+        TReadingCase{"NotFoundOutsideTheBasesCase",
+                     Answered(404, "", "https://rdap.example/V1/domain/x.com"), "x.com", K::Unknown,
+                     R::Failed},
+        TReadingCase{"NotFoundBehindAnEncodedDotDot",
+                     Answered(404, "", "https://rdap.example/v1/%2e%2e/other/domain/x.com"),
+                     "x.com", K::Unknown, R::Failed},
+        TReadingCase{"NotFoundUnderTheBaseWrittenOtherwise",
+                     Answered(404, "", "https://RDAP.example:443/v1/./%64omain/x.com"), "x.com",
+                     K::Free, R::None},
         // Refusals and failures of the server.
         TReadingCase{"ThrottledSeconds", WithHeaders(Answered(429, ""), "120"), "x.com", K::Unknown,
                      R::Throttled, 120s, "", "", "", "wait 120 s"},

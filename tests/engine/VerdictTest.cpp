@@ -1,4 +1,6 @@
 #include "engine/Verdict.h"
+#include "engine/Unit_Functions.h"
+#include "engine/WhoisEvidence.h"
 #include "engine/WhoisWording.h"
 #include "tests/support/TestPaths.h"
 #include "tools/FakeWhoisServer.h"
@@ -7,10 +9,13 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 // The order in which a reply is read, on replies made for each rule, and the
 // wait read from each wording a refusal uses.
@@ -29,6 +34,7 @@ constexpr auto Failed = TVerdictReason::Failed;
 constexpr auto Cut = TVerdictReason::Cut;
 constexpr auto InvalidName = TVerdictReason::InvalidName;
 constexpr auto UnsupportedSuffix = TVerdictReason::UnsupportedSuffix;
+constexpr auto Unreadable = TVerdictReason::Unreadable;
 
 struct TReadingCase {
     const char* Name;
@@ -73,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"ErrorAfterBytes", NoMatch, "h", TExchangeEnd::OtherError, Unknown, Failed},
         TReadingCase{"Empty", "", "h", Closed, Unknown, Failed},
         TReadingCase{"TwoBytes", "\r\n", "h", Closed, Unknown, Failed},
-        TReadingCase{"ThreeBytesAreAReply", "abc", "h", Closed, Registered, Held},
+        TReadingCase{"ThreeBytesAreAReply", "abc", "h", Closed, Unknown, Unreadable},
         // 2. Refusals and outages before any not-found text.
         TReadingCase{"AfnicRefusalThenNoEntries", Afnic, "whois.nic.fr", Closed, Unknown,
                      Throttled},
@@ -98,6 +104,16 @@ INSTANTIATE_TEST_SUITE_P(
                      "whois.example", Closed, Unknown, Throttled},
         TReadingCase{"GeneralOutage", "Service temporarily unavailable.\n", "whois.example", Closed,
                      Unknown, Unavailable},
+        TReadingCase{"PerSecondLimitBeforeNoMatch",
+                     "maximum number of requests per second exceeded\n" + NoMatch,
+                     "whois.domain-registry.nl", Closed, Unknown, Throttled},
+        TReadingCase{"PerClientIntervalBeforeNoMatch",
+                     "The number of requests per client per time interval is restricted.\n" +
+                         NoMatch,
+                     "whois.example", Closed, Unknown, Throttled},
+        TReadingCase{"RestrictedNameIsNotFree",
+                     "Registration of this domain is restricted.\n" + NoMatch, "whois.example",
+                     Closed, Registered, Reserved},
         TReadingCase{"NoticeBesideAFullAnswer",
                      "% Query rate limit exceeded. Reduced information.\n" + NoMatch,
                      "whois.registro.br", Closed, Free, None},
@@ -130,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"HostNotFound", "Domain x.tm is available for purchase\n", "whois.nic.tm",
                      Closed, Free, None},
         TReadingCase{"HostNotFoundOfAnotherHost", "Domain x.tm is available for purchase\n",
-                     "whois.example", Closed, Registered, Held},
+                     "whois.example", Closed, Unknown, Unreadable},
         TReadingCase{"NameServersOutweighHostNotFound",
                      "Domain x.tm is available for purchase\nName Server: ns1.example\n",
                      "whois.nic.tm", Closed, Registered, Held},
@@ -140,15 +156,21 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"WholeLineAlone", "\r\n  Available \r\n\r\nDomain: x.co.za\r\n",
                      "coza-whois.registry.net.za", Closed, Free, None},
         TReadingCase{"WholeLineInsideAnother", "Not Available\r\nDomain: x.co.za\r\n",
-                     "coza-whois.registry.net.za", Closed, Registered, Held},
+                     "coza-whois.registry.net.za", Closed, Unknown, Unreadable},
         TReadingCase{"LineEnd", "x.nl is free\r\n", "whois.domain-registry.nl", Closed, Free, None},
         TReadingCase{"LineEndNotAtTheEnd", "x.nl is free of charge for holders\r\n",
-                     "whois.domain-registry.nl", Closed, Registered, Held},
+                     "whois.domain-registry.nl", Closed, Unknown, Unreadable},
         TReadingCase{"GbkAroundAMarker", "\xD3\xF2\xC3\xFB No match \xB2\xE9\xD1\xAF\r\n",
                      "whois.example", Closed, Free, None},
-        // 5. Anything else.
+        // 5. The host's registered words, or a fact of the record; else unreadable.
+        TReadingCase{"HostRegisteredWording", "Tonic whoisd V1.1\ngo ns1.example.to\n",
+                     "whois.tonic.to", Closed, Registered, Held},
+        TReadingCase{"RegisteredWordingOfAnotherHost", "Tonic whoisd V1.1\ngo ns1.example.to\n",
+                     "whois.example", Closed, Unknown, Unreadable},
+        TReadingCase{"HostNotFoundBeforeHostRegistered", "Tonic whoisd V1.1\nNo match for x\n",
+                     "whois.tonic.to", Closed, Free, None},
         TReadingCase{"NothingToGoBy", "Domain Name: EXAMPLE.COM\r\n", "whois.example", Closed,
-                     Registered, Held}),
+                     Unknown, Unreadable}),
     [](const ::testing::TestParamInfo<TReadingCase>& info) { return info.param.Name; });
 
 TEST(Verdict, RefusalCarriesItsWaitAndSaysWhoRefused) {
@@ -170,6 +192,115 @@ TEST(Verdict, RefusalCarriesItsWaitAndSaysWhoRefused) {
     const TVerdict reserved =
         ReadWhoisVerdict(TExchangeResult{"Reserved by DotAsia\n", Closed, 0}, "whois.nic.asia");
     EXPECT_EQ(reserved.Wait, std::nullopt);
+}
+
+// ---- Registered only with evidence ----------------------------------------------
+
+struct TEvidenceCase {
+    const char* Name;
+    std::string Reply;
+    // The fact that shows the name held, or none: then the reply is unreadable.
+    std::optional<TEvidenceKind> Kind;
+    // The line the verdict names: the fact's, or the reply's first meaningful one.
+    std::string Line;
+};
+
+void PrintTo(const TEvidenceCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class RegisteredEvidence : public ::testing::TestWithParam<TEvidenceCase> {};
+
+TEST_P(RegisteredEvidence, EachFactAloneIsEnoughAndNoneIsUnreadable) {
+    const TEvidenceCase& c = GetParam();
+    const TVerdict verdict = ReadWhoisVerdict(TExchangeResult{c.Reply, Closed, 0}, "whois.example");
+    if (c.Kind) {
+        EXPECT_EQ(VerdictWord(verdict.Kind), "registered") << verdict.Detail;
+        EXPECT_EQ(verdict.Detail, std::string(EvidenceWord(*c.Kind)) + ": " + c.Line);
+    } else {
+        EXPECT_EQ(ReasonWord(verdict.Reason), "unreadable") << verdict.Detail;
+        EXPECT_EQ(verdict.Detail, c.Line);
+        EXPECT_FALSE(IsRetryable(verdict.Reason));
+    }
+}
+
+constexpr auto Date = TEvidenceKind::Date;
+constexpr auto Registrar = TEvidenceKind::Registrar;
+constexpr auto NameServer = TEvidenceKind::NameServer;
+constexpr auto Status = TEvidenceKind::Status;
+constexpr auto Holder = TEvidenceKind::Holder;
+const std::string Head = "Domain Name: EXAMPLE.COM\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Facts, RegisteredEvidence,
+    ::testing::Values(
+        // Each fact alone, in the layouts registries write it in.
+        TEvidenceCase{"CreationDate", Head + "Creation Date: 1997-09-15T04:00:00Z\r\n", Date,
+                      "Creation Date: 1997-09-15T04:00:00Z"},
+        TEvidenceCase{"ExpiryWithMonthName", "Expires on: 13-May-2031\n", Date,
+                      "Expires on: 13-May-2031"},
+        TEvidenceCase{"UpdateDate", "Updated Date: 2019-09-09\n", Date, "Updated Date: 2019-09-09"},
+        TEvidenceCase{"DotLeaders", "Registration date ......: 2001.01.01\n", Date,
+                      "Registration date ......: 2001.01.01"},
+        TEvidenceCase{"Brackets", "a [Record Created]   13-MAY-2009\n", Date,
+                      "a [Record Created]   13-MAY-2009"},
+        TEvidenceCase{"Rwhois", "domain:Created:20090324\n", Date, "domain:Created:20090324"},
+        TEvidenceCase{"Columns", "Valid-date          2011-05-04\n", Date,
+                      "Valid-date          2011-05-04"},
+        TEvidenceCase{"DateOnTheNextLine", "Created:\n    2001-01-01\n", Date, "Created:"},
+        TEvidenceCase{"Registrar", "Registrar: MarkMonitor Inc.\n", Registrar,
+                      "Registrar: MarkMonitor Inc."},
+        TEvidenceCase{"RegistrarBlock", "    Registrar:\n        Markmonitor Inc.\n", Registrar,
+                      "Registrar:"},
+        TEvidenceCase{"NameServer", "nserver: ns1.example.de\n", NameServer,
+                      "nserver: ns1.example.de"},
+        TEvidenceCase{"NameServerColumn", "dns_name            ns1.dnparking.sk\n", NameServer,
+                      "dns_name            ns1.dnparking.sk"},
+        TEvidenceCase{"NameServersBlock", "Name Servers:\n   NS1.EXAMPLE.EDU\n", NameServer,
+                      "Name Servers:"},
+        TEvidenceCase{"Status", "Status: connect\n", Status, "Status: connect"},
+        TEvidenceCase{"StateInBrackets", "[State]   Connected (2031/05/31)\n", Status,
+                      "[State]   Connected (2031/05/31)"},
+        TEvidenceCase{"Registrant", "Registrant: Example Holdings\n", Holder,
+                      "Registrant: Example Holdings"},
+        TEvidenceCase{"HolderHandle", "holder-c:    ABC1-FRNIC\n", Holder,
+                      "holder-c:    ABC1-FRNIC"},
+        TEvidenceCase{"HolderBlock", "TITULAR:\r\nOrganizacion: Example Inc.\r\n", Holder,
+                      "TITULAR:"},
+        TEvidenceCase{"TabsShownAsBlanks", "Registrar:\tExample\n", Registrar,
+                      "Registrar: Example"},
+        // None of them: labels without the value a fact needs, the database's
+        // own dates, comments, sentences.
+        TEvidenceCase{"NoFact", Head, std::nullopt, "Domain Name: EXAMPLE.COM"},
+        TEvidenceCase{"DateWithoutAYear", "Created: unknown\n", std::nullopt, "Created: unknown"},
+        TEvidenceCase{"DatabaseUpdate", "Last update of whois database: 2024-01-01T00:00:00Z\n",
+                      std::nullopt, "Last update of whois database: 2024-01-01T00:00:00Z"},
+        TEvidenceCase{"CommentedFacts",
+                      "% Created: 2001-01-01\n# Registrar: X\n>>> Updated: 2024-01-01 <<<\n"
+                      "The queried object does not exist\n",
+                      std::nullopt, "The queried object does not exist"},
+        TEvidenceCase{"NameServerWithoutAHost", "Name Server:\n\nNo record\n", std::nullopt,
+                      "Name Server:"},
+        TEvidenceCase{"StatusOfAFreeName", "Domain status: unassigned\n", std::nullopt,
+                      "Domain status: unassigned"},
+        TEvidenceCase{"UrlIsNoLabel", "Registrant data available at http://dns.example/\n",
+                      std::nullopt, "Registrant data available at http://dns.example/"},
+        TEvidenceCase{"SentenceIsNoLabel",
+                      "registrar.  Users may consult the sponsoring registrar's database\n",
+                      std::nullopt,
+                      "registrar.  Users may consult the sponsoring registrar's database"},
+        TEvidenceCase{"FirstLineAfterCommentsAndRulers",
+                      "%% comment\r\n\r\n-----------\r\nSorry, nothing here\r\n", std::nullopt,
+                      "Sorry, nothing here"},
+        TEvidenceCase{"OnlyComments", "% one\n% two\n", std::nullopt, "% one"}),
+    [](const ::testing::TestParamInfo<TEvidenceCase>& info) { return info.param.Name; });
+
+TEST(RegisteredEvidence, DetailIsCutWithoutSplittingACharacter) {
+    // 199 ASCII bytes, then a two-byte GBK character that would end at byte 201.
+    const std::string line = std::string(199, 'x') + "\xD3\xF2" + "tail";
+    const TVerdict verdict = ReadWhoisVerdict(TExchangeResult{line + "\n", Closed, 0}, "h");
+    EXPECT_EQ(verdict.Detail, std::string(199, 'x'));
+    EXPECT_EQ(FirstMeaningfulLine(std::string(3, ' ')), "");
 }
 
 // ---- Against the fake server's ways of misbehaving -----------------------------
@@ -330,6 +461,122 @@ TEST(WhoisWording, FuzzDictionaryHoldsEveryTextAndHost) {
                 EXPECT_TRUE(entries.count(host)) << host;
         }
     }
+}
+
+// data/whois-wordings.tsv: each row of a registry, one line per host, with
+// the reply it was taken from.
+struct TWordingSource {
+    std::string Host, Kind, Text, Seen, Source;
+};
+
+std::vector<TWordingSource> ReadWordingSources() {
+    std::vector<TWordingSource> rows;
+    std::istringstream lines(
+        testpaths::ReadFileBytes(testpaths::SourceDir() + "/data/whois-wordings.tsv"));
+    std::string line;
+    std::getline(lines, line); // the header
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');)
+            fields.push_back(cell);
+        if (fields.size() == 5)
+            rows.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
+        else
+            ADD_FAILURE() << "not five fields: " << line;
+    }
+    return rows;
+}
+
+std::string_view KindWord(TWordingKind kind) {
+    switch (kind) {
+    case TWordingKind::Throttled:
+        return "throttled";
+    case TWordingKind::Unavailable:
+        return "unavailable";
+    case TWordingKind::Unsupported:
+        return "unsupported";
+    case TWordingKind::Invalid:
+        return "invalid";
+    case TWordingKind::Reserved:
+        return "reserved";
+    case TWordingKind::NotFound:
+        return "not-found";
+    case TWordingKind::Registered:
+        return "registered";
+    case TWordingKind::Notice:
+        break;
+    }
+    return "notice";
+}
+
+// What a reply that is the seen line alone reads as, by the row's kind.
+const std::map<std::string, std::string> SeenReadsAs = {
+    {"not-found", "free/"},
+    {"registered", "registered/registered"},
+    {"reserved", "registered/reserved"},
+    {"throttled", "unknown/throttled"},
+    {"unavailable", "unknown/unavailable"},
+    {"invalid", "unknown/invalid"},
+    {"notice", "unknown/unreadable"},
+};
+
+// The rows of the tables and the data file are the same rows, each with the
+// reply it came from, and that reply's line reads as the row's kind.
+TEST(WhoisWording, EveryRegistryRowHasItsSourceAndReadsAsItsKind) {
+    const std::vector<TWordingSource> sources = ReadWordingSources();
+    std::set<std::string> listed;
+    for (const TWordingSource& row : sources) {
+        listed.insert(row.Host + "\t" + row.Kind + "\t" + row.Text);
+        EXPECT_FALSE(row.Source.empty()) << row.Host << " " << row.Text;
+        EXPECT_NE(WordingText(row.Seen).find(row.Text), std::string::npos)
+            << row.Host << ": '" << row.Seen << "' holds no '" << row.Text << "'";
+        const std::string reply =
+            ReplaceAllText(row.Seen, "<domain>", "u34jedzcq.example") + "\r\n";
+        const TVerdict verdict = ReadWhoisVerdict(TExchangeResult{reply, Closed, 0}, row.Host);
+        EXPECT_EQ(std::string(VerdictWord(verdict.Kind)) + "/" +
+                      std::string(ReasonWord(verdict.Reason)),
+                  SeenReadsAs.at(row.Kind))
+            << row.Host << ": " << row.Seen << " (" << verdict.Detail << ")";
+    }
+    std::size_t rows = 0;
+    for (const TWording& row : RegistryWordings()) {
+        std::istringstream hosts{std::string(row.Hosts)};
+        for (std::string host; hosts >> host; ++rows)
+            EXPECT_TRUE(listed.contains(host + "\t" + std::string(KindWord(row.Kind)) + "\t" +
+                                        std::string(row.Text)))
+                << host << " " << row.Text << " is not in data/whois-wordings.tsv";
+    }
+    EXPECT_EQ(rows, sources.size()) << "a row of the data file is in no table";
+}
+
+// How many suffixes with a port-43 server have a not-found wording of that
+// very host (data/tld-servers.tsv): the figure data/SOURCES.md gives.
+TEST(WhoisWording, NotFoundWordingsOfTheSuffixesOwnHosts) {
+    std::set<std::string> hosts;
+    for (const TWording& row : RegistryWordings()) {
+        std::istringstream listed{std::string(row.Hosts)};
+        for (std::string host; row.Kind == TWordingKind::NotFound && listed >> host;)
+            hosts.insert(host);
+    }
+    std::istringstream lines(
+        testpaths::ReadFileBytes(testpaths::SourceDir() + "/data/tld-servers.tsv"));
+    int withServer = 0;
+    int withWording = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');)
+            fields.push_back(cell);
+        if (fields.size() < 3 || fields[0] == "tld" || fields[2].empty())
+            continue;
+        ++withServer;
+        withWording += hosts.contains(WordingHost(fields[2]));
+    }
+    std::printf("Suffixes with a port-43 server: %d, with a not-found wording of its host: %d\n",
+                withServer, withWording);
+    EXPECT_EQ(withServer, 872);
+    EXPECT_EQ(withWording, 155);
 }
 
 TEST(WhoisWording, HostIsKeyedWithoutPortCaseOrFinalDot) {
