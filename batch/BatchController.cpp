@@ -1,5 +1,7 @@
 #include "batch/BatchController.h"
 
+#include "batch/DnsFirstStage.h"
+
 #include "engine/DomainName.h"
 #include "engine/IntegerText.h"
 #include "engine/ProxyRotation.h"
@@ -37,6 +39,10 @@ constexpr const char* RangeCheckMessage = "Range check error";
 // The retry-count field takes 0 to 10: more retries only keep a batch that
 // a server refuses going for hours.
 constexpr int MostRetries = 10;
+// Names handed to the DNS stage and not yet answered, at most: enough to keep
+// its questions flowing, few enough that the slots start on the first names
+// at once.
+constexpr std::size_t DnsWindow = 4096;
 // Waiting slots count their seconds down.
 constexpr auto RefreshEvery = std::chrono::seconds(1);
 
@@ -81,6 +87,11 @@ int TBatchClock::RealMilliseconds(TBatchDuration span) const {
 
 int TBatchClock::RealMillisecondsUntil(TBatchTime at) const {
     return RealMilliseconds(at - Now());
+}
+
+std::chrono::system_clock::time_point TBatchClock::WallTimeOf(TBatchTime at) const {
+    return std::chrono::system_clock::now() +
+           std::chrono::duration_cast<std::chrono::system_clock::duration>((at - Now()) / FSpeed);
 }
 
 TBatchController::TBatchController(TGbkListModel& domains, TGbkListModel& queryState,
@@ -148,7 +159,7 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
 }
 
 std::string TBatchController::Start(const std::string& threadText, const std::string& retriesText,
-                                    std::vector<int> positions) {
+                                    std::vector<int> positions, const TBatchCounts& carried) {
     if (FActive)
         return "";
     const std::optional<std::int32_t> count = ParseIntegerText(threadText);
@@ -174,7 +185,8 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
     FQueryJobs.assign(slotCount, nullptr);
     FSlotNames.assign(slotCount, std::nullopt);
     FSlotStarted.assign(slotCount, TBatchTime{});
-    FCounts = TBatchCounts{};
+    FCounts = carried;
+    FCounts.Waiting = 0;
     FUnknownNames.clear();
     FScheduler = std::make_unique<TBatchScheduler>(
         FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
@@ -188,32 +200,47 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
                                     return proxies->IsUsable(proxy);
                                 }});
     }
-    ResetProgress(FTotalCount);
+    const int decided = FCounts.Free + FCounts.Registered + FCounts.Unknown;
+    ResetProgress(decided, decided + FTotalCount);
     emit CountsChanged();
     if (slotCount == 0)
         return "";
     FActive = true;
+    FDnsStage.reset();
+    FDnsNext = 0;
+    FPassed.clear();
+    FEarlyStages = FDnsFirst || !FZones.empty();
+    if (FDnsFirst)
+        FDnsStage =
+            std::make_unique<TDnsFirstStage>([this](int position, TDelegation&& delegation) {
+                DnsAnswered(position, std::move(delegation));
+            });
+    if (!FEarlyStages)
+        FPassed = FPositions;
     FRdapConnections = std::make_shared<TRdapConnections>();
     FRefreshTimer->start(FClock.RealMilliseconds(RefreshEvery));
+    emit BatchStarted();
     FillFreeSlots();
+    // The zones may have decided every name already.
+    EndIfDone();
     return "";
 }
 
 // The scheduler counts through the batch's positions; index is the count.
 std::optional<std::string> TBatchController::CandidateAt(int index) const {
-    if (index < 0 || index >= FTotalCount)
+    if (index < 0 || static_cast<std::size_t>(index) >= FPassed.size())
         return std::nullopt;
     // The list may shrink during a batch (a generation job replaces it): a
     // position is handed out only while it is still a line.
-    const int position = FPositions[static_cast<std::size_t>(index)];
+    const int position = FPassed[static_cast<std::size_t>(index)];
     if (position >= FDomains.Count())
         return std::nullopt;
     return FDomains.At(position);
 }
 
-void TBatchController::ResetProgress(int maximum) {
+void TBatchController::ResetProgress(int position, int maximum) {
     FProgressMaximum = maximum;
-    FProgressPosition = 0;
+    FProgressPosition = position;
     emit ProgressChanged(FProgressPosition, FProgressMaximum);
 }
 
@@ -221,6 +248,7 @@ void TBatchController::FillFreeSlots() {
     if (!FActive)
         return;
     if (!IsPaused()) {
+        FeedDnsStage();
         const TBatchTime now = FClock.Now();
         bool slotLeftFree = false;
         for (std::size_t slot = 0; slot < FQueryJobs.size(); ++slot) {
@@ -260,9 +288,14 @@ void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTim
                                  flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
     job->RegistryData = FRegistryData;
     job->ProtocolPreference = FProtocolPreference;
+    job->AskDnsWhenUnreadable = FDnsFirst;
     job->RdapConnections = FRdapConnections;
     job->Proxies = FProxies;
     job->FirstProxy = name.Proxy;
+    if (name.Settled) {
+        job->Settled = name.Settled;
+        job->WhoisServer = name.Server;
+    }
     const auto index = static_cast<std::size_t>(slot);
     FQueryJobs[index] = job;
     FSlotNames[index] = name;
@@ -338,8 +371,66 @@ void TBatchController::QueryDomainTerminate(TJob* sender) {
 
     SetStateLine(slot, EndedStateLine(slot));
     FillFreeSlots();
-    if (FRunningCount == 0 && FScheduler->Finished())
+    EndIfDone();
+}
+
+void TBatchController::EndIfDone() {
+    if (FActive && FRunningCount == 0 && DnsStageDone() && FScheduler->Finished())
         EndBatch();
+}
+
+void TBatchController::FeedDnsStage() {
+    if (!FEarlyStages)
+        return;
+    const TRegistryData& data = FRegistryData ? *FRegistryData : *ProgramRegistryData().Data;
+    while (FDnsNext < FPositions.size() && (!FDnsStage || FDnsStage->Open() < DnsWindow)) {
+        const int position = FPositions[FDnsNext++];
+        const std::string queryName =
+            position < FDomains.Count()
+                ? DnsQueryNameOf(FDomains.At(position), data, FProtocolPreference)
+                : std::string();
+        const TZoneIndex* zone = queryName.empty() ? nullptr : ZoneHolding(FZones, queryName);
+        if (zone != nullptr)
+            ReportDecidedEarly(position, [zone](TQueryDomain& job) { SettleByZone(job, *zone); });
+        else if (queryName.empty() || !FDnsStage)
+            FPassed.push_back(position);
+        else
+            FDnsStage->Ask(position, queryName);
+    }
+}
+
+void TBatchController::ReportDecidedEarly(int position,
+                                          const std::function<void(TQueryDomain&)>& settle) {
+    const TDisplayFlags flags = FFlags ? FFlags() : TDisplayFlags{};
+    auto* job =
+        new TQueryDomain(-1, FDomains.At(position), &FNoReg, flags.ShowDomain, flags.ShowEmail,
+                         flags.ShowIPAddress, flags.ShowRegTime, flags.ShowExpTime);
+    settle(*job);
+    Report(*job);
+    emit CountsChanged();
+    // Never started, so it does not free itself.
+    job->deleteLater();
+}
+
+void TBatchController::DnsAnswered(int position, TDelegation&& delegation) {
+    if (!FActive)
+        return;
+    if (!delegation.Delegated || position >= FDomains.Count())
+        FPassed.push_back(position);
+    else
+        ReportDecidedEarly(
+            position, [&delegation](TQueryDomain& job) { SettleByDelegation(job, delegation); });
+    FillFreeSlots();
+    EndIfDone();
+}
+
+bool TBatchController::DnsStageDone() const {
+    return !FEarlyStages ||
+           (FDnsNext >= FPositions.size() && (!FDnsStage || FDnsStage->Open() == 0));
+}
+
+std::map<std::string, std::string> TBatchController::DnsTldsOff() const {
+    return FDnsStage ? FDnsStage->TldsOff() : std::map<std::string, std::string>{};
 }
 
 // A name's last result: its line, its count and the progress.
@@ -385,6 +476,16 @@ TBatchCounts TBatchController::Counts() const {
 
 const TServerPace* TBatchController::PaceOf(const std::string& server) const {
     return FScheduler ? FScheduler->PaceOf(server) : nullptr;
+}
+
+std::vector<std::pair<std::string, std::chrono::system_clock::time_point>>
+TBatchController::PutOffServers() const {
+    std::vector<std::pair<std::string, std::chrono::system_clock::time_point>> servers;
+    if (FScheduler) {
+        for (const TPutOffServer& server : FScheduler->PutOffServers())
+            servers.emplace_back(server.Server, FClock.WallTimeOf(server.Until));
+    }
+    return servers;
 }
 
 void TBatchController::PauseOrResume() {

@@ -11,18 +11,23 @@
 #include "batch/BatchScheduler.h"
 #include "batch/GbkListModel.h"
 #include "engine/QueryDomain.h"
+#include "engine/zone/ZoneIndex.h"
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QTimer;
+class TDnsFirstStage;
 class TJob;
+struct TDelegation;
 class TProxyRotation;
 class TRdapConnections;
 class TRegistryData;
@@ -62,6 +67,8 @@ public:
     // The real milliseconds until at (0 when it is past).
     int RealMillisecondsUntil(TBatchTime at) const;
     int RealMilliseconds(TBatchDuration span) const;
+    // The wall-clock time at comes at.
+    std::chrono::system_clock::time_point WallTimeOf(TBatchTime at) const;
 
 private:
     double FSpeed;
@@ -97,6 +104,16 @@ public:
     // The proxies the jobs started from now on take theirs from, in turn;
     // null or empty: every server is asked straight.
     void SetProxies(std::shared_ptr<TProxyRotation> proxies) { FProxies = std::move(proxies); }
+    // Whether the TLDs' name servers are asked first (DnsFirstStage): a name
+    // they delegate is registered without a registry query. Off unless set:
+    // the front ends decide it (DecideDnsFirst).
+    void SetDnsFirst(bool on) { FDnsFirst = on; }
+    bool DnsFirst() const { return FDnsFirst; }
+    // Zone files: a name one of them delegates is registered (method zone)
+    // before DNS or a registry is asked.
+    void SetZones(TZoneIndexes zones) { FZones = std::move(zones); }
+    // The TLDs DNS first was off for in the current or last batch, and why.
+    std::map<std::string, std::string> DnsTldsOff() const;
     const std::shared_ptr<TProxyRotation>& Proxies() const { return FProxies; }
 
     // btnStartClick: threadText is the thread-count field, retriesText the
@@ -109,8 +126,11 @@ public:
     // The same, but the batch asks only the candidates at positions, in that
     // order (what a journal left of an earlier batch); positions outside the
     // list are passed over. TotalCount is then the number of positions.
+    // carried: what the earlier run of the batch decided, counted in Counts()
+    // and in the progress from the start, so a batch taken up again goes on
+    // from its own figures (its Waiting is not taken).
     std::string Start(const std::string& threadText, const std::string& retriesText,
-                      std::vector<int> positions);
+                      std::vector<int> positions, const TBatchCounts& carried = {});
 
     // btnStopClick: pauses the running jobs, or resumes them when paused.
     // While paused no query starts; the batch goes on only once resumed.
@@ -142,6 +162,10 @@ public:
     const std::vector<std::string>& UnknownNames() const { return FUnknownNames; }
     // The pace of server in the current or last batch; null when it was not asked.
     const TServerPace* PaceOf(const std::string& server) const;
+    // The servers the current or last batch put off (they asked for a wait
+    // longer than it waits out), each with when it may be asked again.
+    std::vector<std::pair<std::string, std::chrono::system_clock::time_point>>
+    PutOffServers() const;
 
     // The state lines of a slot (n = slot + 1).
     static std::string RunningStateLine(int slot, const std::string& domain);
@@ -164,11 +188,13 @@ signals:
     void AttemptEnded(const TQueryDomain* job);
     // Counts() changed.
     void CountsChanged();
+    // A batch has started: jobs run or names wait (after ProgressChanged).
+    void BatchStarted();
     // The last name of the batch got its result; the controller is idle again.
     void BatchEnded();
 
 private:
-    void ResetProgress(int maximum);
+    void ResetProgress(int position, int maximum);
     void StartQueryJob(int slot, const TBatchName& name, TBatchTime now);
     void FillFreeSlots();
     void ShowIdleSlots();
@@ -176,7 +202,15 @@ private:
     void ArmWake();
     void Report(const TQueryDomain& job);
     void EndBatch();
+    void EndIfDone();
     std::optional<std::string> CandidateAt(int position) const;
+    // The stages before the slots: the zones, then the DNS stage. Names go
+    // to them in list order, a window at a time; those they do not decide
+    // go on to the slots in the order they come back.
+    void FeedDnsStage();
+    void DnsAnswered(int position, TDelegation&& delegation);
+    bool DnsStageDone() const;
+    void ReportDecidedEarly(int position, const std::function<void(TQueryDomain&)>& settle);
 
     TGbkListModel& FDomains;
     TGbkListModel& FQueryState;
@@ -194,6 +228,12 @@ private:
     TBatchClock FClock;
     TBatchScheduler::TJitter FJitter;
     std::shared_ptr<TProxyRotation> FProxies;
+    bool FDnsFirst = false;
+    TZoneIndexes FZones;
+    // Zones or DNS decide names before the slots take them.
+    bool FEarlyStages = false;
+    std::unique_ptr<TDnsFirstStage> FDnsStage;
+    std::size_t FDnsNext = 0; // the next of FPositions to hand the DNS stage
 
     bool FActive = false;
     int FThreadCount = 0;
@@ -201,8 +241,11 @@ private:
     int FTotalCount = 0;
     std::string FCurrentDomain;
     std::vector<TQueryDomain*> FQueryJobs;
-    // The positions of the batch's candidates, in the order they are asked.
+    // The positions of the batch's candidates, in the order they are asked;
+    // of those, the ones the slots take, in the order the DNS stage passed
+    // them on (all of them, in order, without it).
     std::vector<int> FPositions;
+    std::vector<int> FPassed;
     // What each slot's job is querying, and since when.
     std::vector<std::optional<TBatchName>> FSlotNames;
     std::vector<TBatchTime> FSlotStarted;

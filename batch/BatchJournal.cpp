@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -22,6 +23,7 @@
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -32,7 +34,9 @@ namespace {
 constexpr std::int32_t ApplicationId = 0x54426A6C;
 // The layout below; a file with a higher number comes from a newer program
 // and is left alone.
-constexpr std::int64_t SchemaVersion = 1;
+// Version 2 added the method of each result; a version 1 journal gains the
+// column (empty for the results it held) when opened.
+constexpr std::int64_t SchemaVersion = 2;
 
 // One row of batch; the candidates by position; the results in the order
 // they came (seq). A name asked again gets a row of its own (appending costs
@@ -58,16 +62,37 @@ constexpr const char* Schema =
     "  email BLOB NOT NULL,"
     "  ip BLOB NOT NULL,"
     "  server BLOB NOT NULL,"
-    "  line BLOB NOT NULL);";
+    "  line BLOB NOT NULL,"
+    "  method TEXT NOT NULL DEFAULT '');";
+constexpr const char* UpgradeToVersion2 =
+    "ALTER TABLE results ADD COLUMN method TEXT NOT NULL DEFAULT '';"
+    "PRAGMA user_version = 2;";
 
 constexpr const char* InsertResult =
     "INSERT INTO results (name, verdict, reason, detail, creation_date, expiry_date,"
-    " email, ip, server, line) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    " email, ip, server, line, method) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* DeleteSuperseded =
     "DELETE FROM results WHERE seq NOT IN (SELECT max(seq) FROM results GROUP BY name)";
 constexpr const char* SelectResults =
-    "SELECT name, verdict, reason, detail, creation_date, expiry_date, email, ip, server, line"
-    " FROM results ORDER BY seq";
+    "SELECT name, verdict, reason, detail, creation_date, expiry_date, email, ip, server, line,"
+    " method FROM results ORDER BY seq";
+// A journal of version 1 read without being written keeps its layout: its
+// results have no method.
+constexpr const char* SelectResultsOfVersion1 =
+    "SELECT name, verdict, reason, detail, creation_date, expiry_date, email, ip, server, line,"
+    " '' FROM results ORDER BY seq";
+
+// The batch's settings live in a table of their own, with a layout version
+// of their own, so that they add to any version of the journal: a journal
+// without the table (written before settings were kept) opens as before, and
+// an older program passes the table over. The table is made when settings
+// are first kept.
+constexpr std::int64_t SettingsVersion = 1;
+constexpr const char* SettingsVersionKey = "settings-version";
+constexpr const char* SettingsSchema =
+    "CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value BLOB NOT NULL)";
+constexpr const char* SettingsTableExists =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'settings'";
 
 // A reader waits this long for a writer's checkpoint before it gives up.
 constexpr int BusyTimeoutMs = 2000;
@@ -183,27 +208,23 @@ std::uintmax_t SizeOr0(const fs::path& path) {
     return error ? 0 : size;
 }
 
-// No journal is there yet: no file, or an empty one (as a fresh temporary
-// file is). A write-ahead log left beside it would be replayed into the new
-// journal, so an empty one is removed and one with content refused.
-bool NoJournalYet(const fs::path& path) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (fs::exists(status) && !(fs::is_regular_file(status) && SizeOr0(path) == 0))
-        return false;
+// A write-ahead log left beside an empty file would be replayed into the
+// new journal, so an empty one is removed and one with content refused.
+void RemoveStaleLog(const fs::path& path) {
     const fs::path wal = Companion(path, "-wal");
     if (SizeOr0(wal) > 0)
         throw TJournalError(wal.string() + " is left from an earlier journal; remove it or choose "
                                            "another file");
-    fs::remove(wal, error);
-    fs::remove(Companion(path, "-shm"), error);
-    return true;
+    std::error_code ignored;
+    fs::remove(wal, ignored);
+    fs::remove(Companion(path, "-shm"), ignored);
 }
 
-sqlite3* OpenDatabase(const fs::path& path, int flags) {
+// name: a path, or a "file:" URI with SQLITE_OPEN_URI.
+sqlite3* OpenDatabase(const std::string& name, int flags) {
     sqlite3* db = nullptr;
     // A journal is used on one thread only: its connection needs no mutex.
-    const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(name.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         sqlite3_close(db);
@@ -212,6 +233,39 @@ sqlite3* OpenDatabase(const fs::path& path, int flags) {
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, BusyTimeoutMs);
     return db;
+}
+
+// The path in a "file:" URI: the bytes a URI gives a meaning to, and any
+// that are not printable ASCII, escaped.
+std::string UriPath(const fs::path& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    std::string uri;
+    for (const unsigned char c : (error ? path : absolute).string()) {
+        if (c == '%' || c == '?' || c == '#' || c <= 0x20 || c >= 0x7F) {
+            constexpr const char* Hex = "0123456789ABCDEF";
+            uri += '%';
+            uri += Hex[c >> 4];
+            uri += Hex[c & 0xF];
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri;
+}
+
+// How a reader opens a journal: read-only, never writing a byte. SQLite
+// reads a journal through the side files (-shm, -wal) it keeps beside it; in
+// a folder that cannot be written they cannot be made, and no run can be
+// writing there, so a journal without a log left beside it is read as a file
+// that does not change.
+std::string ReaderUri(const fs::path& path) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const bool sideFilesCanBeMade = ::access(folder.c_str(), W_OK) == 0;
+    std::error_code ignored;
+    const bool logLeft = fs::exists(Companion(path, "-wal"), ignored);
+    return "file:" + UriPath(path) +
+           (sideFilesCanBeMade || logLeft ? "?mode=ro" : "?mode=ro&immutable=1");
 }
 
 // Makes what was written to the file durable, in one sync.
@@ -225,19 +279,110 @@ void SyncFile(const fs::path& path) {
         throw TJournalError(std::strerror(error));
 }
 
+// A descriptor of the journal file that carries this run's hold on it: an
+// advisory lock that SQLite's own locks do not see. It is closed only after
+// the database, since closing any descriptor of the file earlier would drop
+// SQLite's locks.
+class THeldFile {
+public:
+    THeldFile() = default;
+    explicit THeldFile(int fd) : FFd(fd) {}
+    ~THeldFile() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    THeldFile(THeldFile&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
+    THeldFile& operator=(THeldFile&& other) noexcept {
+        std::swap(FFd, other.FFd);
+        return *this;
+    }
+    int Fd() const { return FFd; }
+    int Release() { return std::exchange(FFd, -1); }
+
+private:
+    int FFd = -1;
+};
+
+// Another run renaming its new journal over the path can only slip in
+// between an open and a lock a few times in a row.
+constexpr int HoldAttempts = 8;
+
+std::string InUse(const fs::path& path) {
+    return path.string() + " is in use by another run";
+}
+
+void LockForWriting(int fd, const fs::path& path) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return;
+    const int error = errno;
+    throw TJournalError(error == EWOULDBLOCK
+                            ? InUse(path)
+                            : "cannot lock " + path.string() + ": " + std::strerror(error));
+}
+
+bool IsFileNamed(int fd, const fs::path& path) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+bool IsEmptyFile(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && status.st_size == 0;
+}
+
+// The file at path, opened (with create, made when missing: created says so)
+// and for a writer locked at once, before anything reads or writes it, so
+// that of two runs starting together on one new journal only one holds it.
+// A lock on a file that another run renamed away from path in between holds
+// nothing, so it is taken again on the file that bears the name now. Opened
+// without blocking: a FIFO at path must not hang the run.
+THeldFile HoldFile(const fs::path& path, TBatchJournal::TAccess access, bool create,
+                   bool& created) {
+    for (int attempt = 0; attempt < HoldAttempts; ++attempt) {
+        constexpr int Flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+        int fd = create ? ::open(path.c_str(), Flags | O_CREAT | O_EXCL, 0644) : -1;
+        created = fd >= 0;
+        if (fd < 0 && (!create || errno == EEXIST)) {
+            fd = ::open(path.c_str(), Flags);
+            if (fd < 0 && create && errno == ENOENT)
+                continue; // removed since it was found there
+        }
+        if (fd < 0)
+            throw TJournalError((create ? "cannot create journal " : "cannot open ") +
+                                path.string() + ": " + std::strerror(errno));
+        THeldFile held(fd);
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+            throw TJournalError(path.string() + " is not a journal: not a file");
+        if (access == TBatchJournal::TAccess::Read)
+            return held;
+        LockForWriting(fd, path);
+        if (IsFileNamed(fd, path))
+            return held;
+    }
+    throw TJournalError(InUse(path));
+}
+
 // The journal as one file, complete from the moment it has its name: written
 // under a temporary name beside it, closed, synced and renamed. A kill or a
 // power cut during the writing leaves at most the temporary file, never a
 // half journal under path; so the temporary file needs neither a rollback
 // journal nor syncs of its own, which keeps a new journal as cheap as one
-// sync.
-void WriteNewJournal(const fs::path& path, const std::vector<std::string>& candidates,
-                     const std::string& show) {
+// sync. The temporary file is locked before it is written, so the journal is
+// held from the moment it bears the name; its hold is returned.
+THeldFile WriteNewJournal(const fs::path& path, const std::vector<std::string>& candidates,
+                          const std::string& show) {
     const fs::path temporary = Companion(path, (".new-" + std::to_string(::getpid())).c_str());
     RemoveWithCompanions(temporary);
     sqlite3* db = nullptr;
     try {
-        db = OpenDatabase(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        THeldFile held(::open(temporary.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (held.Fd() < 0)
+            throw TJournalError(std::strerror(errno));
+        LockForWriting(held.Fd(), temporary);
+        db = OpenDatabase(temporary.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         Exec(db, "PRAGMA journal_mode = OFF");
         Exec(db, "PRAGMA synchronous = OFF");
         Exec(db, "BEGIN");
@@ -267,10 +412,26 @@ void WriteNewJournal(const fs::path& path, const std::vector<std::string>& candi
         db = nullptr;
         SyncFile(temporary);
         fs::rename(temporary, path);
+        return held;
     } catch (const std::exception& e) {
         sqlite3_close(db);
         RemoveWithCompanions(temporary);
         throw TJournalError("cannot create journal " + path.string() + ": " + e.what());
+    }
+}
+
+// A new journal at path in place of the file held there (made by this run
+// when created, and then removed again when the journal cannot be written).
+THeldFile WriteInPlaceOf(const fs::path& path, bool created,
+                         const std::vector<std::string>& candidates, const std::string& show) {
+    try {
+        RemoveStaleLog(path);
+        return WriteNewJournal(path, candidates, show);
+    } catch (...) {
+        std::error_code ignored;
+        if (created)
+            fs::remove(path, ignored);
+        throw;
     }
 }
 
@@ -315,23 +476,6 @@ std::string DescribeOpenFailure(const fs::path& path, const TSqliteError& error)
     }
 }
 
-// Holds the file for one run: an advisory lock that SQLite's own locks do not
-// see, kept until the database is closed (closing any descriptor of the file
-// earlier would drop SQLite's locks).
-int LockFile(const fs::path& path, TBatchJournal::TAccess access) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw TJournalError("cannot open " + path.string() + ": " + std::strerror(errno));
-    if (access == TBatchJournal::TAccess::Write && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throw TJournalError(error == EWOULDBLOCK
-                                ? path.string() + " is in use by another run"
-                                : "cannot lock " + path.string() + ": " + std::strerror(error));
-    }
-    return fd;
-}
-
 // What open gives, or nothing with its refusal or failure in words.
 template <class TOpen>
 std::unique_ptr<TBatchJournal> RefusalInWords(const fs::path& path, std::string& error,
@@ -350,10 +494,17 @@ std::unique_ptr<TBatchJournal> RefusalInWords(const fs::path& path, std::string&
 
 TBatchResult BatchResultOfJob(const TQueryDomain& job) {
     return TBatchResult{
-        job.Domain,         job.Verdict.Kind, std::string(ReasonWord(job.Verdict.Reason)),
-        job.Verdict.Detail, job.RegTime,      job.ExpTime,
-        job.Email,          job.IPAddress,    job.WhoisServer,
+        job.Domain,
+        job.Verdict.Kind,
+        std::string(ReasonWord(job.Verdict.Reason)),
+        job.Verdict.Detail,
+        job.RegTime,
+        job.ExpTime,
+        job.Email,
+        job.IPAddress,
+        job.WhoisServer,
         job.ResultLine,
+        std::string(MethodWord(job.Method())),
     };
 }
 
@@ -387,20 +538,20 @@ TBatchJournal::~TBatchJournal() {
 }
 
 std::unique_ptr<TBatchJournal> TBatchJournal::Open(const fs::path& path, TAccess access,
-                                                   bool justWritten) {
-    std::error_code error;
-    if (fs::exists(path, error) && !fs::is_regular_file(path, error))
-        throw TJournalError(path.string() + " is not a journal: not a file");
-    const int fd = LockFile(path, access);
+                                                   bool justWritten, int fd) {
     sqlite3* db = nullptr;
     try {
-        db = OpenDatabase(path, SQLITE_OPEN_READWRITE);
+        db = access == TAccess::Read
+                 ? OpenDatabase(ReaderUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)
+                 : OpenDatabase(path.string(), SQLITE_OPEN_READWRITE);
     } catch (...) {
         ::close(fd);
         throw;
     }
     std::unique_ptr<TBatchJournal> journal(new TBatchJournal(path, fd, db));
     CheckIsJournal(db, path, justWritten);
+    if (access == TAccess::Write && QueryInteger(db, "PRAGMA user_version") < SchemaVersion)
+        Exec(db, UpgradeToVersion2);
     if (access == TAccess::Write) {
         Exec(db, "PRAGMA journal_mode = WAL");
         // A kill loses nothing committed; only a power cut may cost the
@@ -409,6 +560,7 @@ std::unique_ptr<TBatchJournal> TBatchJournal::Open(const fs::path& path, TAccess
         Check(db, sqlite3_prepare_v2(db, InsertResult, -1, &journal->FInsert, nullptr));
     }
     journal->Load();
+    journal->LoadSettings();
     // Tidiness only: Load has already passed the superseded rows over.
     if (access == TAccess::Write && journal->FSuperseded > 0)
         sqlite3_exec(db, DeleteSuperseded, nullptr, nullptr, nullptr);
@@ -434,7 +586,8 @@ void TBatchJournal::Load() {
         throw TJournalError(FPath.string() +
                             " is damaged: its candidate list does not match its digest");
 
-    const TStatement results = Prepare(FDb, SelectResults);
+    const bool hasMethod = QueryInteger(FDb, "PRAGMA user_version") >= SchemaVersion;
+    const TStatement results = Prepare(FDb, hasMethod ? SelectResults : SelectResultsOfVersion1);
     std::vector<TBatchResult> rows;
     std::unordered_map<std::string, std::size_t> lastRow;
     while (StepRow(FDb, results.get())) {
@@ -452,6 +605,7 @@ void TBatchJournal::Load() {
         result.IPAddress = Bytes(results.get(), 7);
         result.WhoisServer = Bytes(results.get(), 8);
         result.ResultLine = Bytes(results.get(), 9);
+        result.Method = Bytes(results.get(), 10);
         lastRow[result.Domain] = rows.size();
         rows.push_back(std::move(result));
     }
@@ -474,10 +628,13 @@ std::unique_ptr<TBatchJournal>
 TBatchJournal::OpenForList(const fs::path& path, const std::vector<std::string>& candidates,
                            const std::string& show, std::string& error) {
     return RefusalInWords(path, error, [&] {
-        const bool create = NoJournalYet(path);
-        if (create)
-            WriteNewJournal(path, candidates, show);
-        std::unique_ptr<TBatchJournal> journal = Open(path, TAccess::Write, create);
+        bool created = false;
+        THeldFile held = HoldFile(path, TAccess::Write, true, created);
+        // An empty file (as a fresh temporary file is) holds no journal yet.
+        const bool fresh = IsEmptyFile(held.Fd());
+        if (fresh)
+            held = WriteInPlaceOf(path, created, candidates, show);
+        std::unique_ptr<TBatchJournal> journal = Open(path, TAccess::Write, fresh, held.Release());
         if (journal->FDigest != ListDigest(candidates))
             throw TJournalError(path.string() + " is the journal of another candidate list");
         return journal;
@@ -486,25 +643,27 @@ TBatchJournal::OpenForList(const fs::path& path, const std::vector<std::string>&
 
 std::unique_ptr<TBatchJournal> TBatchJournal::OpenExisting(const fs::path& path, TAccess access,
                                                            std::string& error) {
-    return RefusalInWords(path, error, [&] { return Open(path, access, false); });
+    return RefusalInWords(path, error, [&] {
+        bool created = false;
+        THeldFile held = HoldFile(path, access, false, created);
+        return Open(path, access, false, held.Release());
+    });
 }
 
 std::unique_ptr<TBatchJournal> TBatchJournal::Replace(const fs::path& path,
                                                       const std::vector<std::string>& candidates,
                                                       const std::string& show, std::string& error) {
     return RefusalInWords(path, error, [&] {
-        std::error_code ignored;
-        if (fs::exists(path, ignored)) {
-            // The lock is held while the old journal goes, so that no run
-            // that has it open loses it.
-            const int fd = LockFile(path, TAccess::Write);
-            Discard(path);
-            ::close(fd);
-        }
         fs::create_directories(path.parent_path());
-        NoJournalYet(path);
-        WriteNewJournal(path, candidates, show);
-        return Open(path, TAccess::Write, true);
+        bool created = false;
+        // The old journal stays held until the new one is renamed over it, so
+        // that no run that has it open loses it; its log goes with it.
+        THeldFile held = HoldFile(path, TAccess::Write, true, created);
+        std::error_code ignored;
+        fs::remove(Companion(path, "-wal"), ignored);
+        fs::remove(Companion(path, "-shm"), ignored);
+        held = WriteInPlaceOf(path, created, candidates, show);
+        return Open(path, TAccess::Write, true, held.Release());
     });
 }
 
@@ -532,6 +691,7 @@ void TBatchJournal::StoreResult(const TBatchResult& result) {
     BindBytes(FDb, FInsert, 8, result.IPAddress);
     BindBytes(FDb, FInsert, 9, result.WhoisServer);
     BindBytes(FDb, FInsert, 10, result.ResultLine);
+    BindWord(FDb, FInsert, 11, result.Method);
     const int rc = sqlite3_step(FInsert);
     sqlite3_reset(FInsert);
     Check(FDb, rc);
@@ -578,6 +738,50 @@ bool TBatchJournal::Fail(const std::string& failure) {
     if (OnFailure)
         OnFailure(FFailure);
     return false;
+}
+
+void TBatchJournal::LoadSettings() {
+    if (QueryInteger(FDb, SettingsTableExists) == 0)
+        return;
+    TBatchSettings settings;
+    const TStatement rows = Prepare(FDb, "SELECT key, value FROM settings");
+    while (StepRow(FDb, rows.get()))
+        settings[Bytes(rows.get(), 0)] = Bytes(rows.get(), 1);
+    const auto version = settings.find(SettingsVersionKey);
+    // Settings of a newer layout may mean something else: the batch goes on
+    // with the window's own.
+    if (version == settings.end() || version->second != std::to_string(SettingsVersion))
+        return;
+    settings.erase(version);
+    FSettings = std::move(settings);
+}
+
+bool TBatchJournal::KeepSettings(const TBatchSettings& settings) {
+    if (!FFailure.empty() || !FInsert)
+        return false;
+    try {
+        Exec(FDb, "BEGIN");
+        Exec(FDb, SettingsSchema);
+        Exec(FDb, "DELETE FROM settings");
+        const TStatement insert = Prepare(FDb, "INSERT INTO settings (key, value) VALUES (?, ?)");
+        const auto store = [&](const std::string& key, const std::string& value) {
+            BindWord(FDb, insert.get(), 1, key);
+            BindBytes(FDb, insert.get(), 2, value);
+            StepRow(FDb, insert.get());
+            sqlite3_reset(insert.get());
+        };
+        store(SettingsVersionKey, std::to_string(SettingsVersion));
+        for (const auto& [key, value] : settings) {
+            if (key != SettingsVersionKey)
+                store(key, value);
+        }
+        Exec(FDb, "COMMIT");
+    } catch (const TSqliteError& e) {
+        return Fail(e.what());
+    }
+    FSettings = settings;
+    FSettings.erase(SettingsVersionKey);
+    return true;
 }
 
 void PutBackKept(const TBatchJournal& journal, TGbkListModel& noReg, TGbkListModel& domainInfo) {

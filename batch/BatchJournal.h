@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ struct TBatchResult {
     std::string IPAddress;
     std::string WhoisServer;
     std::string ResultLine;
+    // Where the verdict came from: MethodWord ("dns", "zone", "whois",
+    // "rdap"; "" when nothing was asked).
+    std::string Method;
 
     bool operator==(const TBatchResult&) const = default;
 };
@@ -55,6 +59,11 @@ bool HasVerdict(const TBatchResult& result);
 // ~/.local/share when that is not set to an absolute path).
 std::filesystem::path UserJournalPath();
 
+// The settings a batch runs with (thread count, retries, display columns,
+// 查询方式, ...), by name, each value a GBK text; what they mean is the front
+// end's.
+using TBatchSettings = std::map<std::string, std::string>;
+
 class TBatchJournal {
 public:
     static constexpr std::chrono::milliseconds CommitInterval{200};
@@ -62,7 +71,8 @@ public:
 
     // Who may write through an opened journal: Write holds the file for this
     // run alone (another run is refused as long as it is open); Read only
-    // reads what is there, beside a run that writes.
+    // reads what is there, beside a run that writes, and writes nothing: a
+    // journal in a folder that cannot be written reads too.
     enum class TAccess { Read, Write };
 
     // The journal at path for candidates, to write. No file there (or an
@@ -112,6 +122,14 @@ public:
     // Marks the batch as run to its end, committed at once.
     bool MarkFinished();
 
+    // The settings kept with the batch when the journal was opened: empty for
+    // a journal that keeps none (written before settings were kept, or whose
+    // settings are of a newer layout than this program reads).
+    const TBatchSettings& Settings() const { return FSettings; }
+    // Keeps settings in place of those kept, committed at once. False once
+    // storing has failed, and for a journal opened to read.
+    bool KeepSettings(const TBatchSettings& settings);
+
     // What SQLite said when storing failed; "" while nothing failed. From
     // then on the journal stores nothing more and keeps what was committed.
     const std::string& Failure() const { return FFailure; }
@@ -121,10 +139,12 @@ public:
 
 private:
     TBatchJournal(std::filesystem::path path, int lockFd, sqlite3* db);
+    // Takes lockFd, the file's held descriptor, in every case.
     static std::unique_ptr<TBatchJournal> Open(const std::filesystem::path& path, TAccess access,
-                                               bool justWritten);
+                                               bool justWritten, int lockFd);
 
     void Load();
+    void LoadSettings();
     void StoreResult(const TBatchResult& result);
     bool CommitGroup(bool finished);
     bool Fail(const std::string& failure);
@@ -141,6 +161,7 @@ private:
     // Rows of names asked again after them, passed over by Load.
     std::size_t FSuperseded = 0;
     std::vector<int> FPositionsLeft;
+    TBatchSettings FSettings;
     // The results recorded since the last commit.
     std::vector<TBatchResult> FGroup;
     std::string FFailure;

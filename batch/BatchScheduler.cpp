@@ -55,39 +55,49 @@ TBatchScheduler::TServer& TBatchScheduler::ServerNamed(const std::string& server
         const TServerPace pace(PublishedPace(server), UserPaceOf(FUserPaces, server));
         TServer created;
         created.Paces.assign(std::max<std::size_t>(FProxies.Count, 1), pace);
+        created.PutOff.assign(created.Paces.size(), std::nullopt);
         found = FServers.emplace(server, std::move(created)).first;
     }
     return found->second;
 }
 
-// The next usable proxy in the server's turn whose pace is ready. With every
-// proxy set aside a name goes through none, so that it ends unknown and is
-// asked again like any failure rather than wait for a proxy that may never
-// come back.
+// The next usable proxy in the server's turn whose pace is ready and that is
+// not put off. With every proxy set aside a name goes through none, so that
+// it ends unknown and is asked again like any failure rather than wait for a
+// proxy that may never come back; with every usable one put off it ends
+// without a query.
 std::optional<TBatchScheduler::TLane> TBatchScheduler::ReadyLane(const TServer& server,
                                                                  TBatchTime now) const {
-    if (FProxies.Count == 0)
+    if (FProxies.Count == 0) {
+        if (server.PutOff[0])
+            return TLane{std::nullopt, true};
         return server.Paces[0].IsReady(now) ? std::optional<TLane>(TLane{}) : std::nullopt;
+    }
     bool anyUsable = false;
+    bool anyPutOff = false;
     for (std::size_t step = 0; step < FProxies.Count; ++step) {
         const std::size_t proxy = (server.Cursor + step) % FProxies.Count;
         if (!FProxies.Usable(proxy))
             continue;
+        if (server.PutOff[proxy]) {
+            anyPutOff = true;
+            continue;
+        }
         anyUsable = true;
         if (server.Paces[proxy].IsReady(now))
             return TLane{proxy};
     }
-    return anyUsable ? std::nullopt : std::optional<TLane>(TLane{});
+    return anyUsable ? std::nullopt : std::optional<TLane>(TLane{std::nullopt, anyPutOff});
 }
 
 // When a name of server may go next: the first of its usable proxies' paces
-// to be ready.
+// to be ready; at once when every way to it is put off.
 TBatchTime TBatchScheduler::ReadyAt(const TServer& server) const {
     if (FProxies.Count == 0)
-        return server.Paces[0].ReadyAt();
+        return server.PutOff[0] ? TBatchTime{} : server.Paces[0].ReadyAt();
     std::optional<TBatchTime> first;
     for (std::size_t proxy = 0; proxy < FProxies.Count; ++proxy) {
-        if (FProxies.Usable(proxy)) {
+        if (FProxies.Usable(proxy) && !server.PutOff[proxy]) {
             const TBatchTime at = server.Paces[proxy].ReadyAt();
             first = first ? std::min(*first, at) : at;
         }
@@ -106,6 +116,7 @@ TServerPace* TBatchScheduler::PaceFor(TServer& server, const TBatchName& name) {
 }
 
 std::optional<TBatchName> TBatchScheduler::Next(TBatchTime now) {
+    LiftPutOffsOver(now);
     ReleaseDueRetries(now);
     if (auto name = TakeQueued(now, &TServer::DueRetries))
         return name;
@@ -166,6 +177,10 @@ std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
 }
 
 TBatchName TBatchScheduler::Take(TServer& server, TLane lane, TBatchName name, TBatchTime now) {
+    if (lane.PutOff) {
+        name.Settled = PutOffVerdict(server, name.Server, now);
+        return name;
+    }
     name.Proxy = lane.Proxy;
     if (lane.Proxy)
         server.Cursor = *lane.Proxy + 1;
@@ -176,12 +191,18 @@ TBatchName TBatchScheduler::Take(TServer& server, TLane lane, TBatchName name, T
 
 bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime started,
                             TBatchTime now) {
+    if (name.Settled)
+        return true; // nothing was asked
     TServer& server = ServerNamed(name.Server);
     if (TServerPace* pace = PaceFor(server, name)) {
         Heard(*pace, verdict, started, now);
         ShareWhatPacesFound(server, now);
     }
     ++name.Attempts;
+    if (IsTooLongToWait(verdict)) {
+        PutOff(server, name, *verdict.Wait, now);
+        return true;
+    }
     if (verdict.Kind != TVerdictKind::Unknown || !IsRetryable(verdict.Reason) ||
         name.Attempts > FPolicy.Retries)
         return true;
@@ -199,14 +220,14 @@ void TBatchScheduler::Heard(TServerPace& pace, const TVerdict& verdict, TBatchTi
     // refuses.
     const auto serverWait = [&] {
         return verdict.Wait ? TBatchDuration(*verdict.Wait)
-                            : BackoffWait(FPolicy, pace.RefusalsInARow() + 1);
+                            : BackoffWait(FPolicy, pace.RefusalsInARowWith(started));
     };
     switch (verdict.Reason) {
     case TVerdictReason::Throttled:
         pace.Refused(started, now, serverWait());
         break;
     case TVerdictReason::Unavailable:
-        pace.Unavailable(now, serverWait());
+        pace.Unavailable(started, now, serverWait());
         break;
     case TVerdictReason::Failed:
     case TVerdictReason::Cut:
@@ -249,6 +270,60 @@ void TBatchScheduler::ShareWhatPacesFound(TServer& server, TBatchTime now) const
         scouting = scouting || scout;
         pace.MayClimb(scout);
     }
+}
+
+// A wait the batch does not sit out: longer than its longest back-off.
+bool TBatchScheduler::IsTooLongToWait(const TVerdict& verdict) const {
+    return (verdict.Reason == TVerdictReason::Throttled ||
+            verdict.Reason == TVerdictReason::Unavailable) &&
+           verdict.Wait && TBatchDuration(*verdict.Wait) > FPolicy.LongestWait;
+}
+
+void TBatchScheduler::PutOff(TServer& server, const TBatchName& name, std::chrono::seconds wait,
+                             TBatchTime now) {
+    const std::size_t lane = FProxies.Count == 0 ? 0 : name.Proxy.value_or(server.PutOff.size());
+    if (lane < server.PutOff.size())
+        server.PutOff[lane] = TPutOff{now + wait, wait};
+}
+
+std::optional<TBatchScheduler::TPutOff>
+TBatchScheduler::EarliestPutOff(const TServer& server) const {
+    std::optional<TPutOff> earliest;
+    for (const std::optional<TPutOff>& putOff : server.PutOff) {
+        if (putOff && (!earliest || putOff->Until < earliest->Until))
+            earliest = putOff;
+    }
+    return earliest;
+}
+
+// Once its wait is over, a server is asked again.
+void TBatchScheduler::LiftPutOffsOver(TBatchTime now) {
+    for (auto& [key, server] : FServers) {
+        for (std::optional<TPutOff>& putOff : server.PutOff) {
+            if (putOff && putOff->Until <= now)
+                putOff.reset();
+        }
+    }
+}
+
+// What a name of a put-off server ends with: throttled, with the wait left
+// and the wait the server named.
+TVerdict TBatchScheduler::PutOffVerdict(const TServer& server, const std::string& serverName,
+                                        TBatchTime now) const {
+    const TPutOff putOff = EarliestPutOff(server).value_or(TPutOff{now, {}});
+    const auto left = std::chrono::ceil<std::chrono::seconds>(putOff.Until - now);
+    return TVerdict{TVerdictKind::Unknown, TVerdictReason::Throttled, left,
+                    serverName + " asked for a wait of " + std::to_string(putOff.Named.count()) +
+                        " s, longer than a batch waits out: not asked"};
+}
+
+std::vector<TPutOffServer> TBatchScheduler::PutOffServers() const {
+    std::vector<TPutOffServer> putOff;
+    for (const auto& [key, server] : FServers) {
+        if (const std::optional<TPutOff> earliest = EarliestPutOff(server))
+            putOff.push_back({key, earliest->Until});
+    }
+    return putOff;
 }
 
 TBatchDuration TBatchScheduler::Jittered(TBatchDuration wait) {

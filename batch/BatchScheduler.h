@@ -9,8 +9,10 @@
 // an attempt, and the names of other servers go on. With proxies, a registry
 // counts each proxy's address on its own, so the waits and pace are kept per
 // proxy and server: a name goes through the next usable proxy in turn whose
-// pace for its server is ready. Plain C++ with the times handed in, so tests
-// can drive it with any clock.
+// pace for its server is ready. A server that asks for a wait longer than the
+// longest back-off is not waited for: it is put off until then, and its
+// names end unknown without a query while the rest of the batch goes on.
+// Plain C++ with the times handed in, so tests can drive it with any clock.
 
 #include "batch/ServerPace.h"
 #include "engine/Verdict.h"
@@ -51,6 +53,16 @@ struct TBatchName {
     // Next; when the query ended through another, the caller sets that one
     // before Ended. Nothing: straight, or no proxy was usable.
     std::optional<std::size_t> Proxy;
+    // Set by Next for a name not to be asked: its server asked for a wait
+    // longer than the batch waits out. The name ends with this verdict.
+    std::optional<TVerdict> Settled{};
+};
+
+// A server that asked for a wait longer than the batch waits out, and when it
+// may be asked again (the earliest of its proxies, with proxies).
+struct TPutOffServer {
+    std::string Server;
+    TBatchTime Until;
 };
 
 // The batch's proxies as the scheduler sees them: how many, and whether one
@@ -106,6 +118,8 @@ public:
     // The pace of server (through proxy, with proxies); null before the batch
     // has asked it anything.
     const TServerPace* PaceOf(const std::string& server, std::size_t proxy = 0) const;
+    // The servers put off now, by name.
+    std::vector<TPutOffServer> PutOffServers() const;
 
 private:
     // A name put aside, with what orders it among the other servers' names:
@@ -114,17 +128,26 @@ private:
         std::int64_t Rank;
         TBatchName Name;
     };
+    struct TPutOff {
+        TBatchTime Until;
+        std::chrono::seconds Named;
+    };
     struct TServer {
         // One pace a proxy, or the one of asking straight.
         std::vector<TServerPace> Paces;
         std::size_t Cursor = 0;         // the proxy whose turn is next
         std::deque<TQueued> DueRetries; // due, in the order they fell due
         std::deque<TQueued> Deferred;   // candidates not yet asked, in list order
+        // By pace: until when the server asked to be left alone, where that
+        // is longer than the batch waits out, and the wait it named.
+        std::vector<std::optional<TPutOff>> PutOff;
     };
     // Whom a name may go through now: straight, or a proxy; when no proxy
-    // is usable, none, and the query says so.
+    // is usable, none, and the query says so. PutOff: every way to the
+    // server is put off, and the name ends without a query.
     struct TLane {
         std::optional<std::size_t> Proxy;
+        bool PutOff = false;
     };
     using TRetryQueue = std::multimap<TBatchTime, TBatchName>;
 
@@ -139,6 +162,12 @@ private:
     void Heard(TServerPace& pace, const TVerdict& verdict, TBatchTime started,
                TBatchTime now) const;
     void ShareWhatPacesFound(TServer& server, TBatchTime now) const;
+    bool IsTooLongToWait(const TVerdict& verdict) const;
+    std::optional<TPutOff> EarliestPutOff(const TServer& server) const;
+    void LiftPutOffsOver(TBatchTime now);
+    void PutOff(TServer& server, const TBatchName& name, std::chrono::seconds wait, TBatchTime now);
+    TVerdict PutOffVerdict(const TServer& server, const std::string& serverName,
+                           TBatchTime now) const;
     TBatchDuration Jittered(TBatchDuration wait);
 
     TRetryPolicy FPolicy;

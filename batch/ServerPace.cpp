@@ -20,8 +20,6 @@ constexpr TPublishedPace PublishedPaces[] = {
 // A start this share of an interval late (the wake timer counts whole
 // milliseconds) still counts as on schedule.
 constexpr int LatenessKept = 10;
-// However often a server refuses, it is still asked now and then.
-constexpr double SlowestPace = 1.0 / 60;
 // How close to a published or fitted refill rate the pace settles: the
 // network bunches queries up on their way, and a fit from a short run of
 // answers may lie a little above the rate. A fit from a long run is close to
@@ -110,7 +108,7 @@ double FitRefillRate(double burst, TBatchTime from, double tokensAtFrom,
 TServerPace::TServerPace(std::optional<double> publishedPace, std::optional<double> userPace)
     : FQuietSpell(FirstQuietSpell) {
     if (userPace && *userPace > 0) {
-        FUserPace = FPace = FTarget = *userPace;
+        FUserPace = FPace = FTarget = std::clamp(*userPace, SlowestPace, FastestUserPace);
     } else if (publishedPace && *publishedPace > 0) {
         // Just below the published limit, as below a fitted one: the network
         // bunches queries up on their way.
@@ -205,17 +203,24 @@ void TServerPace::Answered(TBatchTime started) {
     Raise(started);
 }
 
+void TServerPace::CountRefusal(TBatchTime started, TBatchTime now) {
+    if (!IsNewRefusal(started))
+        return;
+    ++FRefusalsInARow;
+    FLastRefusalAt = now;
+}
+
 void TServerPace::Refused(TBatchTime started, TBatchTime now, TBatchDuration wait) {
     FHeldUntil = std::max(FHeldUntil, now + wait);
-    ++FRefusalsInARow;
+    CountRefusal(started, now);
     // Queries sent before the last cut was noticed were sent at the old pace.
     if (!FLastCutAt || started > *FLastCutAt)
         Cut(started, now, wait);
 }
 
-void TServerPace::Unavailable(TBatchTime now, TBatchDuration wait) {
+void TServerPace::Unavailable(TBatchTime started, TBatchTime now, TBatchDuration wait) {
     FHeldUntil = std::max(FHeldUntil, now + wait);
-    ++FRefusalsInARow;
+    CountRefusal(started, now);
 }
 
 double TServerPace::BurstPace() const {

@@ -22,6 +22,12 @@
 using TBatchTime = std::chrono::steady_clock::time_point;
 using TBatchDuration = std::chrono::steady_clock::duration;
 
+// Queries a second. However often a server refuses, it is still asked once a
+// minute; no server answers more than a thousand a second from one address,
+// and a pace's times stay far inside what the clock holds between the two.
+inline constexpr double SlowestPace = 1.0 / 60;
+inline constexpr double FastestUserPace = 1000;
+
 // The pace the registry of server ("host" or "host:port", any case) publishes
 // for its port-43 service, in queries a second; none when it publishes none.
 std::optional<double> PublishedPace(std::string_view server);
@@ -38,7 +44,8 @@ class TServerPace {
 public:
     // publishedPace: the limit the registry publishes; the pace begins just
     // below it and never exceeds it (none: unlimited). userPace: set by the
-    // user; the pace begins there and never exceeds it, published or not.
+    // user; the pace begins there and never exceeds it, published or not
+    // (held between SlowestPace and FastestUserPace).
     explicit TServerPace(std::optional<double> publishedPace = std::nullopt,
                          std::optional<double> userPace = std::nullopt);
 
@@ -57,10 +64,18 @@ public:
     // at now): the server is held for wait. The first refusal of queries sent
     // after the last one also halves the pace.
     void Refused(TBatchTime started, TBatchTime now, TBatchDuration wait);
-    // The server cannot answer now: held for wait, the pace left alone.
-    void Unavailable(TBatchTime now, TBatchDuration wait);
-    // Refusals and outages since the last answer (the first is 1).
+    // The server could not answer the query started at started (noticed at
+    // now): held for wait, the pace left alone.
+    void Unavailable(TBatchTime started, TBatchTime now, TBatchDuration wait);
+    // Refusals and outages since the last answer (the first is 1). The
+    // queries in flight when the first of them came back were sent into the
+    // same burst: their refusals count as that one.
     int RefusalsInARow() const { return FRefusalsInARow; }
+    // What RefusalsInARow becomes when the query started at started is
+    // refused: the back-off a refusal costs grows with it.
+    int RefusalsInARowWith(TBatchTime started) const {
+        return FRefusalsInARow + (IsNewRefusal(started) ? 1 : 0);
+    }
 
     // Queries a second; none while unlimited.
     std::optional<double> Pace() const;
@@ -80,6 +95,10 @@ public:
 
 private:
     bool IsUnlimited() const { return FPace <= 0; }
+    bool IsNewRefusal(TBatchTime started) const {
+        return FRefusalsInARow == 0 || !FLastRefusalAt || started > *FLastRefusalAt;
+    }
+    void CountRefusal(TBatchTime started, TBatchTime now);
     // The bucket's burst: what it let through before the first refusal while
     // the pace was unlimited; else taken as one.
     double Burst() const;
@@ -98,6 +117,8 @@ private:
     TBatchTime FNextStart{};
     TBatchTime FHeldUntil{};
     int FRefusalsInARow = 0;
+    // When the refusal or outage last counted in a row came back.
+    std::optional<TBatchTime> FLastRefusalAt;
 
     // The refusal the pace was last cut for: when it was noticed, and when
     // the refused query started (the bucket was empty then: FEmptyTokens 0;

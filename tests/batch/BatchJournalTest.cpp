@@ -4,14 +4,18 @@
 
 #include "batch/BatchJournal.h"
 
+#include <sqlite3.h>
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -98,6 +102,40 @@ TEST_F(BatchJournalTest, KeepsResultsInTheirOrderWithTheirLastVerdict) {
     EXPECT_TRUE(journal->Finished());
 }
 
+// A journal of the earlier layout (no method column, version 1) is read as it
+// is without being written; a writer brings it
+// to the present layout, and its results come back in both cases.
+TEST_F(BatchJournalTest, ReadsAJournalOfTheEarlierLayout) {
+    const TLines candidates = {"a.com", "b.com"};
+    {
+        auto journal = OpenForList(candidates);
+        ASSERT_TRUE(journal);
+        TBatchResult held = Result("a.com", TVerdictKind::Registered, "a held");
+        held.Method = "whois";
+        ASSERT_TRUE(journal->Record(held));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode = DELETE; ALTER TABLE results DROP COLUMN method;"
+                           " PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    for (const TBatchJournal::TAccess access :
+         {TBatchJournal::TAccess::Read, TBatchJournal::TAccess::Write}) {
+        std::string error;
+        auto journal = TBatchJournal::OpenExisting(Path, access, error);
+        ASSERT_TRUE(journal) << error;
+        ASSERT_EQ(DomainsOf(journal->Kept()), (TLines{"a.com"}));
+        EXPECT_EQ(journal->Kept()[0].ResultLine, "a held");
+        EXPECT_EQ(journal->Kept()[0].Method, "");
+        EXPECT_EQ(journal->PositionsLeft(), (std::vector<int>{1}));
+    }
+}
+
 // A group is committed at its hundredth result at once, and a smaller one
 // within the commit interval; until then another run sees none of it.
 TEST_F(BatchJournalTest, CommitsByCountAndByTime) {
@@ -140,6 +178,92 @@ TEST_F(BatchJournalTest, OneWriterAtATime) {
     ASSERT_TRUE(replaced) << error;
     EXPECT_EQ(replaced->Candidates(), TLines{"b.com"});
     EXPECT_TRUE(replaced->Kept().empty());
+}
+
+// Two runs that start together on a journal not made yet: the file is made
+// and held in one step, so one run has it and the other is refused as in
+// use, leaving nothing of its own behind. Each round starts both openings
+// behind a barrier, and both stay open until each has tried.
+TEST_F(BatchJournalTest, OfTwoRunsStartingOnANewJournalOneIsRefused) {
+    TLines candidates;
+    for (int i = 0; i < 2000; ++i)
+        candidates.push_back("n" + std::to_string(i) + ".com");
+    for (int round = 0; round < 20; ++round) {
+        const std::filesystem::path path = Dir.filePath(QString("race%1").arg(round)).toStdString();
+        std::barrier start(2);
+        std::barrier opened(2);
+        std::string errors[2];
+        bool held[2] = {false, false};
+        const auto run = [&](int which) {
+            start.arrive_and_wait();
+            auto journal = TBatchJournal::OpenForList(path, candidates, "domain", errors[which]);
+            held[which] = journal != nullptr;
+            opened.arrive_and_wait();
+        };
+        std::thread first(run, 0);
+        std::thread second(run, 1);
+        first.join();
+        second.join();
+        ASSERT_NE(held[0], held[1]) << "round " << round << ": " << errors[0] << " / " << errors[1];
+        const std::string& refusal = errors[held[0] ? 1 : 0];
+        EXPECT_NE(refusal.find("is in use by another run"), std::string::npos) << refusal;
+        for (const auto& entry : std::filesystem::directory_iterator(Dir.path().toStdString()))
+            EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
+        auto journal = TBatchJournal::OpenForList(path, candidates, "domain", errors[0]);
+        ASSERT_TRUE(journal) << errors[0];
+        EXPECT_EQ(journal->Candidates(), candidates);
+    }
+}
+
+// The batch's settings come back byte for byte with the journal. A journal
+// that keeps none (as every journal written before settings were kept) opens
+// with none; settings of a newer layout are passed over, the journal opens.
+TEST_F(BatchJournalTest, KeepsTheBatchSettingsBesideItsResults) {
+    const TLines candidates = {"a.com", "b.com"};
+    const TBatchSettings settings = {
+        {"Threads", "7"}, {"Protocol", "2"}, {"Note", std::string("\xD6\xD0\0x", 4)}};
+    {
+        auto journal = OpenForList(candidates);
+        ASSERT_TRUE(journal);
+        EXPECT_TRUE(journal->Settings().empty());
+        EXPECT_TRUE(journal->Record(Result("a.com", TVerdictKind::Free, "a free")));
+        EXPECT_TRUE(journal->KeepSettings({{"Threads", "3"}}));
+        EXPECT_TRUE(journal->KeepSettings(settings));
+        EXPECT_EQ(journal->Settings(), settings);
+    }
+    std::string error;
+    {
+        auto reader = TBatchJournal::OpenExisting(Path, TBatchJournal::TAccess::Read, error);
+        ASSERT_TRUE(reader) << error;
+        EXPECT_EQ(reader->Settings(), settings);
+        EXPECT_EQ(DomainsOf(reader->Kept()), TLines{"a.com"});
+        EXPECT_FALSE(reader->KeepSettings({{"Threads", "1"}}));
+    }
+    {
+        // A later program's layout of the settings.
+        auto writer = TBatchJournal::OpenExisting(Path, TBatchJournal::TAccess::Write, error);
+        ASSERT_TRUE(writer) << error;
+        ASSERT_TRUE(writer->KeepSettings({{"Threads", "9"}}));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE settings SET value = '2' WHERE key = 'settings-version'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto reader = TBatchJournal::OpenExisting(Path, TBatchJournal::TAccess::Read, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_TRUE(reader->Settings().empty());
+    EXPECT_EQ(reader->Candidates(), candidates);
+
+    // A journal that never kept settings has no table for them.
+    TBatchJournal::Discard(Path);
+    auto fresh = OpenForList(candidates);
+    ASSERT_TRUE(fresh);
+    fresh.reset();
+    auto again = TBatchJournal::OpenExisting(Path, TBatchJournal::TAccess::Read, error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_TRUE(again->Settings().empty());
 }
 
 } // namespace

@@ -143,6 +143,60 @@ TEST(BatchSchedulerTest, ThrottledServerWaitsWhileOthersGoOn) {
     EXPECT_TRUE(scheduler.Finished());
 }
 
+struct TBurstCase {
+    const char* Name;
+    TVerdictReason Reason;
+    int InFlight;        // queries sent together, all refused one after another
+    int LaterRefusals;   // then, each after the hold: one query sent, refused
+    int InARow;          // refusals the pace counts in a row
+    TBatchDuration Hold; // from the last refusal on
+};
+
+class RefusalBurstTest : public ::testing::TestWithParam<TBurstCase> {};
+
+// The refusals of queries that were sent before the first refusal came back
+// are one refusal: a burst costs one back-off, not one more for each query
+// that was in flight; a refusal of a query sent after the hold is the next
+// in a row.
+TEST_P(RefusalBurstTest, QueriesInFlightCountAsOneRefusal) {
+    const TBurstCase& c = GetParam();
+    TBatch batch{std::vector<std::string>(20, "n.one"), {}};
+    batch.Policy.Retries = 0;
+    TBatchScheduler scheduler = batch.Make();
+    std::vector<TBatchName> sent;
+    for (int i = 0; i < c.InFlight; ++i) {
+        std::optional<TBatchName> name = scheduler.Next(T0);
+        ASSERT_TRUE(name);
+        sent.push_back(*name);
+    }
+    TBatchTime noticed = T0;
+    for (const TBatchName& name : sent) {
+        noticed += 100ms;
+        scheduler.Ended(name, Unknown(c.Reason), T0, noticed);
+    }
+    const TServerPace* pace = scheduler.PaceOf("one");
+    ASSERT_NE(pace, nullptr);
+    for (int i = 0; i < c.LaterRefusals; ++i) {
+        const TBatchTime now = pace->ReadyAt();
+        std::optional<TBatchName> name = scheduler.Next(now);
+        ASSERT_TRUE(name);
+        noticed = now + 100ms;
+        scheduler.Ended(*name, Unknown(c.Reason), now, noticed);
+    }
+    EXPECT_EQ(pace->RefusalsInARow(), c.InARow);
+    EXPECT_EQ(pace->ReadyAt(), noticed + c.Hold);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusalBurstTest,
+    ::testing::Values(TBurstCase{"OneRefusal", TVerdictReason::Throttled, 1, 0, 1, 5s},
+                      TBurstCase{"BurstOfEight", TVerdictReason::Throttled, 8, 0, 1, 5s},
+                      TBurstCase{"BurstThenRefusedAgain", TVerdictReason::Throttled, 8, 1, 2, 15s},
+                      TBurstCase{"BurstThenTwoMore", TVerdictReason::Throttled, 4, 2, 3, 45s},
+                      TBurstCase{"OutagesOfOneBurst", TVerdictReason::Unavailable, 8, 0, 1, 5s},
+                      TBurstCase{"OutageThenAnother", TVerdictReason::Unavailable, 3, 1, 2, 15s}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 // A throttle halves the pace of the server asked; a run of answers raises it
 // again, never above what the user set.
 TEST(BatchSchedulerTest, ThrottleHalvesTheUsersPaceAndAnswersRaiseIt) {
@@ -279,6 +333,27 @@ TEST(BatchSchedulerTest, ThrottleThroughOneProxyHoldsOnlyThatProxy) {
     EXPECT_TRUE(scheduler.Finished());
 }
 
+// Through proxies, a long wait puts off only the proxy it came through; the
+// server's names end without a query once every usable proxy is put off.
+TEST(BatchSchedulerTest, ALongWaitPutsOffOnlyItsProxy) {
+    const TProxyBatch proxies{{{"a.one", "b.one", "c.one"}, {}}, 2, {true, true}};
+    TBatchScheduler scheduler = proxies.Make();
+    const TVerdict dayLong = Unknown(TVerdictReason::Throttled, 86400s);
+    std::optional<TBatchName> a = scheduler.Next(T0);
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(scheduler.Ended(*a, dayLong, T0, T0));
+    std::optional<TBatchName> b = scheduler.Next(T0);
+    ASSERT_TRUE(b);
+    EXPECT_FALSE(b->Settled);
+    EXPECT_EQ(ProxyOf(*b), 1);
+    EXPECT_TRUE(scheduler.Ended(*b, dayLong, T0, T0));
+    std::optional<TBatchName> c = scheduler.Next(T0);
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->Settled);
+    EXPECT_TRUE(scheduler.Ended(*c, *c->Settled, T0, T0));
+    EXPECT_TRUE(scheduler.Finished());
+}
+
 // A query that went through no proxy, as every one was set aside, tells no
 // pace anything.
 TEST(BatchSchedulerTest, QueryThroughNoProxyLeavesEveryPaceAlone) {
@@ -339,5 +414,73 @@ TEST(BatchSchedulerTest, OneProxyFindsTheServersRateAndTheOthersTakeIt) {
     EXPECT_EQ(scheduler.PaceOf("one", 2)->Target(), found);
     EXPECT_EQ(paceOf(1), *found);
 }
+
+struct TPutOffCase {
+    const char* Name;
+    TVerdict Verdict; // of the server's first answer
+    bool PutOff;      // whether the batch gives up waiting for the server
+};
+
+class PutOffTest : public ::testing::TestWithParam<TPutOffCase> {};
+
+// A wait up to the longest back-off is waited out; a longer one is not: the
+// server's names end unknown at once without a query (throttled, with the
+// wait it named), the other servers go on, and once the wait is over the
+// server is asked again.
+TEST_P(PutOffTest, AWaitLongerThanTheLongestBackoffIsNotWaitedOut) {
+    const TPutOffCase& c = GetParam();
+    const TBatchDuration wait = *c.Verdict.Wait;
+    TBatch batch{{"a.one", "b.one", "c.two", "d.one"}, {}};
+    TBatchScheduler scheduler = batch.Make();
+    std::optional<TBatchName> a = scheduler.Next(T0);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(scheduler.Ended(*a, c.Verdict, T0, T0), c.PutOff);
+
+    std::optional<TBatchName> next = scheduler.Next(T0 + 1s);
+    ASSERT_TRUE(next);
+    if (!c.PutOff) {
+        EXPECT_EQ(next->Domain, "c.two");
+        EXPECT_FALSE(next->Settled);
+        EXPECT_TRUE(scheduler.PutOffServers().empty());
+        std::optional<TBatchName> retry = scheduler.Next(T0 + wait);
+        ASSERT_TRUE(retry);
+        EXPECT_EQ(retry->Domain, "a.one");
+        EXPECT_FALSE(retry->Settled);
+        return;
+    }
+    EXPECT_EQ(next->Domain, "b.one");
+    ASSERT_TRUE(next->Settled);
+    EXPECT_EQ(next->Settled->Kind, TVerdictKind::Unknown);
+    EXPECT_EQ(next->Settled->Reason, TVerdictReason::Throttled);
+    EXPECT_EQ(next->Settled->Wait, std::chrono::duration_cast<std::chrono::seconds>(wait - 1s));
+    const std::string named = std::to_string(c.Verdict.Wait->count()) + " s";
+    EXPECT_NE(next->Settled->Detail.find(named), std::string::npos) << next->Settled->Detail;
+    EXPECT_TRUE(scheduler.Ended(*next, *next->Settled, T0 + 1s, T0 + 1s));
+    const std::vector<TPutOffServer> putOff = scheduler.PutOffServers();
+    ASSERT_EQ(putOff.size(), 1u);
+    EXPECT_EQ(putOff[0].Server, "one");
+    EXPECT_EQ(putOff[0].Until, T0 + wait);
+
+    std::optional<TBatchName> other = scheduler.Next(T0 + 1s);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->Domain, "c.two");
+    EXPECT_FALSE(other->Settled);
+    EXPECT_TRUE(scheduler.Ended(*other, Registered, T0 + 1s, T0 + 1s));
+    // The wait is over: the server is asked again.
+    std::optional<TBatchName> later = scheduler.Next(T0 + wait);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->Domain, "d.one");
+    EXPECT_FALSE(later->Settled);
+    EXPECT_TRUE(scheduler.PutOffServers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutOffTest,
+    ::testing::Values(
+        TPutOffCase{"TenMinutesAreWaitedOut", Unknown(TVerdictReason::Throttled, 600s), false},
+        TPutOffCase{"ASecondMoreIsNot", Unknown(TVerdictReason::Throttled, 601s), true},
+        TPutOffCase{"ADayLongRetryAfter", Unknown(TVerdictReason::Throttled, 86400s), true},
+        TPutOffCase{"AnHourLongOutage", Unknown(TVerdictReason::Unavailable, 3600s), true}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

@@ -204,13 +204,14 @@ TEST(QueryWhoisJobTest, ReferralGivingTheSameReplyIsShownOnce) {
     std::string reply;
     server = StartServer([&reply](const std::string&) { return reply; });
     ASSERT_TRUE(server);
-    reply = "Whois Server: whois.one.example\r\nEmail: a@one.example";
+    reply = "Registrar: One\r\nWhois Server: whois.one.example\r\nEmail: a@one.example";
     TWhoisServerOverride to(server->Address());
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(server->AcceptedCount(), 2);
-    EXPECT_EQ(out.Report, RegisteredHeading("abc.com") + "\r\n\r\n" + FM + EmailLabel +
-                              "a@one.example\r\n\r\nWhois Server: whois.one.example"
-                              "\r\r\nEmail: a@one.example");
+    EXPECT_EQ(out.Report,
+              RegisteredHeading("abc.com") + "\r\n\r\n" + FM + EmailLabel +
+                  "a@one.example\r\n\r\nRegistrar: One\r\r\nWhois Server: whois.one.example"
+                  "\r\r\nEmail: a@one.example");
 }
 
 TEST(QueryWhoisJobTest, FailedReferralGivesFailureLineThenFirstReply) {
@@ -240,12 +241,13 @@ TEST(QueryWhoisJobTest, FailedFirstExchangeGivesTheFailureLineAlone) {
 // "127.1" (5 bytes) would reach 127.0.0.1:43, where nothing answers: asking
 // it would turn the report into the failure form.
 TEST(QueryWhoisJobTest, ReferralOfFiveBytesIsNotAsked) {
-    auto server = StartServer(Always("Whois Server: 127.1\r\n"));
+    auto server = StartServer(Always("Registrar: One\r\nWhois Server: 127.1\r\n"));
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
     const TOutcome out = RunJob("abc.com");
     EXPECT_EQ(out.ReferralServer, "127.1");
-    EXPECT_EQ(out.Report, RegisteredHeading("abc.com") + "\r\n\r\n\r\n\r\nWhois Server: 127.1");
+    EXPECT_EQ(out.Report, RegisteredHeading("abc.com") +
+                              "\r\n\r\n\r\n\r\nRegistrar: One\r\r\nWhois Server: 127.1");
 }
 
 TEST(QueryWhoisJobTest, ReferralOfSixBytesIsAsked) {
@@ -298,7 +300,7 @@ TEST(QueryWhoisJobTest, InvalidNamesGiveAnEmptyReportWithoutConnecting) {
 }
 
 TEST(QueryWhoisJobTest, AddressIsLookedUpOnlyWhenAsked) {
-    auto server = StartServer(Always("Domain Name: ABC.COM\r\n"));
+    auto server = StartServer(Always("Domain Name: ABC.COM\r\nRegistrar: One\r\n"));
     ASSERT_TRUE(server);
     TWhoisServerOverride to(server->Address());
     std::atomic<int> lookups = 0;
@@ -309,7 +311,7 @@ TEST(QueryWhoisJobTest, AddressIsLookedUpOnlyWhenAsked) {
     const TOutcome with = RunJob("abc.com", true, resolve);
     EXPECT_EQ(with.IPAddress, "1.2.3.4");
     EXPECT_EQ(with.Report, RegisteredHeading("abc.com") + "\r\n\r\n" + FM +
-                               "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM");
+                               "IP:1.2.3.4\r\n\r\nDomain Name: ABC.COM\r\r\nRegistrar: One");
     EXPECT_EQ(lookups, 1);
 
     const TOutcome without = RunJob("abc.com", false, resolve);

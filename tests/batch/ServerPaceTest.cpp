@@ -153,14 +153,15 @@ TEST(ServerPaceHoldTest, WaitsAndHalvesOncePerRefusal) {
     EXPECT_EQ(pace.ReadyAt(), At(3.01));
     EXPECT_LE(*pace.Pace(), 4.0);
     const double afterCut = *pace.Pace();
-    // Sent before the cut was noticed: the server is held longer, the pace stays.
+    // Sent before the cut was noticed: the server is held longer, the pace
+    // stays, and the refusal counts as the first one.
     pace.Refused(At(0.005), At(0.02), 3s);
     EXPECT_EQ(pace.Pace(), afterCut);
     EXPECT_EQ(pace.ReadyAt(), At(3.02));
-    EXPECT_EQ(pace.RefusalsInARow(), 2);
+    EXPECT_EQ(pace.RefusalsInARow(), 1);
     pace.Answered(At(3.5));
     EXPECT_EQ(pace.RefusalsInARow(), 0);
-    pace.Unavailable(At(4), 10s);
+    pace.Unavailable(At(4), At(4), 10s);
     EXPECT_EQ(pace.ReadyAt(), At(14));
     EXPECT_EQ(pace.RefusalsInARow(), 1);
 }
