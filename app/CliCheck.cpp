@@ -7,11 +7,14 @@
 
 #include "batch/BatchController.h"
 #include "batch/GbkListModel.h"
+#include "batch/ServerPace.h"
 #include "engine/GbkCodec.h"
 #include "engine/IntegerText.h"
 #include "engine/QueryDomain.h"
 #include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
+#include "engine/dns/DnsFirstRule.h"
+#include "engine/zone/ZoneIndex.h"
 
 #include <QEventLoop>
 
@@ -19,6 +22,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -41,7 +45,8 @@ constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--retries N] [--pace HOST=N/s]...\n"
     "           [--show LIST] [--format FORMAT] [--free-out FILE] [--unknown-out FILE]\n"
     "           [--results-out FILE] [--journal FILE] [--protocol auto|whois|rdap]\n"
-    "           [--registry-data FILE] [--proxy URL]... [--proxy-file FILE] [--gbk] [FILE]\n"
+    "           [--dns on|off] [--zone FILE]... [--registry-data FILE] [--proxy URL]...\n"
+    "           [--proxy-file FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error with the reason and skipped. Names are one\n"
@@ -53,21 +58,33 @@ constexpr const char* Usage =
     "  --retries N        how often a name left unknown for a reason time can mend\n"
     "                     (throttled, unavailable, failed, cut) is asked again, 0 to 10\n"
     "                     (default 3); the wait is the server's when it names one, else\n"
-    "                     5 s, 15 s, 45 s, ... (at most 10 minutes)\n"
-    "  --pace HOST=N/s    ask HOST at most N queries a second (fractions allowed); the\n"
-    "                     pace still halves when HOST refuses; repeatable. Without it a\n"
-    "                     server starts at its registry's published limit, or unlimited;\n"
-    "                     with proxies, each proxy has its own pace and waits per server\n"
+    "                     5 s, 15 s, 45 s, ... (at most 10 minutes). A server that names\n"
+    "                     a longer wait is not waited for: its names end unknown\n"
+    "                     (throttled) and the summary says when it may be asked again\n"
+    "  --pace HOST=N/s    ask HOST at most N queries a second, N from 1/60 (0.0167) to\n"
+    "                     1000, fractions allowed; the pace still halves when HOST\n"
+    "                     refuses; repeatable. Without it a server starts at its\n"
+    "                     registry's published limit, or unlimited; with proxies, each\n"
+    "                     proxy has its own pace and waits per server\n"
     "  --show LIST        comma list of domain,regtime,exptime,email,ip: what the result\n"
     "                     lines show (default domain,regtime,exptime); email and ip cost\n"
     "                     a referral query and a name lookup\n"
     "  --format FORMAT    standard output: text (the result lines, default), csv (RFC 4180,\n"
     "                     UTF-8, a header row) or jsonl (one JSON object per line); csv and\n"
     "                     jsonl carry domain, verdict, reason, detail, creation_date,\n"
-    "                     expiry_date, email, ip, server\n"
+    "                     expiry_date, email, ip, server, method\n"
+    "  --dns on|off       ask each TLD's own name servers first (default on; off with\n"
+    "                     proxies unless on is given): a name they delegate is\n"
+    "                     registered without a registry query (method dns); any other\n"
+    "                     name is asked of the registry. DNS never makes a name free\n"
+    "  --zone FILE        a TLD zone file (as registries publish it, or a master file;\n"
+    "                     plain or .gz): a name it delegates is registered without a\n"
+    "                     query (method zone); repeatable. Indexed once into the cache\n"
+    "                     folder and used again while the file is unchanged\n"
     "  --free-out FILE    save the free names (GBK, CR LF after every line)\n"
     "  --unknown-out FILE save the names left without a verdict, each with a tab and its\n"
-    "                     reason after it, ready to check again (a tab ends a name)\n"
+    "                     reason after it (for an unreadable reply a tab and the reply's\n"
+    "                     first line too), ready to check again (a tab ends a name)\n"
     "  --results-out FILE save the result lines as the window saves them\n"
     "  --journal FILE     keep every result in FILE (SQLite) as it comes; run the same\n"
     "                     command again to ask only the names still without a verdict\n"
@@ -91,6 +108,8 @@ struct TCheckOptions {
     std::string Input = "-";
     TQueryOptions Query;
     TProxyOptions Proxies;
+    TDnsChoice Dns = TDnsChoice::Default;
+    std::vector<std::string> Zones;
 };
 
 std::string UsageText() {
@@ -146,7 +165,14 @@ std::optional<std::string> CheckRetryCount(const std::string& text) {
     return std::nullopt;
 }
 
-// "HOST=N/s" or "HOST=N": a server and queries a second, above 0.
+// The --pace range in words.
+std::string PaceRangeText() {
+    return "from 1/60 (0.0167, one query a minute) to " +
+           std::to_string(static_cast<int>(FastestUserPace));
+}
+
+// "HOST=N/s" or "HOST=N": a server and queries a second, within the range a
+// pace keeps.
 std::optional<std::string> ParsePace(const std::string& text,
                                      std::map<std::string, double>& paces) {
     const std::size_t equals = text.rfind('=');
@@ -159,6 +185,9 @@ std::optional<std::string> ParsePace(const std::string& text,
     if (host.empty() || rate.empty() || *end != '\0' || !std::isfinite(value) || value <= 0)
         return "--pace: '" + text +
                "' is not HOST=N/s with N above 0 (for example whois.nic.uk=5/s)";
+    if (value < SlowestPace || value > FastestUserPace)
+        return "--pace: '" + text + "': N is out of range (" + PaceRangeText() +
+               " queries a second)";
     paces[host] = value;
     return std::nullopt;
 }
@@ -172,7 +201,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     bool haveInput = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        std::string pace;
+        std::string pace, dns, zone;
         std::string* value = arg == "--threads"       ? &options.Threads
                              : arg == "--retries"     ? &options.Retries
                              : arg == "--pace"        ? &pace
@@ -182,6 +211,8 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                              : arg == "--unknown-out" ? &options.UnknownOut
                              : arg == "--results-out" ? &options.ResultsOut
                              : arg == "--journal"     ? &options.Journal
+                             : arg == "--dns"         ? &dns
+                             : arg == "--zone"        ? &zone
                                                       : nullptr;
         if (value) {
             if (i + 1 >= args.size())
@@ -190,6 +221,15 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
             if (value == &pace) {
                 if (auto error = ParsePace(pace, options.Paces))
                     return error;
+            } else if (value == &dns) {
+                const std::optional<TDnsChoice> choice = ParseDnsChoice(dns);
+                if (!choice)
+                    return "--dns: '" + dns + "' is neither on nor off";
+                options.Dns = *choice;
+            } else if (value == &zone) {
+                if (zone.empty())
+                    return "--zone needs a file";
+                options.Zones.push_back(zone);
             }
         } else if (auto error = TakeQueryOption(args, i, options.Query)) {
             if (!error->empty())
@@ -247,6 +287,8 @@ struct TTally {
     std::map<std::string, int> UnknownBy;
     int Queries = 0;
     int Throttled = 0; // queries the server refused for too many queries
+    // The registered names by what decided them ("dns", "whois", ...).
+    std::map<std::string, int> RegisteredBy;
 
     void Add(const TBatchResult& result) {
         (result.Kind == TVerdictKind::Free         ? Free
@@ -254,6 +296,8 @@ struct TTally {
                                                    : Unknown)++;
         if (result.Kind == TVerdictKind::Unknown)
             ++UnknownBy[result.Reason];
+        if (result.Kind == TVerdictKind::Registered)
+            ++RegisteredBy[result.Method.empty() ? "whois" : result.Method];
     }
     void AddQuery(const TVerdict& verdict) {
         ++Queries;
@@ -270,6 +314,16 @@ struct TTally {
             separator = ", ";
         }
         return UnknownBy.empty() ? text : text + ")";
+    }
+    // "registered by dns 90, whois 10"
+    std::string RegisteredByText() const {
+        std::string text = "registered by";
+        const char* separator = " ";
+        for (const auto& [method, count] : RegisteredBy) {
+            text += separator + method + " " + std::to_string(count);
+            separator = ", ";
+        }
+        return text;
     }
 };
 
@@ -323,6 +377,83 @@ private:
     TClock::time_point FLastDraw{};
 };
 
+// A line of --unknown-out: the name, its reason, and for a reply no rule can
+// read what the reply said first, so the user can look at it.
+std::string UnknownLine(const TBatchResult& result) {
+    if (result.Reason.empty())
+        return result.Domain;
+    std::string line = result.Domain + "\t" + result.Reason;
+    if (result.Reason == ReasonWord(TVerdictReason::Unreadable)) {
+        std::string detail = result.Detail;
+        for (char& c : detail) {
+            if (c == '\t' || c == '\r' || c == '\n')
+                c = ' ';
+        }
+        line += "\t" + detail;
+    }
+    return line;
+}
+
+// "2026-08-10 12:00:00 UTC"
+std::string UtcText(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
+}
+
+// The servers the batch did not wait for, after the summary.
+void ReportPutOffServers(const TBatchController& batch) {
+    for (const auto& [server, until] : batch.PutOffServers())
+        std::fprintf(stderr,
+                     "%s: %s asked for a wait longer than a batch sits out; its names were left "
+                     "unknown (throttled); it may be asked again after %s\n",
+                     Program, server.c_str(), UtcText(until).c_str());
+}
+
+// The zones of --zone, each opened once (built into the cache folder when
+// new or changed); a zone older than two days is named, since names deleted
+// from it since would still read registered.
+std::optional<TZoneIndexes> OpenZones(const std::vector<std::string>& files, std::string& error) {
+    TZoneIndexes zones;
+    const auto now = std::chrono::system_clock::now();
+    for (const std::string& file : files) {
+        TZoneIndex::TOpening opening;
+        std::shared_ptr<const TZoneIndex> zone = TZoneIndex::Open(file, error, &opening);
+        if (!zone)
+            return std::nullopt;
+        if (zone->IsOld(now))
+            std::fprintf(stderr,
+                         "%s: warning: the zone file %s is of %s, more than 48 hours ago; a name "
+                         "deleted since still reads registered\n",
+                         Program, file.c_str(), UtcText(zone->Date()).c_str());
+        zones.push_back(std::move(zone));
+    }
+    return zones;
+}
+
+// Why DNS first is off, when the user may not expect it: asked for it, or
+// proxies turned it off.
+void ReportDnsFirst(const TDnsFirstDecision& decision, TDnsChoice choice, bool proxies) {
+    if (decision.On || choice == TDnsChoice::Off || (choice == TDnsChoice::Default && !proxies))
+        return;
+    std::fprintf(stderr, "%s: DNS first is off: %s\n", Program, decision.Why.c_str());
+}
+
+// After the summary: what decided the registered names, and the TLDs whose
+// name servers proved nothing this run.
+void ReportEarlyStages(const TBatchController& batch, const TTally& tally) {
+    if (!batch.DnsFirst() && tally.RegisteredBy.size() <= 1 && !tally.RegisteredBy.count("zone"))
+        return;
+    if (!tally.RegisteredBy.empty())
+        std::fprintf(stderr, "%s\n", tally.RegisteredByText().c_str());
+    for (const auto& [tld, why] : batch.DnsTldsOff())
+        std::fprintf(stderr, "%s: DNS first was off for .%s: %s\n", Program, tld.c_str(),
+                     why.c_str());
+}
+
 void WriteOut(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
@@ -360,6 +491,9 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         ReadProxyOptions(options.Proxies, error);
     if (!proxies)
         return BadArguments(error);
+    const std::optional<TZoneIndexes> zones = OpenZones(options.Zones, error);
+    if (!zones)
+        return BadArguments(error);
     const std::shared_ptr<const TRegistryData> registryData =
         LoadQueryRegistryData(Program, options.Query);
     std::vector<std::string> candidates;
@@ -385,6 +519,11 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     batch.SetUserPaces(options.Paces);
     batch.SetProtocolPreference(options.Query.Preference);
     batch.SetProxies(*proxies);
+    const bool proxiesSet = *proxies != nullptr;
+    const TDnsFirstDecision dnsFirst = DecideDnsFirst(options.Dns, proxiesSet);
+    ReportDnsFirst(dnsFirst, options.Dns, proxiesSet);
+    batch.SetDnsFirst(dnsFirst.On);
+    batch.SetZones(*zones);
 
     if (options.Format == TResultFormat::Csv)
         WriteOut(CsvHeaderRow());
@@ -397,15 +536,17 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         tally.Add(result);
         // The tab ends the name for the import, so the file checks again as it is.
         if (!HasVerdict(result))
-            unknown.push_back(result.Reason.empty() ? result.Domain
-                                                    : result.Domain + "\t" + result.Reason);
+            unknown.push_back(UnknownLine(result));
     };
     if (journal) {
         ReplayCheckJournal(*journal, noReg, domainInfo, report);
         progress.Kept = tally.Checked();
     }
-    QObject::connect(&batch, &TBatchController::AttemptEnded,
-                     [&](const TQueryDomain* job) { tally.AddQuery(job->Verdict); });
+    // A name of a server the batch put off was not asked.
+    QObject::connect(&batch, &TBatchController::AttemptEnded, [&](const TQueryDomain* job) {
+        if (!job->Settled)
+            tally.AddQuery(job->Verdict);
+    });
     // A name's journal entry is its last result, after its retries.
     QObject::connect(&batch, &TBatchController::QueryEnded, [&](const TQueryDomain* job) {
         const TBatchResult result = BatchResultOfJob(*job);
@@ -425,6 +566,8 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         loop.exec();
     std::fflush(stdout);
     progress.Summary(tally, skipped.Count);
+    ReportEarlyStages(batch, tally);
+    ReportPutOffServers(batch);
 
     const bool saved = SaveList(options.FreeOut, noReg.Lines()) &
                        SaveList(options.UnknownOut, unknown) &

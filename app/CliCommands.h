@@ -15,3 +15,4 @@ int RunImportCommand(const std::vector<std::string>& args);
 int RunWhoisCommand(const std::vector<std::string>& args);
 int RunServersCommand(const std::vector<std::string>& args);
 int RunUpdateRegistryDataCommand(const std::vector<std::string>& args);
+int RunZoneCommand(const std::vector<std::string>& args);

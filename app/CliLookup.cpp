@@ -9,6 +9,8 @@
 #include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
 #include "engine/Verdict.h"
+#include "engine/dns/DelegationCheck.h"
+#include "engine/dns/DnsFirstRule.h"
 
 #include <cstdio>
 #include <string>
@@ -30,8 +32,12 @@ constexpr const char* Usage =
     "  name asked, the protocol and server chosen, the proxy asked through, the reply and what "
     "ended it, the\n"
     "  referral and whether it was followed, the verdict (with its reason when\n"
-    "  unknown), and the creation and expiration dates\n"
-    "  --ip               resolve the domain's IPv4 address too (asks the name service)\n";
+    "  unknown), and the creation and expiration dates; before the registry, what the\n"
+    "  TLD's own name servers say of the name (the dns: line; a delegation is what\n"
+    "  check --dns on takes for registered)\n"
+    "  --ip               resolve the domain's IPv4 address too (asks the name service)\n"
+    "  --dns on|off       ask the TLD's name servers first (default on; off with proxies\n"
+    "                     unless on is given)\n";
 constexpr const char* UsageEnd = "exit status: 0 done, 2 bad arguments or a bad proxy\n";
 
 void PrintLine(const char* label, const std::string& gbkValue) {
@@ -97,8 +103,9 @@ void PrintWhoisAnswer(const TNameAnswer& answer, TProxyRotation* proxies) {
     PrintLine("verdict",
               VerdictText(answer.Settled ? *answer.Settled
                                          : ReadWhoisVerdict(answer.Whois, answer.Server)));
-    PrintLine("creation date", ExtractWhoisField(reply, "creation date", "\n"));
-    PrintLine("expiration date", ExtractWhoisField(reply, "expiration date", "\n"));
+    // The dates as the result lines show them.
+    PrintLine("creation date", ReadRegTime(reply));
+    PrintLine("expiration date", ReadExpTime(reply));
 }
 
 void PrintRdapAnswer(const TNameAnswer& answer) {
@@ -109,8 +116,23 @@ void PrintRdapAnswer(const TNameAnswer& answer) {
     PrintLine("expiration date", answer.RdapReading->ExpTime);
 }
 
+// "delegated: a.nic.example (127.0.0.1:53): NS ns1.host.example", "not
+// delegated (nxdomain): ...", or why nothing was asked.
+std::string DnsText(const std::string& queryName, const TDnsFirstDecision& dnsFirst) {
+    if (!dnsFirst.On)
+        return "not asked (" + dnsFirst.Why + ")";
+    const TDelegation delegation = AskDelegation(queryName);
+    if (!delegation.Asked)
+        return "not asked (" + delegation.Detail + ")";
+    if (delegation.Delegated)
+        return "delegated: " + delegation.Detail;
+    return "not delegated (" + std::string(DnsOutcomeWord(delegation.Outcome)) +
+           "): " + delegation.Detail;
+}
+
 void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
-               const TRegistryData& data, bool resolveAddress, TProxyRotation* proxies) {
+               const TRegistryData& data, bool resolveAddress, TProxyRotation* proxies,
+               const TDnsFirstDecision& dnsFirst) {
     const std::string domain = Utf8ToGbk(terminalDomain);
     const TNameAnswer answer = AskForName(
         domain, TNameQuerySettings{&data, options.Preference, nullptr, proxies, std::nullopt});
@@ -120,6 +142,8 @@ void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
     std::printf("valid: %s\n", valid ? "yes" : ("no (" + answer.Name.Reason + ")").c_str());
     if (valid)
         PrintLine("query name", answer.Name.QueryName);
+    if (valid && answer.Protocol != TQueryProtocol::None)
+        PrintLine("dns", DnsText(answer.Name.QueryName, dnsFirst));
     PrintLine("protocol", std::string(ProtocolWord(answer.Protocol)));
     PrintLine("server", answer.Server.empty() ? "-" : ServerText(answer));
     if (proxies != nullptr && answer.Protocol != TQueryProtocol::None)
@@ -150,6 +174,7 @@ int RunLookupCommand(const std::vector<std::string>& args) {
         return 0;
     }
     bool resolveAddress = false;
+    TDnsChoice dns = TDnsChoice::Default;
     TQueryOptions options;
     TProxyOptions proxyOptions;
     std::vector<std::string> domains;
@@ -163,6 +188,13 @@ int RunLookupCommand(const std::vector<std::string>& args) {
                 return FailCommand(Program, 2, *proxyError + "\n" + usage);
         } else if (arg == "--ip") {
             resolveAddress = true;
+        } else if (arg == "--dns") {
+            const std::optional<TDnsChoice> choice =
+                i + 1 < args.size() ? ParseDnsChoice(args[i + 1]) : std::nullopt;
+            if (!choice)
+                return FailCommand(Program, 2, "--dns needs on or off\n" + usage);
+            dns = *choice;
+            ++i;
         } else if (arg.starts_with("--")) {
             return FailCommand(Program, 2, "unknown option '" + arg + "'\n" + usage);
         } else {
@@ -177,8 +209,9 @@ int RunLookupCommand(const std::vector<std::string>& args) {
     if (!proxies)
         return FailCommand(Program, 2, error);
     const std::shared_ptr<const TRegistryData> data = LoadQueryRegistryData(Program, options);
+    const TDnsFirstDecision dnsFirst = DecideDnsFirst(dns, *proxies != nullptr);
     for (const std::string& domain : domains) {
-        LookUpOne(domain, options, *data, resolveAddress, proxies->get());
+        LookUpOne(domain, options, *data, resolveAddress, proxies->get(), dnsFirst);
         std::fflush(stdout);
     }
     return 0;

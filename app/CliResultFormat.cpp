@@ -62,6 +62,7 @@ TResultRecord RecordOfResult(const TBatchResult& result) {
         GbkToUtf8(result.Email),
         GbkToUtf8(result.IPAddress),
         GbkToUtf8(result.WhoisServer),
+        result.Method,
     };
 }
 

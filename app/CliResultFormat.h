@@ -18,7 +18,7 @@ std::optional<TResultFormat> ParseResultFormat(std::string_view word);
 
 // The fields of a record, in column order; these names are the CSV header
 // and the JSON keys, and stay as they are for the programs that read them.
-inline constexpr std::array<std::string_view, 9> ResultFieldNames = {
+inline constexpr std::array<std::string_view, 10> ResultFieldNames = {
     "domain",        // the name as the candidate list holds it
     "verdict",       // free, registered or unknown
     "reason",        // unknown only: failed, cut, throttled, ... (else empty)
@@ -27,7 +27,8 @@ inline constexpr std::array<std::string_view, 9> ResultFieldNames = {
     "expiry_date",   //
     "email",         // only when --show names email (it costs a referral query)
     "ip",            // only when --show names ip (it costs a name lookup)
-    "server",        // the WHOIS server asked
+    "server",        // the WHOIS server asked (the name server, the zone file)
+    "method",        // dns, zone, whois or rdap: what decided it, or what was asked
 };
 
 // One record, values in UTF-8 in the order of ResultFieldNames.

@@ -21,7 +21,8 @@ const TCommand Commands[] = {
      "lookup [--ip] DOMAIN...   query each domain and show what the engine reads"},
     {"check", RunCheckCommand,
      "check [--threads N] [--show LIST] [--format text|csv|jsonl] [--free-out FILE]\n"
-     "        [--unknown-out FILE] [--results-out FILE] [--journal FILE] [--gbk] [FILE]"},
+     "        [--unknown-out FILE] [--results-out FILE] [--journal FILE] [--dns on|off]\n"
+     "        [--zone FILE]... [--gbk] [FILE]"},
     {"journal", RunJournalCommand, "journal FILE [--format text|csv|jsonl] [--gbk]"},
     {"generate", RunGenerateCommand, "generate PATTERN [--count N] [--to FILE] [--gbk]"},
     {"import", RunImportCommand, "import FILE [--to FILE]"},
@@ -29,6 +30,7 @@ const TCommand Commands[] = {
     {"servers", RunServersCommand,
      "servers [--protocol auto|whois|rdap] [--registry-data FILE] [SUFFIX...]"},
     {"update-registry-data", RunUpdateRegistryDataCommand, "update-registry-data [--from URL]"},
+    {"zone", RunZoneCommand, "zone FILE...   index a TLD zone file and say what it holds"},
 };
 
 void PrintUsage(std::FILE* to) {

@@ -5,6 +5,7 @@
 #include "app/VersionText.h"
 #include "engine/DataFolder.h"
 #include "engine/RegistryData.h"
+#include "ui/QtChineseTexts.h"
 #include "ui/Unit_Main.h"
 #include "updater/Update.h"
 
@@ -35,6 +36,18 @@ void HandTaskbarEntryTo(QWidget& mainWindow) {
     mainWindow.setAttribute(Qt::WA_QuitOnClose, true);
 }
 
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Without a display Qt would abort with a message about its platform
+// plugins; the user is told instead what the windows need, and what works
+// without them. A chosen platform (offscreen, vnc, ...) is left to Qt.
+bool WindowsCanOpen() {
+    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -43,7 +56,16 @@ int main(int argc, char** argv) {
         std::fputs(VersionText("tavirelbrisvane").c_str(), stdout);
         return 0;
     }
+    if (!WindowsCanOpen()) {
+        std::fputs("tavirelbrisvane: the windows need a desktop session (DISPLAY or "
+                   "WAYLAND_DISPLAY), or xvfb-run; the command-line front end "
+                   "(./run ARGS, tavirelbrisvane-cli) works without one\n",
+                   stderr);
+        return 1;
+    }
     TGuardedApplication app(argc, argv);
+    // Without the file Qt's English texts stay; the program works the same.
+    InstallQtChineseTexts(app);
 
     // Read once, then shared read-only by every query. A data file that
     // cannot be used leaves the shipped one (or the suffix table) in force;

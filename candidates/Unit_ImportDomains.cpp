@@ -33,6 +33,17 @@ private:
     int FFd;
 };
 
+// The names a list's entries are asked as (an entry the rule refuses stands
+// as it is), so that a name is met once however it is written.
+std::vector<std::string> QueryNamesOf(std::vector<std::string> entries, const TRegistryData& data) {
+    for (std::string& entry : entries) {
+        TCheckedName checked = CheckDomainName(entry, data);
+        if (checked.IsValid())
+            entry = std::move(checked.QueryName);
+    }
+    return entries;
+}
+
 } // namespace
 
 TImportDomains::TImportDomains(std::string fileName, TDomainList& domainList,
@@ -65,12 +76,13 @@ std::size_t TImportDomains::ReadSome(int fd, char* into, std::size_t room) {
 
 void TImportDomains::Execute() {
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
+    // The first spelling of each name asked.
     std::vector<std::string> added;
     {
         TFileHandle file(FileName);
         if (file.Fd() < 0)
             FailOnFile("Cannot open file", errno);
-        TNameIndex names(ReadList(DomainList));
+        TNameIndex asked(QueryNamesOf(ReadList(DomainList), data));
         ReadCandidateLines(
             [&](char* into, std::size_t room) { return ReadSome(file.Fd(), into, room); },
             [&](std::string_view line) {
@@ -87,12 +99,11 @@ void TImportDomains::Execute() {
                     line = converted;
                 }
                 TCheckedName checked = CheckDomainName(line, data);
-                if (checked.IsValid())
-                    names.Add(line);
-                else
+                if (!checked.IsValid())
                     Reject(line, std::move(checked.Reason));
+                else if (asked.Add(checked.QueryName))
+                    added.emplace_back(line);
             });
-        added = names.TakeAdded();
     }
     AppendToList(DomainList, added);
 }

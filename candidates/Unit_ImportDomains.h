@@ -22,6 +22,10 @@ class TRegistryData;
 // too, and counted, the first few kept as they stood (trimmed) with the
 // reason, so that the caller can say which and why. Names are kept as given;
 // a line in UTF-8 holding non-ASCII characters is converted to GBK first.
+// A name is met once by the name it is asked as (lower case, A-labels, wide
+// forms folded), so "ABC.com" after "abc.com" (in the list or the file) is
+// skipped: a batch asks and counts it once, and the list keeps the first
+// spelling.
 //
 // A file that cannot be opened or read, or exhausted memory, ends the job
 // with the list unchanged and the reason in Error() ("Cannot open file ...",

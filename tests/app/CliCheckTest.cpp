@@ -221,6 +221,17 @@ TEST_F(CliCheckTest, HyphenatedAndChineseNamesAreAllQueried) {
     EXPECT_NE(run.Err.find("IDNA2008"), std::string::npos) << run.Err;
 }
 
+// One name written several ways is asked and counted once, by the name
+// asked, and shown as first written.
+TEST_F(CliCheckTest, ANameWrittenSeveralWaysIsAskedOnce) {
+    const TCliRun run =
+        Check({"--threads", "1"}, "abc.com\nABC.COM\nAbc.Com\nfree.com\nＦＲＥＥ.com\n");
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(FServer->Queries(), (TLines{"abc.com", "free.com"}));
+    EXPECT_EQ(LinesOf(run.Out), (TLines{RegisteredUtf8("abc.com"), "free.com" + NoInfoUtf8}));
+    EXPECT_NE(run.Err.find("checked 2 names: 1 free, 1 registered"), std::string::npos) << run.Err;
+}
+
 struct TBadCase {
     const char* Name;
     QStringList Args;

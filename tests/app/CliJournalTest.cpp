@@ -252,6 +252,73 @@ TEST_F(CliJournalTest, AFinishedJournalAsksOnlyItsUnknownNames) {
     EXPECT_NE(done.Err.find("2 results kept, 0 names to ask"), std::string::npos) << done.Err;
 }
 
+// Two runs started together on a journal not made yet: one has it, the
+// other is refused as in use with 2 before it asks or prints anything, and
+// the journal holds each name once.
+TEST_F(CliJournalTest, TwoRunsStartedTogetherOnANewJournalOneIsRefused) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TAVIREL_WHOIS_SERVER", QString::fromStdString(Server->Address()));
+    QProcess runs[2];
+    for (QProcess& run : runs) {
+        run.setProcessEnvironment(environment);
+        // Slow enough that the first is still at work when the second starts.
+        run.start(QString::fromStdString(Cli()),
+                  Q({"check", "--threads", "2", "--retries", "0", "--format", "jsonl", "--journal",
+                     Journal, List}));
+    }
+    int codes[2];
+    std::string outs[2], errs[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(runs[i].waitForFinished(60000));
+        codes[i] = runs[i].exitCode();
+        outs[i] = runs[i].readAllStandardOutput().toStdString();
+        errs[i] = runs[i].readAllStandardError().toStdString();
+    }
+    const int refused = codes[0] == 2 ? 0 : 1;
+    EXPECT_EQ(codes[refused], 2) << errs[0] << errs[1];
+    EXPECT_EQ(codes[1 - refused], 1) << errs[1 - refused]; // the "gone" names are unknown
+    EXPECT_NE(errs[refused].find("is in use by another run"), std::string::npos) << errs[refused];
+    EXPECT_EQ(outs[refused], "");
+    EXPECT_EQ(Server->Queries().size(), static_cast<std::size_t>(NameCount));
+    const TRecords kept = Kept();
+    EXPECT_EQ(kept.Line.size(), static_cast<std::size_t>(NameCount));
+    for (const auto& [domain, count] : kept.Count)
+        EXPECT_EQ(count, 1) << domain;
+}
+
+// A journal in a folder that cannot be written prints as anywhere else, and
+// the printing writes nothing beside it. As root every folder can be
+// written, so the command then runs as nobody.
+TEST_F(CliJournalTest, PrintsAJournalInAFolderThatCannotBeWritten) {
+    ASSERT_EQ(Check({"--journal", Journal}).ExitCode, 1);
+    const TRecords expected = Kept();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const std::string copy = folder.filePath("kept.journal").toStdString();
+    std::filesystem::copy_file(Journal, copy);
+    namespace fs = std::filesystem;
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const fs::perms readOnlyFolder = fs::perms::owner_read | fs::perms::owner_exec |
+                                     fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(folder.path().toStdString(), readOnlyFolder);
+    TLines args = {"journal", copy, "--format", "jsonl"};
+    std::string program = Cli();
+    if (::geteuid() == 0) {
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", Cli()});
+        program = "/usr/bin/setpriv";
+    }
+    const TCliRun run = RunCli(Q(args), {.Program = program});
+    fs::permissions(folder.path().toStdString(), fs::perms::owner_all);
+    EXPECT_EQ(run.ExitCode, 1) << run.Err; // the "gone" names are unknown
+    EXPECT_EQ(run.Err.find("readonly"), std::string::npos) << run.Err;
+    EXPECT_EQ(RecordsOf(run.Out).Line, expected.Line);
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder.path().toStdString()))
+        files.push_back(entry.path().filename().string());
+    EXPECT_EQ(files, TLines{"kept.journal"});
+}
+
 // Files cut off at a size: stores past it fail as on a full disk. The batch
 // goes on and says so, ends with 1, and the journal keeps what was
 // committed, each name once; a run with room completes it.
@@ -370,10 +437,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "is not a journal: a SQLite database of another kind"},
         TRefusalCase{"NewerVersion",
                      [](CliJournalTest&, const std::string& journal) {
-                         ASSERT_TRUE(ExecSql(journal, "PRAGMA user_version = 2"));
+                         ASSERT_TRUE(ExecSql(journal, "PRAGMA user_version = 3"));
                      },
                      {},
-                     "is a journal of a newer version of the program (version 2"},
+                     "is a journal of a newer version of the program (version 3"},
         TRefusalCase{"Truncated",
                      [](CliJournalTest&, const std::string& journal) {
                          std::filesystem::resize_file(journal,

@@ -30,7 +30,7 @@ TEST(CliLookup, ShowsWhatTheEngineReadsInEachReply) {
         return std::string(
             "No match for this name.\r\n"
             "Creation Date: 15-Jan-2005\r\n"
-            "Expiration Date: 2030-12-31\r\n"
+            "Expiration Date: 2030-12-31T00:00:00Z\r\n"
             "\xE6\xB3\xA8\xE5\x86\x8C\xE4\xBA\xBA\xEF\xBC\x9A\xE4\xB8\xAD\xE6\x96\x87\r\n");
     };
     TFakeWhoisServer server(std::move(options));
@@ -51,8 +51,9 @@ TEST(CliLookup, ShowsWhatTheEngineReadsInEachReply) {
              "\xE6\xB3\xA8\xE5\x86\x8C\xE4\xBA\xBA\xEF\xBC\x9A\xE4\xB8\xAD\xE6\x96\x87",
              "available: yes\n",
              "verdict: free\n",
-             "creation date: : 15-01-2005\n",
-             "expiration date: : 2030-12-31\n",
+             // The dates as check's result lines show them.
+             "creation date: 15-01-2005\n",
+             "expiration date: 2030-12-31T00 00 00Z\n",
          }) {
         EXPECT_TRUE(Has(run.Out, expected)) << expected << "\n--- output:\n" << run.Out;
     }

@@ -29,7 +29,7 @@ using TLines = std::vector<std::string>;
 using TRecord = TLines;
 
 const TLines FieldNames = {"domain",      "verdict", "reason", "detail", "creation_date",
-                           "expiry_date", "email",   "ip",     "server"};
+                           "expiry_date", "email",   "ip",     "server", "method"};
 
 // RFC 4180 read back strictly: rows of fields, CR LF after every row, a field
 // either plain (no quote, comma, CR or LF in it) or quoted with its quotes
@@ -102,7 +102,7 @@ std::map<std::string, TRecord> JsonRecords(const std::string& text) {
 
 // reg.com has dates full of what CSV and JSON must escape (a comma, quotes, a
 // control byte, a lone CR, a Chinese character sent in UTF-8), free.com is
-// free, none.com gets no reply.
+// free, odd.com gets a reply that proves nothing, none.com gets no reply.
 std::string MixedReply(const std::string& query) {
     if (query == "reg.com")
         return "Domain Name: REG.COM\r\n"
@@ -111,6 +111,8 @@ std::string MixedReply(const std::string& query) {
                "Registrant Email: o.w-n_er@reg.com\r\n";
     if (query == "free.com")
         return "No match for \"FREE.COM\".\r\n";
+    if (query == "odd.com")
+        return "% odd.com\r\n\r\nSorry,\twe cannot tell.\r\n";
     return "";
 }
 
@@ -119,12 +121,15 @@ TEST(CliResultsTest, CsvAndJsonOfAMixedBatchReadBackToTheSameRecords) {
     options.Responder = MixedReply;
     TFakeWhoisServer server(options);
     ASSERT_TRUE(server.Start()) << server.Error();
-    const std::string input = "reg.com\nfree.com\nnone.com\n";
+    const std::string input = "reg.com\nfree.com\nodd.com\nnone.com\n";
     // none.com is left unknown at once: retries are the batch's business.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString unknownOut = dir.filePath("unknown.txt");
     const QStringList common = {"check",     "--show", "domain,email", "--threads", "3",
                                 "--retries", "0"};
 
-    const TCliRun csv = RunCli(common + QStringList{"--format", "csv"},
+    const TCliRun csv = RunCli(common + QStringList{"--format", "csv", "--unknown-out", unknownOut},
                                {.Stdin = input, .WhoisServer = server.Address()});
     const TCliRun json = RunCli(common + QStringList{"--format", "jsonl"},
                                 {.Stdin = input, .WhoisServer = server.Address()});
@@ -135,12 +140,22 @@ TEST(CliResultsTest, CsvAndJsonOfAMixedBatchReadBackToTheSameRecords) {
     const std::map<std::string, TRecord> expected = {
         {"reg.com",
          {"reg.com", "registered", "", "", "2001,\"Q\"\x01;\xE4\xB8\xAD", "2031\rNEXT",
-          "o.w-n_er@reg.com", "", at}},
-        {"free.com", {"free.com", "free", "", "", "", "", "", "", at}},
-        {"none.com", {"none.com", "unknown", "failed", "no reply from " + at, "", "", "", "", at}},
+          "o.w-n_er@reg.com", "", at, "whois"}},
+        {"free.com", {"free.com", "free", "", "", "", "", "", "", at, "whois"}},
+        {"odd.com",
+         {"odd.com", "unknown", "unreadable", "Sorry, we cannot tell.", "", "", "", "", at,
+          "whois"}},
+        {"none.com",
+         {"none.com", "unknown", "failed", "no reply from " + at, "", "", "", "", at, "whois"}},
     };
     EXPECT_EQ(CsvRecords(csv.Out), expected) << csv.Out;
     EXPECT_EQ(JsonRecords(json.Out), expected) << json.Out;
+    // The summary counts the unreadable reply; the saved line keeps what it said.
+    EXPECT_NE(csv.Err.find("2 unknown (1 failed, 1 unreadable)"), std::string::npos) << csv.Err;
+    const std::string unknown = testpaths::ReadFileBytes(unknownOut.toStdString());
+    EXPECT_NE(unknown.find("odd.com\tunreadable\tSorry, we cannot tell.\r\n"), std::string::npos)
+        << unknown;
+    EXPECT_NE(unknown.find("none.com\tfailed\r\n"), std::string::npos) << unknown;
 }
 
 // The server accepts and never answers: every name waits out the idle bound

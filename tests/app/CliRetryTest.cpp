@@ -136,7 +136,55 @@ INSTANTIATE_TEST_SUITE_P(
         TBadArgsCase{"PaceWithoutRate", {"--pace", "whois.nic.uk"}, "--pace: 'whois.nic.uk'"},
         TBadArgsCase{"PaceZero", {"--pace", "whois.nic.uk=0/s"}, "--pace:"},
         TBadArgsCase{"PaceNotANumber", {"--pace", "whois.nic.uk=fast"}, "--pace:"},
-        TBadArgsCase{"PaceWithoutHost", {"--pace", "=5/s"}, "--pace:"}),
+        TBadArgsCase{"PaceWithoutHost", {"--pace", "=5/s"}, "--pace:"},
+        // Outside what a pace keeps: refused before anything is asked.
+        TBadArgsCase{"PaceFarBelowOnceAMinute",
+                     {"--pace", "127.0.0.1=1e-10/s"},
+                     "--pace: '127.0.0.1=1e-10/s': N is out of range (from 1/60"},
+        TBadArgsCase{"PaceJustBelowOnceAMinute", {"--pace", "a=0.0166/s"}, "out of range"},
+        TBadArgsCase{"PaceAboveTheCeiling", {"--pace", "a=1000.5/s"}, "to 1000 queries a second"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The bounds of the range are paces like any other.
+TEST(CliRetryPaceTest, TakesThePacesAtTheBoundsOfItsRange) {
+    const TCliRun run = RunCli(
+        {"check", "--retries", "0", "--pace", "127.0.0.1=0.0167/s", "--pace", "other=1000/s", "-"},
+        {.Stdin = "a.com\n", .WhoisServer = "127.0.0.1:1"});
+    EXPECT_EQ(run.ExitCode, 1) << run.Err; // asked, and left unknown: nobody listens
+    EXPECT_NE(run.Err.find("checked 1 names"), std::string::npos) << run.Err;
+}
+
+// A server that asks for a day's wait is not waited for: its names end
+// unknown (throttled, the detail naming the wait) without being asked, the
+// batch ends at once, and the summary says when the server may be asked again.
+TEST(CliRetryPutOffTest, ADayLongWaitLeavesTheServersNamesUnknownAtOnce) {
+    TFakeWhoisOptions options;
+    options.Responder = [](const std::string& query) -> std::string {
+        if (query.starts_with("first"))
+            return "Query limit exceeded; try again in 86400 seconds.\r\n";
+        return Reply(query);
+    };
+    TFakeWhoisServer server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    std::string list = "first.com\n";
+    for (int i = 1; i < 10; ++i)
+        list += "held" + std::to_string(i) + ".com\n";
+    const TCliRun run = RunCli({"check", "--threads", "1", "--format", "jsonl", "-"},
+                               {.Stdin = list, .WhoisServer = server.Address()});
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_EQ(server.Queries().size(), 1u);
+    EXPECT_NE(run.Err.find("checked 10 names: 0 free, 0 registered, 10 unknown (10 throttled)"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_NE(run.Err.find("; 1 queries, 1 throttled\n"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find(server.Address() + " asked for a wait longer than a batch sits out"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_NE(run.Err.find("it may be asked again after 20"), std::string::npos) << run.Err;
+    const std::vector<std::string> lines = testcli::LinesOf(run.Out);
+    ASSERT_EQ(lines.size(), 10u);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("asked for a wait of 86400 s"), std::string::npos) << lines[i];
+}
 
 } // namespace

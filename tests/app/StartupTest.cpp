@@ -151,6 +151,29 @@ protected:
     QProcess Program;
 };
 
+// Without a display the program says in one line what its windows need and
+// what works without them, instead of Qt's abort.
+TEST(StartupWithoutDisplay, SaysWhatTheWindowsNeedAndEndsWithOne) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QString::fromStdString(testpaths::BuildDir() + "/app/tavirelbrisvane"), {});
+    ASSERT_TRUE(program.waitForFinished(20000));
+
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    const QString said = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains("desktop session")) << said.toStdString();
+    EXPECT_TRUE(said.contains("xvfb-run")) << said.toStdString();
+    EXPECT_TRUE(said.contains("./run ARGS")) << said.toStdString();
+    EXPECT_TRUE(said.contains("tavirelbrisvane-cli")) << said.toStdString();
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+}
+
 TEST_F(StartupTest, ANewerPublishedVersionOpensTheUpdaterBeforeTheMainWindow) {
     ASSERT_TRUE(WriteFile(ProgramFolder + "/config.ini", "[App]\nCurrVer=1.5\n"));
     ASSERT_TRUE(QDir(Dir.path()).mkpath("site/update"));

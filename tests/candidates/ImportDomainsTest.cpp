@@ -73,16 +73,25 @@ const TImportCase ImportCases[] = {
     // Hyphens and internationalised names (中文.com, 例子.中国, in GBK) are
     // kept as they were given.
     {"HyphensAndChineseNamesKept",
-     "my-shop.com\n\xD6\xD0\xCE\xC4.com\n\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA\nxn--fiq228c.com\n",
+     "my-shop.com\n\xD6\xD0\xCE\xC4.com\n\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA\nxn--fiqs8s.com\n",
      {},
      {"my-shop.com", "\xD6\xD0\xCE\xC4.com", "\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA",
-      "xn--fiq228c.com"}},
+      "xn--fiqs8s.com"}},
     // The same names in UTF-8 come out in GBK.
     {"Utf8NamesInGbk",
      "\xE4\xB8\xAD\xE6\x96\x87.com\n\xE4\xBE\x8B\xE5\xAD\x90.\xE4\xB8\xAD\xE5\x9B\xBD\n",
      {},
      {"\xD6\xD0\xCE\xC4.com", "\xC0\xFD\xD7\xD3.\xD6\xD0\xB9\xFA"}},
-    {"CaseKept", "ABC.com\nabc.com\nAbc.COM\n", {}, {"ABC.com", "abc.com", "Abc.COM"}},
+    // A name is met once by the name it is asked as, in its first spelling.
+    {"OneNameInThreeCases", "ABC.com\nabc.com\nAbc.COM\n", {}, {"ABC.com"}},
+    {"SpellingOfANameInTheList", "ABC.COM\nxyz.com\n", {"abc.com"}, {"abc.com", "xyz.com"}},
+    // ｘｙｚ.com in wide letters is asked as xyz.com.
+    {"WideFormsAreTheirName",
+     "\xA3\xF8\xA3\xF9\xA3\xFA.com\nxyz.com\n",
+     {},
+     {"\xA3\xF8\xA3\xF9\xA3\xFA.com"}},
+    // 中文.com is asked as xn--fiq228c.com.
+    {"ALabelOfAName", "\xD6\xD0\xCE\xC4.com\nXN--FIQ228C.com\n", {}, {"\xD6\xD0\xCE\xC4.com"}},
     {"RepeatedNameOnce", "abc.com\nxyz.net\nabc.com\n abc.com \n", {}, {"abc.com", "xyz.net"}},
     {"NameAlreadyInListNotAgain", "abc.com\nnew.org\n", {"abc.com"}, {"abc.com", "new.org"}},
     {"EarlierEntriesStayInOrder",
