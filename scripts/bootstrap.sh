@@ -8,10 +8,12 @@ TAVIREL_PACKAGES=(
     libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
     libsqlite3-dev
+    libc-ares-dev zlib1g-dev nsd libldns-dev
     whois xvfb xauth xdotool libx11-dev openssl microsocks
     dpkg-dev file
     clang libclang-rt-14-dev
     fonts-wqy-microhei fonts-arphic-ukai
+    qt6-translations-l10n
 )
 
 tavirel_missing_packages() {

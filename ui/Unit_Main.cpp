@@ -5,12 +5,26 @@
 #include "candidates/Unit_CreateDomains.h"
 #include "candidates/Unit_ImportDomains.h"
 #include "engine/IntegerText.h"
+#include "engine/RegistryData.h"
 #include "ui/AdsPage.h"
+#include "ui/BatchProgressLine.h"
+#include "ui/EarlyStagesSetting.h"
+#include "ui/InputChecks.h"
+#include "ui/JournalKeeper.h"
+#include "ui/ListActions.h"
+#include "ui/PatternHelpText.h"
+#include "ui/ProtocolChoices.h"
+#include "ui/RememberedSettings.h"
+#include "ui/ResultListModel.h"
+#include "ui/ResumeQuestion.h"
 #include "ui/UiFonts.h"
 #include "ui/Unit_Whois.h"
+#include "ui/WindowDialogs.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -22,12 +36,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
@@ -106,10 +120,8 @@ constexpr const char* cbIPAddressCaption =
 constexpr const char* Label4Caption = "\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA";
 // "失败重试次数："
 constexpr const char* RetriesCaption = "\xCA\xA7\xB0\xDC\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD\xA3\xBA";
-// "查询方式"; its choices "自动", "WHOIS", "RDAP" in the order of
-// TProtocolPreference
+// "查询方式"
 constexpr const char* labProtocolCaption = "\xB2\xE9\xD1\xAF\xB7\xBD\xCA\xBD";
-constexpr const char* ProtocolChoices[] = {"\xD7\xD4\xB6\xAF", "WHOIS", "RDAP"};
 // "关于查询线程数：请输入一个大于1并小于20的整数。若查询线程过多，很容易被WHOIS服务器封IP。"
 constexpr const char* Label5Caption =
     "\xB9\xD8\xD3\xDA\xB2\xE9\xD1\xAF\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xBA\xC7\xEB\xCA\xE4\xC8\xEB\xD2"
@@ -158,64 +170,8 @@ constexpr const char* ImportBusyCaption = "\xD5\xFD\xD4\xDA\xB5\xBC\xC8\xEB\xD6\
 // "文本文件，每行一个域名 (*.txt)"
 constexpr const char* OpenFilter = "\xCE\xC4\xB1\xBE\xCE\xC4\xBC\xFE\xA3\xAC\xC3\xBF\xD0\xD0\xD2"
                                    "\xBB\xB8\xF6\xD3\xF2\xC3\xFB (*.txt)";
-// "上次的查询尚未完成，是否继续？"
-constexpr const char* ContinueQuestion =
-    "\xC9\xCF\xB4\xCE\xB5\xC4\xB2\xE9\xD1\xAF\xC9\xD0\xCE\xB4"
-    "\xCD\xEA\xB3\xC9\xA3\xAC\xCA\xC7\xB7\xF1\xBC\xCC\xD0\xF8\xA3\xBF";
-// "查询记录无法保存："
-constexpr const char* JournalFailedPrefix =
-    "\xB2\xE9\xD1\xAF\xBC\xC7\xC2\xBC\xCE\xDE\xB7\xA8\xB1\xA3\xB4\xE6\xA3\xBA";
 // "文本文件 (*.txt)"
 constexpr const char* SaveFilter = "\xCE\xC4\xB1\xBE\xCE\xC4\xBC\xFE (*.txt)";
-// The help lines of the pattern rules
-constexpr const char* PatternHelpLines[] = {
-    // (empty)
-    "",
-    // {数字}\t\t由 0-9 組成
-    "{\xCA\xFD\xD7\xD6}\t\t\xD3\xC9 0-9 \xBDM\xB3\xC9",
-    // {字母}\t\t由 A-Z 組成
-    "{\xD7\xD6\xC4\xB8}\t\t\xD3\xC9 A-Z \xBDM\xB3\xC9",
-    // {随机}\t\t由 0-9 和 A-Z 組成
-    "{\xCB\xE6\xBB\xFA}\t\t\xD3\xC9 0-9 \xBA\xCD A-Z \xBDM\xB3\xC9",
-    // (empty)
-    "",
-    // {拼音}\t\t由相同的壹個漢字拼音組成
-    "{\xC6\xB4\xD2\xF4}"
-    "\t\t\xD3\xC9\xCF\xE0\xCD\xAC\xB5\xC4\xD2\xBC\x82\x80\x9Dh\xD7\xD6\xC6\xB4\xD2\xF4\xBDM\xB3"
-    "\xC9",
-    // {拼音x2}\t\t由兩個不相同的漢字拼音組成
-    "{\xC6\xB4\xD2\xF4x2}"
-    "\t\t\xD3\xC9\x83\xC9\x82\x80\xB2\xBB\xCF\xE0\xCD\xAC\xB5\xC4\x9Dh\xD7\xD6\xC6\xB4\xD2\xF4\xBDM"
-    "\xB3\xC9",
-    // {拼音x3}\t\t由三個不相同的漢字拼音組成
-    "{\xC6\xB4\xD2\xF4x3}"
-    "\t\t\xD3\xC9\xC8\xFD\x82\x80\xB2\xBB\xCF\xE0\xCD\xAC\xB5\xC4\x9Dh\xD7\xD6\xC6\xB4\xD2\xF4\xBDM"
-    "\xB3\xC9",
-    // (empty)
-    "",
-    // 示例：
-    "\xCA\xBE\xC0\xFD\xA3\xBA",
-    // 比如“CQ{拼音}.com”，将生成类似于“CQYang.com”类似的域名。
-    "\xB1\xC8\xC8\xE7\xA1\xB0"
-    "CQ{\xC6\xB4\xD2\xF4}."
-    "com\xA1\xB1\xA3\xAC\xBD\xAB\xC9\xFA\xB3\xC9\xC0\xE0\xCB\xC6\xD3\xDA\xA1\xB0"
-    "CQYang.com\xA1\xB1\xC0\xE0\xCB\xC6\xB5\xC4\xD3\xF2\xC3\xFB\xA1\xA3",
-    // 又比如“{随机}{随机}{随机}{随机}.com”，将生成三个完全随机的
-    "\xD3\xD6\xB1\xC8\xC8\xE7\xA1\xB0{\xCB\xE6\xBB\xFA}{\xCB\xE6\xBB\xFA}{\xCB\xE6\xBB\xFA}{"
-    "\xCB\xE6\xBB\xFA}."
-    "com\xA1\xB1\xA3\xAC\xBD\xAB\xC9\xFA\xB3\xC9\xC8\xFD\xB8\xF6\xCD\xEA\xC8\xAB\xCB\xE6\xBB\xFA"
-    "\xB5\xC4",
-    // 字符组成的域名字符串。
-    "\xD7\xD6\xB7\xFB\xD7\xE9\xB3\xC9\xB5\xC4\xD3\xF2\xC3\xFB\xD7\xD6\xB7\xFB\xB4\xAE\xA1\xA3",
-    // “{拼音x2}”和“{拼音x3}”生成的是不重复的汉字拼音字符串，比如“
-    "\xA1\xB0{\xC6\xB4\xD2\xF4x2}\xA1\xB1\xBA\xCD\xA1\xB0{\xC6\xB4\xD2\xF4x3}"
-    "\xA1\xB1\xC9\xFA\xB3\xC9\xB5\xC4\xCA\xC7\xB2\xBB\xD6\xD8\xB8\xB4\xB5\xC4\xBA\xBA\xD7\xD6\xC6"
-    "\xB4\xD2\xF4\xD7\xD6\xB7\xFB\xB4\xAE\xA3\xAC\xB1\xC8\xC8\xE7\xA1\xB0",
-    // KaoDan.com”这样的域名，就是这样生成。
-    "KaoDan."
-    "com\xA1\xB1\xD5\xE2\xD1\xF9\xB5\xC4\xD3\xF2\xC3\xFB\xA3\xAC\xBE\xCD\xCA\xC7\xD5\xE2\xD1\xF9"
-    "\xC9\xFA\xB3\xC9\xA1\xA3",
-};
 
 constexpr const char* TxtExtension = ".txt";
 constexpr const char* AdsHostVariable = "TAVIREL_AD_HOST";
@@ -232,6 +188,8 @@ constexpr int MaxCreateCountLength = 5;
 constexpr int MaxThreadLength = 2;
 constexpr int MaxRetriesLength = 2;
 constexpr const char* DefaultRetries = "3";
+// An import's message lists this many skipped lines with their reasons.
+constexpr std::size_t ListedSkippedLines = 5;
 
 // The colours the window's lists and labels name.
 const QColor Cream(255, 251, 240);
@@ -272,25 +230,9 @@ QListView* CreateListView(TGbkListModel& model, const char* name, QWidget* paren
     // Rows of one height let a view of a million lines lay out at once.
     view->setUniformItemSizes(true);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setModel(&model);
-    QObject::connect(&model, &TGbkListModel::CurrentRowChanged, view, [view, &model](int row) {
-        if (row < 0) {
-            view->clearSelection();
-            return;
-        }
-        const QModelIndex index = model.index(row);
-        view->setCurrentIndex(index);
-        view->scrollTo(index);
-    });
+    FollowNewestLine(view, model);
     return view;
-}
-
-QString HelpText() {
-    QStringList lines;
-    for (const char* line : PatternHelpLines)
-        lines << Text(line);
-    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -327,8 +269,10 @@ TForm1::TForm1(std::shared_ptr<const TRegistryData> registryData, QWidget* paren
         },
         this);
     FBatch->SetRegistryData(FRegistryData);
+    FJournal = std::make_unique<TJournalKeeper>(
+        this, [this](const std::string& text) { Guarded([&] { ShowMessage(text); }); });
     CreateControls();
-    UseDefaultDialogs();
+    Dialogs = DefaultDialogs(this, OpenText, SaveText);
     ConnectHandlers();
 
     // The timer runs from the window's creation, shown or not.
@@ -350,7 +294,8 @@ void TForm1::CreateControls() {
     layout->setSpacing(0);
 
     Pages = Named(new QTabWidget(this), "Pages");
-    Pages->setFixedHeight(PagesHeight);
+    // The pages, and with them the lists, take any extra size of the window.
+    Pages->setMinimumHeight(PagesHeight);
     Tab1 = CreateTab1();
     Tab2 = CreateTab2();
     Tab3 = CreateTab3();
@@ -359,15 +304,15 @@ void TForm1::CreateControls() {
     Pages->addTab(Tab3, Text(Tab3Caption));
     btnShowWhoisQuery = Named(new QPushButton(Text(ShowWhoisCaption), Pages), "btnShowWhoisQuery");
     Pages->setCornerWidget(btnShowWhoisQuery, Qt::TopRightCorner);
-    layout->addWidget(Pages);
+    layout->addWidget(Pages, 1);
 
     PanelAds = Named(new QFrame(this), "PanelAds");
-    PanelAds->setMinimumHeight(AdsHeight);
+    PanelAds->setFixedHeight(AdsHeight);
     auto* adsBrowser = Named(new TAdsBrowser(PanelAds), "webAds");
     webAds = adsBrowser;
     PanelAds->installEventFilter(this);
     FAds = new TAdsPage(adsBrowser, this);
-    layout->addWidget(PanelAds, 1);
+    layout->addWidget(PanelAds);
 
     layout->addWidget(CreateButtonBar());
 
@@ -377,6 +322,9 @@ void TForm1::CreateControls() {
     OpenText = Named(new QFileDialog(this), "OpenText");
     OpenText->setAcceptMode(QFileDialog::AcceptOpen);
     OpenText->setFileMode(QFileDialog::ExistingFile);
+    // Qt's own dialogs, which speak Chinese with Qt's texts.
+    SaveText->setOption(QFileDialog::DontUseNativeDialog);
+    OpenText->setOption(QFileDialog::DontUseNativeDialog);
 }
 
 QWidget* TForm1::CreateTab1() {
@@ -434,7 +382,7 @@ QWidget* TForm1::CreateTab1() {
     auto* memoLayout = new QVBoxLayout(GroupCreateMemo);
     MemoCreateMemo = Named(new QPlainTextEdit(GroupCreateMemo), "MemoCreateMemo");
     MemoCreateMemo->setReadOnly(true);
-    MemoCreateMemo->setPlainText(HelpText());
+    MemoCreateMemo->setPlainText(PatternHelpText());
     MemoCreateMemo->setFrameShape(QFrame::NoFrame);
     MemoCreateMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoCreateMemo->setFont(PixelFont(font(), 13));
@@ -445,7 +393,7 @@ QWidget* TForm1::CreateTab1() {
     columns->addWidget(left);
 
     GroupBox2 = Named(new QGroupBox(Text(GroupBox2Caption), tab), "GroupBox2");
-    GroupBox2->setFixedWidth(Tab1RightWidth - 4);
+    GroupBox2->setMinimumWidth(Tab1RightWidth - 4);
     auto* rightLayout = new QVBoxLayout(GroupBox2);
     labDomainCount = Named(new QLabel(GroupBox2), "labDomainCount");
     labDomainCount->setText(Text(CountPrefix) + QLatin1Char('0') + Text(CountSuffix));
@@ -463,7 +411,7 @@ QWidget* TForm1::CreateTab1() {
     rightLayout->addWidget(labDomainCount);
     rightLayout->addLayout(listButtons);
     rightLayout->addWidget(listDomains, 1);
-    columns->addWidget(GroupBox2);
+    columns->addWidget(GroupBox2, 1);
     return tab;
 }
 
@@ -516,12 +464,12 @@ QWidget* TForm1::CreateTab2() {
     labProtocol = Named(new QLabel(Text(labProtocolCaption), tab), "labProtocol");
     labProtocol->setFont(Label4->font());
     cbProtocol = Named(new QComboBox(tab), "cbProtocol");
-    for (const char* choice : ProtocolChoices)
-        cbProtocol->addItem(Text(choice));
+    AddProtocolChoices(cbProtocol);
     protocolRow->addWidget(labProtocol);
     protocolRow->addWidget(cbProtocol);
     protocolRow->addStretch(1);
     layout->addLayout(protocolRow);
+    FEarlyStages = std::make_unique<TEarlyStagesSetting>(tab, layout);
 
     Label5 = Named(new QLabel(Text(Label5Caption), tab), "Label5");
     Label6 = Named(new QLabel(Text(Label6Caption), tab), "Label6");
@@ -538,7 +486,21 @@ QWidget* TForm1::CreateTab2() {
     layout->addWidget(labProxies);
     layout->addWidget(memoProxies);
     layout->addStretch(1);
+    RegisterSettingFields();
     return tab;
+}
+
+// The settings a batch runs with: kept in config.ini and in the journal.
+void TForm1::RegisterSettingFields() {
+    FSettingFields.AddLineEdit("Threads", txtMaxThread);
+    FSettingFields.AddLineEdit("Retries", txtRetries);
+    FSettingFields.AddCheckBox("ShowDomain", cbDomain);
+    FSettingFields.AddCheckBox("ShowRegTime", cbRegTime);
+    FSettingFields.AddCheckBox("ShowExpTime", cbExpTime);
+    FSettingFields.AddCheckBox("ShowEmail", cbEmail);
+    FSettingFields.AddCheckBox("ShowIPAddress", cbIPAddress);
+    FSettingFields.AddComboBox("Protocol", cbProtocol);
+    FEarlyStages->Register(FSettingFields);
 }
 
 QWidget* TForm1::CreateTab3() {
@@ -577,12 +539,20 @@ QWidget* TForm1::CreateTab3() {
     layout->addLayout(top, 1);
 
     listDomainInfo = CreateListView(FDomainInfo, "listDomainInfo", tab);
+    // Coloured by verdict, field marks visible; the lines stay the list's.
+    FResults = new TResultListModel(FDomainInfo, this);
+    listDomainInfo->setModel(FResults);
     layout->addWidget(listDomainInfo, 1);
+    auto* figures = new QHBoxLayout;
     labCounts = Named(new QLabel(tab), "labCounts");
     SetTextColour(labCounts, Teal);
-    layout->addWidget(labCounts);
+    labPace = Named(new QLabel(tab), "labPace");
+    SetTextColour(labPace, Teal);
+    figures->addWidget(labCounts);
+    figures->addStretch(1);
+    figures->addWidget(labPace);
+    layout->addLayout(figures);
     prog = Named(new QProgressBar(tab), "prog");
-    prog->setTextVisible(false);
     prog->setRange(0, 1);
     prog->setValue(0);
     layout->addWidget(prog);
@@ -625,6 +595,9 @@ void TForm1::ConnectHandlers() {
         for (TForm2* window : findChildren<TForm2*>(Qt::FindDirectChildrenOnly))
             window->ProtocolPreference = preference;
     });
+    // DNS queries do not go through the proxies: the box says it does not apply.
+    connect(memoProxies, &QPlainTextEdit::textChanged, this,
+            [this] { FEarlyStages->NoteProxies(!memoProxies->toPlainText().trimmed().isEmpty()); });
     bind(btnPrev, &TForm1::btnPrevClick);
     bind(btnCreateDomains, &TForm1::btnCreateDomainsClick);
     bind(btnImportDomainFile, &TForm1::btnImportDomainFileClick);
@@ -638,40 +611,19 @@ void TForm1::ConnectHandlers() {
     bind(btnShowWhoisQuery, &TForm1::btnShowWhoisQueryClick);
     bind(btnStart, &TForm1::btnStartClick);
     bind(btnStop, &TForm1::btnStopClick);
-    connect(FBatch, &TBatchController::ProgressChanged, this, &TForm1::ShowProgress);
-    connect(FBatch, &TBatchController::CountsChanged, this, &TForm1::ShowCounts);
-    ShowCounts();
-    connect(FBatch, &TBatchController::QueryEnded, this, &TForm1::JournalResult);
-    connect(FBatch, &TBatchController::BatchEnded, this, &TForm1::EndJournal);
-}
-
-void TForm1::UseDefaultDialogs() {
-    Dialogs.ShowMessage = [this](const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
-        box.exec();
+    new TBatchProgressLine(*FBatch, prog, labCounts, labPace, this);
+    connect(FBatch, &TBatchController::QueryEnded, this,
+            [this](const TQueryDomain* job) { FJournal->Record(*job); });
+    connect(FBatch, &TBatchController::QueryEnded, FResults, &TResultListModel::NoteLastResult);
+    const auto whoisOn = [this](const std::string& domain) {
+        Guarded([&] { QueryWhoisOn(domain); });
     };
-    Dialogs.AskYesNo = [this](const QString& question) {
-        QMessageBox box(QMessageBox::Question, windowTitle(), question,
-                        QMessageBox::Yes | QMessageBox::No, this);
-        box.setDefaultButton(QMessageBox::Yes);
-        return box.exec() == QMessageBox::Yes;
-    };
-    Dialogs.ChooseFileToOpen = [this](const QString& filter) -> std::optional<QString> {
-        OpenText->setNameFilter(filter);
-        if (OpenText->exec() != QDialog::Accepted || OpenText->selectedFiles().isEmpty())
-            return std::nullopt;
-        return OpenText->selectedFiles().constFirst();
-    };
-    Dialogs.ChooseFileToSave = [this](const QString& filter) -> std::optional<QString> {
-        SaveText->setNameFilter(filter);
-        // One dialog serves the three save buttons and offers the last name.
-        if (!FLastSaveName.isEmpty())
-            SaveText->selectFile(FLastSaveName);
-        if (SaveText->exec() != QDialog::Accepted || SaveText->selectedFiles().isEmpty())
-            return std::nullopt;
-        FLastSaveName = SaveText->selectedFiles().constFirst();
-        return FLastSaveName;
-    };
+    AddListActions(listDomains, LineOf(FDomains), whoisOn);
+    AddListActions(listNoReg, LineOf(FNoReg), whoisOn);
+    AddListActions(listQueryState, StateLineDomainOf(FQueryState), whoisOn);
+    AddListActions(
+        listDomainInfo, [this](int row) { return FResults->DomainOf(row); }, whoisOn);
+    connect(FBatch, &TBatchController::BatchEnded, this, [this] { FJournal->End(); });
 }
 
 void TForm1::Guarded(const std::function<void()>& handler) {
@@ -692,9 +644,6 @@ void TForm1::ShowMessage(const std::string& gbkText) {
 
 void TForm1::TimersTimer() {
     ApplyStep();
-    // Names leave the retry queue without a count changing; the tick keeps
-    // the line current.
-    ShowCounts();
     labDomainCount->setText(Text(CountPrefix) + QString::number(FDomains.Count()) +
                             Text(CountSuffix));
 }
@@ -752,8 +701,11 @@ void TForm1::btnPrevClick() {
 
 void TForm1::btnCreateDomainsClick() {
     const std::string pattern = QStringToGbk(txTCreateDomain->text());
-    if (pattern.empty())
+    if (const std::string problem = PatternProblem(pattern, RegistryDataInUse());
+        !problem.empty()) {
+        ShowMessage(problem);
         return;
+    }
     const std::string countText = QStringToGbk(txtMaxCreateCount->text());
     const std::optional<std::int32_t> count = ParseIntegerText(countText);
     if (!count) {
@@ -764,10 +716,21 @@ void TForm1::btnCreateDomainsClick() {
     btnCreateDomains->setText(Text(CreateBusyCaption));
     auto* job = new TCreateDomains(pattern, FDomains, *count);
     QPointer<TForm1> self(this);
-    job->Start([self](TJob*) {
-        if (self)
-            self->CreateDomainsTerminate();
+    job->Start([self, wanted = *count](TJob* ended) {
+        if (!self)
+            return;
+        self->CreateDomainsTerminate();
+        const auto& generation = *static_cast<TCreateDomains*>(ended);
+        const std::string message = generation.Error().empty()
+                                        ? ShortGenerationMessage(wanted, generation.AddedCount())
+                                        : generation.Error();
+        if (!message.empty())
+            self->Guarded([&] { self->ShowMessage(message); });
     });
+}
+
+const TRegistryData& TForm1::RegistryDataInUse() const {
+    return FRegistryData ? *FRegistryData : *ProgramRegistryData().Data;
 }
 
 void TForm1::CreateDomainsTerminate() {
@@ -785,13 +748,26 @@ void TForm1::btnImportDomainsClick() {
     const QString path = txtImportDomain->text();
     if (path.isEmpty())
         return;
+    if (!FileMayHoldTextLines(path)) {
+        ShowMessage(NoTextLinesMessage(QStringToGbk(QDir::toNativeSeparators(path))));
+        return;
+    }
     btnImportDomains->setText(Text(ImportBusyCaption));
     btnImportDomains->setEnabled(false);
-    auto* job = new TImportDomains(QFile::encodeName(path).toStdString(), FDomains);
+    auto* job =
+        new TImportDomains(QFile::encodeName(path).toStdString(), FDomains, ListedSkippedLines);
+    job->RegistryData = FRegistryData;
     QPointer<TForm1> self(this);
-    job->Start([self](TJob*) {
-        if (self)
-            self->ImportDomainsTerminate();
+    job->Start([self](TJob* ended) {
+        if (!self)
+            return;
+        self->ImportDomainsTerminate();
+        const auto& import = *static_cast<TImportDomains*>(ended);
+        const std::string message =
+            import.Error().empty() ? ImportSummary(import.AddedCount(), import.RejectedCount(),
+                                                   import.RejectedLines(), import.RejectedReasons())
+                                   : import.Error();
+        self->Guarded([&] { self->ShowMessage(message); });
     });
     txtImportDomain->clear();
 }
@@ -846,6 +822,10 @@ void TForm1::SaveList(const std::vector<std::string>& lines) {
 // --- WHOIS windows ------------------------------------------------------------
 
 void TForm1::btnShowWhoisQueryClick() {
+    OpenWhoisWindow();
+}
+
+TForm2* TForm1::OpenWhoisWindow() {
     // Owned by this window, so every one closes with it; never modal.
     auto* window = new TForm2(this);
     window->RegistryData = FRegistryData;
@@ -853,12 +833,26 @@ void TForm1::btnShowWhoisQueryClick() {
     window->ProtocolPreference = static_cast<TProtocolPreference>(cbProtocol->currentIndex());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
+    return window;
+}
+
+void TForm1::QueryWhoisOn(const std::string& domain) {
+    TForm2* window = OpenWhoisWindow();
+    window->txtDomain->setText(GbkToQString(domain));
+    window->btnQueryWhoisClick();
 }
 
 // --- Batch --------------------------------------------------------------------
 
 void TForm1::btnStartClick() {
     const bool idle = !FBatch->IsActive();
+    if (idle) {
+        if (const std::string problem = ThreadCountProblem(QStringToGbk(txtMaxThread->text()));
+            !problem.empty()) {
+            ShowMessage(problem);
+            return;
+        }
+    }
     if (idle && !TakeProxiesForBatch())
         return;
     const std::string message =
@@ -866,12 +860,30 @@ void TForm1::btnStartClick() {
     if (!message.empty())
         ShowMessage(message);
     else if (idle && FBatch->RunningCount() != 0)
-        BeginJournal();
+        FJournal->Begin(FDomains.Lines(), FSettingFields.Values());
 }
 
 void TForm1::LoadSettings() {
-    if (!SettingsFile.isEmpty())
-        memoProxies->setPlainText(LoadProxySetting(SettingsFile));
+    if (SettingsFile.isEmpty())
+        return;
+    {
+        QSettings ini(SettingsFile, QSettings::IniFormat);
+        FSettingFields.Load(ini);
+        RestoreWindowPlace(ini, *this);
+    }
+    memoProxies->setPlainText(LoadProxySetting(SettingsFile));
+}
+
+void TForm1::SaveSettings() {
+    if (SettingsFile.isEmpty())
+        return;
+    {
+        QSettings ini(SettingsFile, QSettings::IniFormat);
+        FSettingFields.Save(ini);
+        SaveWindowPlace(ini, *this);
+    }
+    // Last: it closes the file to others when it holds a password.
+    SaveProxySetting(SettingsFile, memoProxies->toPlainText());
 }
 
 std::shared_ptr<TProxyRotation> TForm1::ReadProxyField() {
@@ -891,11 +903,16 @@ std::shared_ptr<TProxyRotation> TForm1::ProxiesForWhois() {
 
 bool TForm1::TakeProxiesForBatch() {
     // Kept whether or not its lines are good, so a mistake stays to be mended.
-    if (!SettingsFile.isEmpty())
-        SaveProxySetting(SettingsFile, memoProxies->toPlainText());
+    SaveSettings();
     std::shared_ptr<TProxyRotation> proxies = ReadProxyField();
     if (!proxies)
         return false;
+    const bool proxiesSet = proxies->Size() > 0;
+    std::string message;
+    if (!FEarlyStages->ApplyTo(*FBatch, proxiesSet, message)) {
+        ShowMessage(message);
+        return false;
+    }
     FBatch->SetProxies(std::move(proxies));
     return true;
 }
@@ -905,46 +922,7 @@ void TForm1::btnStopClick() {
     btnStop->setText(GbkToQString(FBatch->StopCaption()));
 }
 
-void TForm1::ShowCounts() {
-    const QString line = GbkToQString(TBatchController::CountsLine(FBatch->Counts()));
-    if (labCounts->text() != line)
-        labCounts->setText(line);
-}
-
 // --- Journal ------------------------------------------------------------------
-
-void TForm1::BeginJournal() {
-    // The journal of the last batch, finished or not, gives way to this one.
-    FJournal.reset();
-    std::string error;
-    FJournal = TBatchJournal::Replace(UserJournalPath(), FDomains.Lines(), "", error);
-    if (FJournal)
-        WatchJournal();
-    else
-        ShowMessage(JournalFailedPrefix + error);
-}
-
-void TForm1::WatchJournal() {
-    // Said from a call of its own: the failure may come in the middle of a
-    // job's end, which a modal box must not interrupt. The batch goes on.
-    FJournal->OnFailure = [this](const std::string& failure) {
-        QMetaObject::invokeMethod(
-            this, [this, failure] { Guarded([&] { ShowMessage(JournalFailedPrefix + failure); }); },
-            Qt::QueuedConnection);
-    };
-}
-
-void TForm1::JournalResult(const TQueryDomain* job) {
-    if (FJournal)
-        FJournal->Record(BatchResultOfJob(*job));
-}
-
-void TForm1::EndJournal() {
-    if (!FJournal)
-        return;
-    FJournal->MarkFinished();
-    FJournal.reset();
-}
 
 void TForm1::OfferToContinueLastBatch() {
     std::string error;
@@ -954,11 +932,18 @@ void TForm1::OfferToContinueLastBatch() {
         TBatchJournal::OpenExisting(UserJournalPath(), TBatchJournal::TAccess::Write, error);
     if (!journal || journal->Finished() || FBatch->IsActive())
         return;
-    if (!Dialogs.AskYesNo(Text(ContinueQuestion))) {
+    const TKeptFigures figures = KeptFigures(*journal);
+    switch (AskAboutLastBatch(figures, Dialogs.AskYesNo)) {
+    case TLastBatchChoice::Continue:
+        break;
+    case TLastBatchChoice::Discard:
         journal.reset();
         TBatchJournal::Discard(UserJournalPath());
         return;
+    case TLastBatchChoice::Keep:
+        return;
     }
+    FSettingFields.Apply(journal->Settings());
     // The journal stays for the next start-up to offer again.
     if (!TakeProxiesForBatch())
         return;
@@ -966,26 +951,39 @@ void TForm1::OfferToContinueLastBatch() {
     FNoReg.Clear();
     FDomainInfo.Clear();
     PutBackKept(*journal, FNoReg, FDomainInfo);
+    FResults->NoteKept(*journal);
     const std::vector<int> left = journal->PositionsLeft();
-    FJournal = std::move(journal);
-    WatchJournal();
+    FJournal->TakeUp(std::move(journal));
     StepIndex = 2;
     const std::string message =
-        FBatch->Start(QStringToGbk(txtMaxThread->text()), QStringToGbk(txtRetries->text()), left);
+        FBatch->Start(QStringToGbk(txtMaxThread->text()), QStringToGbk(txtRetries->text()), left,
+                      CarriedCounts(figures));
     if (!message.empty())
         ShowMessage(message);
     else if (!FBatch->IsActive())
-        EndJournal(); // nothing was left to ask: the batch has run to its end
-}
-
-void TForm1::ShowProgress(int position, int maximum) {
-    // A range of 0..0 would make the bar a busy indicator; an empty batch
-    // shows an empty bar instead.
-    prog->setRange(0, std::max(maximum, 1));
-    prog->setValue(std::min(position, prog->maximum()));
+        FJournal->End(); // nothing was left to ask: the batch has run to its end
 }
 
 // --- Shown --------------------------------------------------------------------
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool close = true;
+    Guarded([&] {
+        if (FBatch->IsActive())
+            close = Dialogs.AskYesNo(GbkToQString(CloseDuringBatchQuestion()));
+        if (!close)
+            return;
+        SaveSettings();
+        // The process ends without tearing down: what the journal holds now
+        // is what the next start offers to go on with.
+        FJournal->Commit();
+    });
+    if (!close) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
 
 void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);

@@ -8,6 +8,8 @@
 #include "batch/BatchController.h"
 #include "batch/GbkListModel.h"
 #include "ui/ProxySetting.h"
+#include "ui/RememberedSettings.h"
+#include "ui/WindowDialogs.h"
 
 #include <QString>
 #include <QWidget>
@@ -33,7 +35,11 @@ class QTabWidget;
 class QTextBrowser;
 class QTimer;
 class TAdsPage;
+class TEarlyStagesSetting;
+class TForm2;
+class TResultListModel;
 class TBatchJournal;
+class TJournalKeeper;
 class TQueryDomain;
 class TRegistryData;
 
@@ -54,24 +60,18 @@ public:
     // destroys its main window; it ends the process after the loop instead.
     ~TForm1() override;
 
-    // Every modal wait of the window goes through these, so a test can answer
-    // them at once. The defaults show a message box, a question box and the
-    // two file dialogs.
-    struct TDialogs {
-        std::function<void(const QString& text)> ShowMessage;
-        // True for yes.
-        std::function<bool(const QString& question)> AskYesNo;
-        // The path the user confirmed, or nothing when cancelled.
-        std::function<std::optional<QString>(const QString& filter)> ChooseFileToOpen;
-        std::function<std::optional<QString>(const QString& filter)> ChooseFileToSave;
-    };
+    // Every modal wait of the window (ui/WindowDialogs.h).
+    using TDialogs = TWindowDialogs;
     TDialogs Dialogs;
 
     // The config.ini the settings page's proxies are kept in; empty: kept
     // nowhere (tests).
     QString SettingsFile;
-    // Puts the kept proxies into their field.
+    // Puts the kept settings into their fields (thread and retry counts,
+    // display columns, 查询方式, proxies) and the window where it was.
     void LoadSettings();
+    // Keeps them, and the window's size and place.
+    void SaveSettings();
 
     // The wizard step: 0 = Tab1, 1 = Tab2, 2 = Tab3.
     int StepIndex = 0;
@@ -154,6 +154,8 @@ public:
     // 查询方式: 自动, WHOIS, RDAP, in the order of TProtocolPreference.
     QLabel* labProtocol = nullptr;
     QComboBox* cbProtocol = nullptr;
+    // 先查DNS and 区域文件.
+    std::unique_ptr<TEarlyStagesSetting> FEarlyStages;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* labProxies = nullptr;
@@ -169,6 +171,8 @@ public:
     QPushButton* btnClearInfo = nullptr;
     QListView* listDomainInfo = nullptr;
     QLabel* labCounts = nullptr;
+    // Beside the counts: the pace and the times of a batch, or how it ended.
+    QLabel* labPace = nullptr;
     QProgressBar* prog = nullptr;
 
     QTimer* Timers = nullptr;
@@ -177,25 +181,29 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // During a batch, asks first; keeps the settings.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
     QWidget* CreateTab1();
     QWidget* CreateTab2();
+    void RegisterSettingFields();
     QWidget* CreateTab3();
     QWidget* CreateButtonBar();
     void ConnectHandlers();
-    void UseDefaultDialogs();
 
     // Runs a handler; an error escaping it is shown and the window goes on.
     void Guarded(const std::function<void()>& handler);
     void ShowMessage(const std::string& gbkText);
+    // A new WHOIS window; on a domain, asked at once.
+    TForm2* OpenWhoisWindow();
+    void QueryWhoisOn(const std::string& domain);
+    const TRegistryData& RegistryDataInUse() const;
     void SaveList(const std::vector<std::string>& lines);
     void ApplyStep();
     void PlaceAdsBrowser();
-    void ShowProgress(int position, int maximum);
-    void ShowCounts();
     // The rotation over the proxies field, kept; null when a line is bad,
     // which a message box names.
     std::shared_ptr<TProxyRotation> ReadProxyField();
@@ -205,12 +213,6 @@ private:
     // The batch takes the field's proxies; false (said in a message box) when
     // a line is bad, and the batch must not start.
     bool TakeProxiesForBatch();
-    // Every batch is journaled in the user's data folder, so that a crash
-    // loses next to nothing of it.
-    void BeginJournal();
-    void WatchJournal();
-    void JournalResult(const TQueryDomain* job);
-    void EndJournal();
 
     TGbkListModel FDomains;
     TGbkListModel FQueryState;
@@ -218,9 +220,10 @@ private:
     TGbkListModel FDomainInfo;
     std::shared_ptr<const TRegistryData> FRegistryData;
     TBatchController* FBatch = nullptr;
+    TResultListModel* FResults = nullptr;
     TProxySetting FProxySetting;
-    std::unique_ptr<TBatchJournal> FJournal;
+    TSettingFields FSettingFields;
+    std::unique_ptr<TJournalKeeper> FJournal;
     TAdsPage* FAds = nullptr;
     bool FShown = false;
-    QString FLastSaveName;
 };

@@ -2,7 +2,10 @@
 
 #include "batch/GbkQt.h"
 #include "batch/QueryWhois.h"
+#include "engine/DomainName.h"
 #include "engine/ProxyRotation.h"
+#include "engine/RegistryData.h"
+#include "ui/FieldMarkDisplay.h"
 #include "ui/UiFonts.h"
 
 #include <QCheckBox>
@@ -24,6 +27,12 @@ constexpr std::string_view Caption =
     "\xF3\xD7\xBAWHOIS\xD0\xC5\xCF\xA2";
 // "立即查询"
 constexpr std::string_view QueryCaption = "\xC1\xA2\xBC\xB4\xB2\xE9\xD1\xAF";
+// "正在查询…": the button while the query runs
+constexpr std::string_view BusyCaption = "\xD5\xFD\xD4\xDA\xB2\xE9\xD1\xAF\xA1\xAD";
+// "“", the name, "”不是有效的域名：", why
+constexpr std::string_view InvalidNameStart = "\xA1\xB0";
+constexpr std::string_view InvalidNameMiddle =
+    "\xA1\xB1\xB2\xBB\xCA\xC7\xD3\xD0\xD0\xA7\xB5\xC4\xD3\xF2\xC3\xFB\xA3\xBA";
 // "查询域名解析的IP地址"
 constexpr std::string_view IPAddressCaption =
     "\xB2\xE9\xD1\xAF\xD3\xF2\xC3\xFB\xBD\xE2\xCE\xF6\xB5\xC4IP\xB5\xD8\xD6\xB7";
@@ -47,7 +56,7 @@ QString ReportForDisplay(const std::string& report) {
     QString text = GbkToQString(report);
     text.replace(QStringLiteral("\r\r\n"), QStringLiteral("\n"));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text;
+    return WithVisibleFieldMarks(text);
 }
 
 template <typename TControl> TControl* NamedControl(QWidget* parent, const char* name) {
@@ -147,6 +156,7 @@ void TForm2::btnQueryWhoisClick() {
         if (window)
             window->QueryWhoisTerminate(ended);
     });
+    btnQueryWhois->setText(GbkToQString(BusyCaption));
     // A disabled button would hand its focus to the report, where Enter is a
     // new line; the domain field is where the next query is typed.
     if (btnQueryWhois->hasFocus())
@@ -155,6 +165,16 @@ void TForm2::btnQueryWhoisClick() {
 }
 
 void TForm2::QueryWhoisTerminate(TJob* job) {
-    txtWhoisInfo->setPlainText(ReportForDisplay(static_cast<TQueryWhois*>(job)->Report));
+    const auto& query = *static_cast<TQueryWhois*>(job);
+    // No report: the name was refused before any server was asked.
+    txtWhoisInfo->setPlainText(query.Report.empty() ? GbkToQString(InvalidNameText(query.Domain))
+                                                    : ReportForDisplay(query.Report));
+    btnQueryWhois->setText(GbkToQString(QueryCaption));
     btnQueryWhois->setEnabled(true);
+}
+
+std::string TForm2::InvalidNameText(const std::string& domain) const {
+    const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
+    return std::string(InvalidNameStart) + domain + std::string(InvalidNameMiddle) +
+           CheckDomainName(domain, data).Reason;
 }

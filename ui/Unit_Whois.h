@@ -59,4 +59,6 @@ private:
     void CreateControls();
     void PlaceControls();
     void QueryWhoisTerminate(TJob* job);
+    // What the report says of a name the query refused (GBK).
+    std::string InvalidNameText(const std::string& domain) const;
 };

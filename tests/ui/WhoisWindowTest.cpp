@@ -30,8 +30,8 @@ QString Heading(const std::string& domain) {
 }
 // 注册时间:
 const QString RegLabel = GbkToQString("\xD7\xA2\xB2\xE1\xCA\xB1\xBC\xE4:");
-// FieldMark, IP:
-const QString IPField = GbkToQString("\xA4\xF6IP:");
+// FieldMark, IP: as shown, the mark made visible
+const QString IPField = QChar(0x25C6) + QStringLiteral("IP:");
 // "  查询失败了  <<<"
 const QString Failed = GbkToQString("  \xB2\xE9\xD1\xAF\xCA\xA7\xB0\xDC\xC1\xCB  <<<");
 
@@ -173,12 +173,14 @@ TEST_F(WhoisWindowTest, ClickShowsTheReportAndIsBusyMeanwhile) {
     Type("abc.com");
     QTest::mouseClick(FWindow->btnQueryWhois, Qt::LeftButton);
     EXPECT_FALSE(FWindow->btnQueryWhois->isEnabled());
+    EXPECT_EQ(FWindow->btnQueryWhois->text(), QString::fromUtf8("正在查询…"));
     // The other controls stay usable, the earlier report stays until the end.
     EXPECT_TRUE(FWindow->txtDomain->isEnabled());
     EXPECT_TRUE(FWindow->cIPAddress->isEnabled());
     EXPECT_EQ(FWindow->txtWhoisInfo->toPlainText(), "earlier text");
     ASSERT_TRUE(WaitIdle(*FWindow));
     EXPECT_EQ(FWindow->txtWhoisInfo->toPlainText(), ReportOf("abc.com"));
+    EXPECT_EQ(FWindow->btnQueryWhois->text(), QString::fromUtf8("立即查询"));
     EXPECT_EQ(FServer->Queries(), std::vector<std::string>{"abc.com"});
 }
 
@@ -196,12 +198,19 @@ TEST_F(WhoisWindowTest, EmptyFieldDoesNothing) {
     EXPECT_EQ(FServer->AcceptedCount(), 0);
 }
 
-TEST_F(WhoisWindowTest, LeadingBlankClearsTheReportWithoutAQuery) {
-    FWindow->txtWhoisInfo->setPlainText("earlier text");
-    Type(" abc.com");
-    FWindow->btnQueryWhoisClick();
-    ASSERT_TRUE(WaitIdle(*FWindow));
-    EXPECT_TRUE(FWindow->txtWhoisInfo->toPlainText().isEmpty());
+// A name the check refuses is asked of no server; the report says why.
+TEST_F(WhoisWindowTest, InvalidNameIsToldWithoutAQuery) {
+    for (const char* name : {" abc.com", "abc", "a..com"}) {
+        FWindow->txtWhoisInfo->setPlainText("earlier text");
+        Type(QString::fromLatin1(name));
+        FWindow->btnQueryWhoisClick();
+        ASSERT_TRUE(WaitIdle(*FWindow));
+        const QString shown = FWindow->txtWhoisInfo->toPlainText();
+        const QString start = QString::fromUtf8("“") + QString::fromLatin1(name) +
+                              QString::fromUtf8("”不是有效的域名：");
+        EXPECT_TRUE(shown.startsWith(start)) << shown.toStdString();
+        EXPECT_GT(shown.size(), start.size()) << name;
+    }
     EXPECT_EQ(FServer->AcceptedCount(), 0);
 }
 

@@ -1,0 +1,99 @@
+#include "ui/EarlyStagesSetting.h"
+
+#include "batch/BatchController.h"
+#include "batch/GbkQt.h"
+#include "engine/GbkCodec.h"
+#include "engine/dns/DnsFirstRule.h"
+#include "engine/zone/ZoneIndex.h"
+#include "ui/RememberedSettings.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QCursor>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+// "先查DNS（已解析的域名直接判为已注册，更快）"
+constexpr const char* DnsFirstCaption =
+    "\xCF\xC8\xB2\xE9"
+    "DNS\xA3\xA8\xD2\xD1\xBD\xE2\xCE\xF6\xB5\xC4\xD3\xF2\xC3\xFB\xD6\xB1\xBD\xD3\xC5\xD0\xCE\xAA"
+    "\xD2\xD1\xD7\xA2\xB2\xE1\xA3\xAC\xB8\xFC\xBF\xEC\xA3\xA9";
+// "已设置代理：DNS查询不经代理，此项不生效"
+constexpr const char* DnsNoteText =
+    "\xD2\xD1\xC9\xE8\xD6\xC3\xB4\xFA\xC0\xED\xA3\xBA"
+    "DNS\xB2\xE9\xD1\xAF\xB2\xBB\xBE\xAD\xB4\xFA\xC0\xED\xA3\xAC\xB4\xCB\xCF\xEE\xB2\xBB\xC9\xFA"
+    "\xD0\xA7";
+// "区域文件："
+constexpr const char* ZoneFilesCaption = "\xC7\xF8\xD3\xF2\xCE\xC4\xBC\xFE\xA3\xBA";
+// "多个文件以分号隔开"
+constexpr const char* ZoneFilesHint =
+    "\xB6\xE0\xB8\xF6\xCE\xC4\xBC\xFE\xD2\xD4\xB7\xD6\xBA\xC5\xB8\xF4\xBF\xAA";
+// "区域文件打不开："
+constexpr const char* ZoneFailedText =
+    "\xC7\xF8\xD3\xF2\xCE\xC4\xBC\xFE\xB4\xF2\xB2\xBB\xBF\xAA\xA3\xBA";
+
+template <class T> T* Named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+TEarlyStagesSetting::TEarlyStagesSetting(QWidget* tab, QBoxLayout* layout) {
+    auto* dnsRow = new QHBoxLayout;
+    DnsFirst = Named(new QCheckBox(GbkToQString(DnsFirstCaption), tab), "cbDnsFirst");
+    DnsFirst->setChecked(true);
+    DnsNote = Named(new QLabel(GbkToQString(DnsNoteText), tab), "labDnsNote");
+    DnsNote->setVisible(false);
+    dnsRow->addWidget(DnsFirst);
+    dnsRow->addWidget(DnsNote);
+    dnsRow->addStretch(1);
+    layout->addLayout(dnsRow);
+
+    auto* zoneRow = new QHBoxLayout;
+    ZoneFilesLabel = Named(new QLabel(GbkToQString(ZoneFilesCaption), tab), "labZoneFiles");
+    ZoneFiles = Named(new QLineEdit(tab), "txtZoneFiles");
+    ZoneFiles->setPlaceholderText(GbkToQString(ZoneFilesHint));
+    zoneRow->addWidget(ZoneFilesLabel);
+    zoneRow->addWidget(ZoneFiles, 1);
+    layout->addLayout(zoneRow);
+}
+
+void TEarlyStagesSetting::Register(TSettingFields& fields) const {
+    fields.AddCheckBox("DnsFirst", DnsFirst);
+    fields.AddLineEdit("ZoneFiles", ZoneFiles);
+}
+
+void TEarlyStagesSetting::NoteProxies(bool proxiesSet) const {
+    DnsNote->setVisible(proxiesSet);
+}
+
+bool TEarlyStagesSetting::ApplyTo(TBatchController& batch, bool proxiesSet,
+                                  std::string& message) const {
+    TZoneIndexes zones;
+    const QStringList files = ZoneFiles->text().split(u';', Qt::SkipEmptyParts);
+    if (!files.isEmpty()) {
+        // A zone seen for the first time is indexed here, once; a large one
+        // takes a while.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        for (const QString& file : files) {
+            std::string error;
+            auto zone = TZoneIndex::Open(QFile::encodeName(file.trimmed()).toStdString(), error);
+            if (!zone) {
+                QApplication::restoreOverrideCursor();
+                message = ZoneFailedText + Utf8ToGbk(error);
+                return false;
+            }
+            zones.push_back(std::move(zone));
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    const TDnsChoice choice = DnsFirst->isChecked() ? TDnsChoice::Default : TDnsChoice::Off;
+    batch.SetDnsFirst(DecideDnsFirst(choice, proxiesSet).On);
+    batch.SetZones(std::move(zones));
+    return true;
+}

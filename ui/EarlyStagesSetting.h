@@ -1,0 +1,38 @@
+#pragma once
+
+// The settings page's row for what is decided before any registry is asked:
+// "先查DNS" (the TLDs' name servers first; ticked by default) with a note
+// beside it while proxies are set up (DNS queries would leave from the
+// user's own address, so the box does not apply then), and "区域文件" (zone
+// files, separated by semicolons). Both are batch settings like the thread
+// count: kept in config.ini and in the journal.
+
+#include <memory>
+#include <string>
+
+class QBoxLayout;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QWidget;
+class TBatchController;
+class TSettingFields;
+
+class TEarlyStagesSetting {
+public:
+    // Builds the controls into layout (their parent is tab).
+    TEarlyStagesSetting(QWidget* tab, QBoxLayout* layout);
+
+    void Register(TSettingFields& fields) const;
+    // Shows the note while the proxy field holds something.
+    void NoteProxies(bool proxiesSet) const;
+
+    // Hands the batch what it runs with; false with the message for the user
+    // when a zone file cannot be used (the batch then does not start).
+    bool ApplyTo(TBatchController& batch, bool proxiesSet, std::string& message) const;
+
+    QCheckBox* DnsFirst = nullptr;    // cbDnsFirst
+    QLabel* DnsNote = nullptr;        // labDnsNote
+    QLabel* ZoneFilesLabel = nullptr; // labZoneFiles
+    QLineEdit* ZoneFiles = nullptr;   // txtZoneFiles
+};

@@ -1,0 +1,5 @@
+#include "ui/FieldMarkDisplay.h"
+
+QString WithVisibleFieldMarks(QString text) {
+    return text.replace(FieldMarkCharacter, ShownFieldMark);
+}
