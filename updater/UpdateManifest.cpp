@@ -323,17 +323,41 @@ bool IsSha256Text(const QString& text) {
     });
 }
 
+namespace {
+
+// Characters a name may hold but must not begin or end with: a space of any
+// kind is easily lost (a trim, a copy from a listing) and the name would then
+// be another file's.
+bool IsBlankAtAnEnd(QChar c) {
+    return c.isSpace() || c.category() == QChar::Separator_Space ||
+           c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
+}
+
+bool HasBlankAtAnEnd(const QString& path) {
+    for (const QString& segment : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        if (IsBlankAtAnEnd(segment.front()) || IsBlankAtAnEnd(segment.back()))
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool IsSafeRelativePath(const QString& path) {
     if (path.startsWith(QLatin1Char('/')) || path.contains(QLatin1String("..")))
         return false;
     static const QString kShellCharacters = QStringLiteral("\"'$`;&|<>\\");
-    for (const QChar c : path) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+    for (const char32_t c : path.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (c < 0x20 || c == 0x7F || category == QChar::Other_Control)
             return false;
-        if (kShellCharacters.contains(c))
+        // Invisible characters (zero-width spaces, direction marks, byte
+        // order marks) and unassigned ones make two different names look alike.
+        if (category == QChar::Other_Format || category == QChar::Other_NotAssigned)
+            return false;
+        if (c < 0x80 && kShellCharacters.contains(QChar(c)))
             return false;
     }
-    return true;
+    return !HasBlankAtAnEnd(path);
 }
 
 double ParseVersionText(const std::string& text) {

@@ -1,6 +1,7 @@
 // The update run against a real HTTP server on loopback, in a temporary
 // program folder.
 
+#include "engine/GbkCodec.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/AppWebUpdater.h"
@@ -630,7 +631,18 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"DestinationAbsolute", "d3.txt", "/tmp", "yes", "d3.txt"},
         RefusalCase{"DestinationEmpty", "d4.txt", "", "no", "d4.txt"},
         RefusalCase{"DestinationDollar", "d5.txt", "$HOME", "yes", "d5.txt"},
-        RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"}),
+        RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"},
+        // A name is used as read, by the check, the install and the script
+        // alike: one that a trim would change is refused.
+        RefusalCase{"NoBreakSpaceAtTheEnd", "r.bin&#xA0;", "ApplicationFolder", "yes",
+                    Utf8ToGbk("r.bin\u00A0")},
+        RefusalCase{"IdeographicSpaceAtTheStart", "&#x3000;r.bin", "ApplicationFolder", "no",
+                    Utf8ToGbk("\u3000r.bin")},
+        RefusalCase{"EnSpaceEndingAFolder", "sub&#x2002;/r.bin", "ApplicationFolder", "yes",
+                    Utf8ToGbk("sub\u2002/r.bin")},
+        RefusalCase{"ZeroWidthSpaceInside", "r&#x200B;.bin", "ApplicationFolder", "yes",
+                    Utf8ToGbk("r\u200B.bin")},
+        RefusalCase{"DestinationEndingInANoBreakSpace", "d7.txt", "Data&#xA0;", "yes", "d7.txt"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.Label; });
 
 // --- Digests -----------------------------------------------------------------------------
