@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include <algorithm>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -210,8 +211,11 @@ bool TWebUpdater::FetchManifest() {
     const std::string parseDetail = ErrorMessage + " trying to parse the XML file!";
     WriteLog("Start downloading xml remote file.");
     const QString manifest = Folders_.Resolve(WebInfoFileName);
-    if (!Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + WebInfoFileName, WebInfoFileName,
-                              manifest, DownloadBounds)) {
+    THttpBounds bounds = DownloadBounds;
+    if (bounds.MaxBytes < 0 || bounds.MaxBytes > webupdater::kMaxManifestBytes)
+        bounds.MaxBytes = webupdater::kMaxManifestBytes;
+    if (!Downloader_.Download(webupdater::FileUrl(WebURL, WebInfoFileName), WebInfoFileName,
+                              manifest, bounds)) {
         CancelRun(parseDetail);
         return false;
     }
@@ -254,6 +258,7 @@ void TWebUpdater::InstallUpdate() {
     }
     webupdater::RefuseMismatchedFiles(*this, Folders_, Manifest_);
     installer.InstallFiles(Manifest_.NormalFiles);
+    DropUndownloadedRestartFiles();
     if (!Manifest_.RestartFiles.empty()) {
         OfferRestart();
         return;
@@ -366,9 +371,32 @@ void TWebUpdater::DownloadListedFiles(const std::vector<TUpListItem>& list) {
                      " folder." + " (OverWriting.)");
             continue;
         }
-        Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + name, updates + name, path,
-                             DownloadBounds);
+        Downloader_.Download(webupdater::FileUrl(WebURL, name), updates + name, path,
+                             FileBounds(*item.Entry));
     }
+}
+
+// A file may have the bytes its entry's Size gives, or else the default
+// bound; a smaller bound of the run's own wins.
+THttpBounds TWebUpdater::FileBounds(const TUpRec& entry) const {
+    THttpBounds bounds = DownloadBounds;
+    const std::int64_t allowed = entry.Size.value_or(webupdater::kDefaultMaxFileBytes);
+    if (bounds.MaxBytes < 0 || bounds.MaxBytes > allowed)
+        bounds.MaxBytes = allowed;
+    return bounds;
+}
+
+// A restart file whose download failed (reported already) has nothing to
+// put in place: the script must not name it, nor a later start wait for it.
+void TWebUpdater::DropUndownloadedRestartFiles() {
+    std::erase_if(Manifest_.RestartFiles, [this](const TUpListItem& item) {
+        const QString& name = item.Entry->Name;
+        if (name.isEmpty() ||
+            webupdater::FileExists(Folders_.Resolve(Folders_.UpdatesFolder + name)))
+            return false;
+        WriteLog("Not downloaded, left out of the restart: " + QToGbk(name));
+        return true;
+    });
 }
 
 void TWebUpdater::OfferRestart() {

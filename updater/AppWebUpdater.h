@@ -148,7 +148,13 @@ private:
     void BuildUpdateInfoText();
     void PrepareUpdatesFolder();
     void DownloadListedFiles(const std::vector<TUpListItem>& list);
+    THttpBounds FileBounds(const TUpRec& entry) const;
+    void DropUndownloadedRestartFiles();
     void OfferRestart();
+    void InstallThroughRestart();
+    void RecordPendingInstall();
+    void FinishPendingSteps();
+    void TakePendingFiles();
     void Success();
     void FinishRun();
     void AbortRun();

@@ -32,7 +32,7 @@ const char* const kErrorCaption = "\xB4\xED\xCE\xF3"; // 错误
 
 const char* const kLocalCopy = "upate.xml";
 // The check's own bound on what the server may send: a version file is small.
-constexpr std::int64_t kCheckMaxBytes = 4 * 1024 * 1024;
+constexpr std::int64_t kCheckMaxBytes = webupdater::kMaxManifestBytes;
 
 // Message-box texts separate lines with LF CR; a box wants plain line breaks.
 QString BoxText(const std::string& gbk) {
