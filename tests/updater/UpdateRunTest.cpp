@@ -288,7 +288,7 @@ TEST_F(ServedRunTest, ProgramFolderNamedWithACharacterGbkLacksIsUpdated) {
     ASSERT_EQ(StartedScripts, std::vector<std::string>{script.toStdString()});
     const std::string text = ReadFile(script).toStdString();
     const std::string app = folder.toStdString();
-    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/Data/r.bin'"),
+    EXPECT_NE(text.find("cp -fT -- '" + app + "/Updates/r.bin' '" + app + "/Data/r.bin'"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("cd '" + app + "/' "), std::string::npos) << text;
@@ -473,12 +473,16 @@ TEST_F(ServedRunTest, AcceptingTheRestartWritesAndStartsTheScriptAndAsksToQuit) 
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_NE(text.find("while kill -0 999999 "), std::string::npos);
     const std::string app = App.toStdString();
-    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/r.bin' || cp -f '" + app +
-                        "/" + Updater.RunBackupFolder().toStdString() + "r.bin' '" + app +
-                        "/r.bin'"),
+    // Each copy is checked; a failed one puts the backup back.
+    EXPECT_NE(text.find("cp -fT -- '" + app + "/Updates/r.bin' '" + app + "/r.bin' && cmp -s -- '" +
+                        app + "/Updates/r.bin' '" + app + "/r.bin'; then"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("mkdir -p '" + app + "/Plugins/'"), std::string::npos) << text;
+    EXPECT_NE(text.find("cp -fT -- '" + app + "/" + Updater.RunBackupFolder().toStdString() +
+                        "r.bin' '" + app + "/r.bin'"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("mkdir -p -- '" + app + "/Plugins' && "), std::string::npos) << text;
     EXPECT_NE(text.find("'" + app + "/TavirelBrisvane' &"), std::string::npos) << text;
     EXPECT_NE(text.find("rm -rf -- '" + app + "/Updates/'"), std::string::npos) << text;
     EXPECT_NE(text.find("rm -f -- '" + app + "/TavirelBrisvane.sh'"), std::string::npos) << text;
