@@ -1,5 +1,6 @@
 #include "updater/AppWebUpdater.h"
 
+#include "updater/PendingInstall.h"
 #include "updater/RestartScript.h"
 #include "updater/UpdateInstall.h"
 #include "updater/UpdateLog.h"
@@ -14,6 +15,7 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include <algorithm>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -210,8 +212,11 @@ bool TWebUpdater::FetchManifest() {
     const std::string parseDetail = ErrorMessage + " trying to parse the XML file!";
     WriteLog("Start downloading xml remote file.");
     const QString manifest = Folders_.Resolve(WebInfoFileName);
-    if (!Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + WebInfoFileName, WebInfoFileName,
-                              manifest, DownloadBounds)) {
+    THttpBounds bounds = DownloadBounds;
+    if (bounds.MaxBytes < 0 || bounds.MaxBytes > webupdater::kMaxManifestBytes)
+        bounds.MaxBytes = webupdater::kMaxManifestBytes;
+    if (!Downloader_.Download(webupdater::FileUrl(WebURL, WebInfoFileName), WebInfoFileName,
+                              manifest, bounds)) {
         CancelRun(parseDetail);
         return false;
     }
@@ -254,6 +259,7 @@ void TWebUpdater::InstallUpdate() {
     }
     webupdater::RefuseMismatchedFiles(*this, Folders_, Manifest_);
     installer.InstallFiles(Manifest_.NormalFiles);
+    DropUndownloadedRestartFiles();
     if (!Manifest_.RestartFiles.empty()) {
         OfferRestart();
         return;
@@ -349,6 +355,7 @@ void TWebUpdater::PrepareUpdatesFolder() {
                 WriteLog("File of an earlier update deleted: " + QToGbk(path));
         }
     }
+    fs::remove(FsPath(webupdater::PendingInstallFile(folder)), ec);
     webupdater::RecordFilledForVersion(folder, version);
 }
 
@@ -366,9 +373,32 @@ void TWebUpdater::DownloadListedFiles(const std::vector<TUpListItem>& list) {
                      " folder." + " (OverWriting.)");
             continue;
         }
-        Downloader_.Download(GbkToQ(WebURL) + QLatin1Char('/') + name, updates + name, path,
-                             DownloadBounds);
+        Downloader_.Download(webupdater::FileUrl(WebURL, name), updates + name, path,
+                             FileBounds(*item.Entry));
     }
+}
+
+// A file may have the bytes its entry's Size gives, or else the default
+// bound; a smaller bound of the run's own wins.
+THttpBounds TWebUpdater::FileBounds(const TUpRec& entry) const {
+    THttpBounds bounds = DownloadBounds;
+    const std::int64_t allowed = entry.Size.value_or(webupdater::kDefaultMaxFileBytes);
+    if (bounds.MaxBytes < 0 || bounds.MaxBytes > allowed)
+        bounds.MaxBytes = allowed;
+    return bounds;
+}
+
+// A restart file whose download failed (reported already) has nothing to
+// put in place: the script must not name it, nor a later start wait for it.
+void TWebUpdater::DropUndownloadedRestartFiles() {
+    std::erase_if(Manifest_.RestartFiles, [this](const TUpListItem& item) {
+        const QString& name = item.Entry->Name;
+        if (name.isEmpty() ||
+            webupdater::FileExists(Folders_.Resolve(Folders_.UpdatesFolder + name)))
+            return false;
+        WriteLog("Not downloaded, left out of the restart: " + QToGbk(name));
+        return true;
+    });
 }
 
 void TWebUpdater::OfferRestart() {
@@ -379,19 +409,31 @@ void TWebUpdater::OfferRestart() {
     ChangeText(question);
     const bool yes = AskRestart ? AskRestart(question) : false;
     if (!yes || StopRequested_) {
+        // The checked files wait for the next start, which offers to finish.
+        RecordPendingInstall();
         ReportError(5);
         FinishRun();
         return;
     }
+    InstallThroughRestart();
+}
+
+// Backs up what the restart files replace and hands them to the restart
+// script, which runs once the program has ended.
+void TWebUpdater::InstallThroughRestart() {
     TUpdateInstaller installer(*this, Folders_, SaveBackup);
     for (const TUpListItem& item : Manifest_.RestartFiles)
         if (!item.Entry->Name.isEmpty())
             installer.BackupFile(*item.Entry);
+    // Kept until the script has put every file in place, so that a failed
+    // copy is offered again at the next start.
+    RecordPendingInstall();
     TRestartScriptSettings settings;
     settings.ProgramFile = webupdater::ProgramFile(ProgramPath);
     settings.ProgramPid = ProgramPid > 0 ? ProgramPid : QCoreApplication::applicationPid();
     settings.DeleteUpdatesOnComplete = DeleteUpdatesOnComplete;
     settings.DeleteBatchFileOnComplete = DeleteBatchFileOnComplete;
+    settings.LogFile = FullLogFileName();
     webupdater::WriteRestartScript(*this, Folders_, Manifest_.RestartFiles, settings);
     webupdater::StartRestartScript(*this, Folders_, StartScript);
     if (QuitApplication)
@@ -400,6 +442,102 @@ void TWebUpdater::OfferRestart() {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                                   Qt::QueuedConnection);
     Success();
+}
+
+// Lists the restart files waiting in the updates folder with the digest
+// each has now, after its check.
+void TWebUpdater::RecordPendingInstall() {
+    const QString folder = Folders_.Resolve(Folders_.UpdatesFolder);
+    std::vector<TPendingFile> files;
+    for (const TUpListItem& item : Manifest_.RestartFiles) {
+        const TUpRec& entry = *item.Entry;
+        if (entry.Name.isEmpty())
+            continue;
+        if (const std::optional<QString> digest = webupdater::FileSha256(folder + entry.Name))
+            files.push_back({entry.Name, entry.Destination, *digest});
+    }
+    if (!webupdater::RecordPendingInstall(folder, files))
+        WriteLog("Error writing the list of files waiting in " + QToGbk(folder));
+}
+
+// --- Finishing an update left waiting ------------------------------------------------------
+
+bool TWebUpdater::HasPendingInstall(double installedVersion) const {
+    const TUpdateFolders folders =
+        webupdater::DeriveFolders(ProgramPath, UpdatesFolder, BackupFolder);
+    const QString folder = folders.Resolve(folders.UpdatesFolder);
+    const QString version = webupdater::FilledForVersion(folder);
+    try {
+        if (version.isEmpty() || webupdater::ParseVersionText(QToGbk(version)) != installedVersion)
+            return false;
+    } catch (const TUpdateError&) {
+        return false;
+    }
+    const std::vector<TPendingFile> files = webupdater::ReadPendingInstall(folder);
+    return std::any_of(files.begin(), files.end(), [&](const TPendingFile& file) {
+        return webupdater::FileExists(folder + file.Name);
+    });
+}
+
+void TWebUpdater::FinishPendingInstall() {
+    if (!Enabled || Busy_)
+        return;
+    if (const std::optional<QString> folder =
+            webupdater::FirstUnwritableFolder(FoldersWrittenFirst())) {
+        ReportUnwritableBeforeTheLog(*folder);
+        return;
+    }
+    WriteLog("Updater is running... ");
+    Busy_ = true;
+    try {
+        FinishPendingSteps();
+    } catch (...) {
+        RestoreControls();
+        Busy_ = false;
+        throw;
+    }
+    Busy_ = false;
+}
+
+void TWebUpdater::FinishPendingSteps() {
+    webupdater::StartLog(FullLogFileName(), LogFileName, LogData);
+    WriteLog("Finishing the update waiting in " + QToGbk(UpdatesFolder));
+    RestartPending_ = false;
+    SaveControls();
+    Folders_ = webupdater::DeriveFolders(ProgramPath, UpdatesFolder, BackupFolder);
+    TakePendingFiles();
+    // The files are checked again: they have waited in a folder others
+    // may write, and only the digest they had when checked is trusted.
+    webupdater::RefuseUnsafeEntries(*this, Manifest_, false);
+    webupdater::RefuseMismatchedFiles(*this, Folders_, Manifest_);
+    DropUndownloadedRestartFiles();
+    if (Manifest_.RestartFiles.empty()) {
+        // Nothing left worth installing: the folder is tidied, so that the
+        // next start does not offer it again.
+        CancelRun(ErrorMessage + " trying to locate the source folder!");
+        return;
+    }
+    TUpdateInstaller installer(*this, Folders_, SaveBackup);
+    installer.EnsureFolder(Folders_.BackupFolder);
+    installer.CreateRunBackupFolder();
+    RestartPending_ = true;
+    InstallThroughRestart();
+}
+
+// The waiting files become the run's restart list, each with the digest it
+// had when it was checked.
+void TWebUpdater::TakePendingFiles() {
+    const QString folder = Folders_.Resolve(Folders_.UpdatesFolder);
+    Manifest_.NormalFiles.clear();
+    Manifest_.RestartFiles.clear();
+    for (const TPendingFile& file : webupdater::ReadPendingInstall(folder)) {
+        auto entry = std::make_shared<TUpRec>();
+        entry->Name = file.Name;
+        entry->Destination = file.Destination;
+        entry->Terminate = true;
+        entry->Sha256 = file.Sha256;
+        Manifest_.RestartFiles.push_back({file.Name, entry});
+    }
 }
 
 // --- Endings -----------------------------------------------------------------------------
@@ -451,6 +589,7 @@ void TWebUpdater::DeleteListedUpdates() {
     }
     const QString folder = Folders_.Resolve(Folders_.UpdatesFolder);
     fs::remove(FsPath(webupdater::FilledForVersionFile(folder)), ec);
+    fs::remove(FsPath(webupdater::PendingInstallFile(folder)), ec);
     if (fs::remove(FsPath(folder), ec))
         WriteLog("Folder deleted: " + QToGbk(folder));
 }

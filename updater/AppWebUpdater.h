@@ -111,6 +111,15 @@ public:
     // script cannot be started or the log cannot be written.
     void RunUpdate();
 
+    // Whether a run for installedVersion left checked restart files in the
+    // updates folder, waiting for the restart script: a declined restart, or
+    // a script whose copy failed.
+    bool HasPendingInstall(double installedVersion) const;
+    // Finishes that update: checks the waiting files' digests again and
+    // installs those that still match through the restart script, like an
+    // accepted restart; nothing is downloaded. Throws like RunUpdate.
+    void FinishPendingInstall();
+
     bool Busy() const { return Busy_; }
     bool RestartPending() const { return RestartPending_; }
     bool StopRequested() const { return StopRequested_; }
@@ -148,7 +157,13 @@ private:
     void BuildUpdateInfoText();
     void PrepareUpdatesFolder();
     void DownloadListedFiles(const std::vector<TUpListItem>& list);
+    THttpBounds FileBounds(const TUpRec& entry) const;
+    void DropUndownloadedRestartFiles();
     void OfferRestart();
+    void InstallThroughRestart();
+    void RecordPendingInstall();
+    void FinishPendingSteps();
+    void TakePendingFiles();
     void Success();
     void FinishRun();
     void AbortRun();

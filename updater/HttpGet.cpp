@@ -14,16 +14,51 @@
 
 namespace {
 
+// What one request went through, besides what the reply itself says.
+struct TBodyState {
+    bool WholeBoundStruck = false;
+    bool TooLarge = false;
+    // The request went out again after an answer had begun: Qt then appends
+    // the new answer's body to what the old one delivered.
+    bool Resent = false;
+    bool AnswerBegun = false;
+    QString WriteError;
+    std::int64_t Written = 0;
+};
+
 // Why a reply failed, in the order the causes are most telling.
-QString FailureText(const QNetworkReply& reply, bool wholeBoundStruck, bool tooLarge,
-                    const QString& writeError) {
-    if (wholeBoundStruck)
+QString FailureText(const QNetworkReply& reply, const TBodyState& state) {
+    if (state.WholeBoundStruck)
         return QStringLiteral("the download took longer than its time bound");
-    if (tooLarge)
+    if (state.TooLarge)
         return QStringLiteral("the download is larger than its size bound");
-    if (!writeError.isEmpty())
-        return writeError;
+    if (state.Resent)
+        return QStringLiteral("the request was sent again after its answer had begun");
+    if (!state.WriteError.isEmpty())
+        return state.WriteError;
     return reply.errorString();
+}
+
+// The announced length, when the answer gave one.
+std::optional<std::int64_t> AnnouncedLength(const QNetworkReply& reply) {
+    if (!reply.hasRawHeader("Content-Length"))
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong length = reply.rawHeader("Content-Length").trimmed().toLongLong(&ok);
+    if (!ok || length < 0)
+        return -1; // unreadable: no body can match it
+    return length;
+}
+
+// A body that does not match its Content-Length is a cut-off (or spliced)
+// download, whatever the transport made of it; why, or empty when it matches.
+QString LengthMismatch(const QNetworkReply& reply, std::int64_t written) {
+    const std::optional<std::int64_t> announced = AnnouncedLength(reply);
+    if (!announced || *announced == written)
+        return {};
+    return QStringLiteral("the body has %1 bytes, its Content-Length announced %2")
+        .arg(written)
+        .arg(*announced);
 }
 
 // The trust an HTTPS request is checked against; none when the authorities
@@ -61,6 +96,9 @@ THttpResult HttpGetToFile(QNetworkAccessManager& manager, const THttpRequest& re
     netRequest.setTransferTimeout(request.Bounds.IdleMs);
     netRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                             QNetworkRequest::NoLessSafeRedirectPolicy);
+    // The body is stored as it comes, so that its length can be held
+    // against its Content-Length; a request may still ask otherwise.
+    netRequest.setRawHeader("Accept-Encoding", "identity");
     for (const auto& [name, value] : request.Headers)
         netRequest.setRawHeader(name, value);
 
@@ -68,33 +106,53 @@ THttpResult HttpGetToFile(QNetworkAccessManager& manager, const THttpRequest& re
     if (request.OnStarted)
         request.OnStarted(reply.get());
 
-    bool wholeBoundStruck = false;
-    bool tooLarge = false;
-    QString writeError;
-    std::int64_t written = 0;
-
+    TBodyState state;
     QEventLoop loop;
     QTimer wholeBound;
     wholeBound.setSingleShot(true);
     QObject::connect(&wholeBound, &QTimer::timeout, reply.get(), [&] {
-        wholeBoundStruck = true;
+        state.WholeBoundStruck = true;
         reply->abort();
     });
     auto drain = [&] {
         const QByteArray data = reply->readAll();
-        if (data.isEmpty() || !writeError.isEmpty() || tooLarge)
+        if (data.isEmpty() || !state.WriteError.isEmpty() || state.TooLarge || state.Resent)
             return;
-        written += data.size();
-        if (request.Bounds.MaxBytes >= 0 && written > request.Bounds.MaxBytes) {
-            tooLarge = true;
+        state.AnswerBegun = true;
+        state.Written += data.size();
+        if (request.Bounds.MaxBytes >= 0 && state.Written > request.Bounds.MaxBytes) {
+            state.TooLarge = true;
             reply->abort();
             return;
         }
         if (file.write(data) != data.size()) {
-            writeError = file.errorString();
+            state.WriteError = file.errorString();
             reply->abort();
         }
     };
+    // An announced length above the bound fails before a byte is written.
+    auto checkHead = [&] {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() / 100 == 3)
+            return; // a redirection's head; the next answer is the one that counts
+        if (state.AnswerBegun) {
+            state.Resent = true;
+            reply->abort();
+            return;
+        }
+        state.AnswerBegun = true;
+        const std::optional<std::int64_t> announced = AnnouncedLength(*reply);
+        if (announced && request.Bounds.MaxBytes >= 0 && *announced > request.Bounds.MaxBytes) {
+            state.TooLarge = true;
+            reply->abort();
+        }
+    };
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, reply.get(), checkHead);
+    QObject::connect(reply.get(), &QNetworkReply::requestSent, reply.get(), [&] {
+        if (state.AnswerBegun && !state.Resent) {
+            state.Resent = true;
+            reply->abort();
+        }
+    });
     QObject::connect(reply.get(), &QIODevice::readyRead, reply.get(), drain);
     if (request.OnProgress)
         QObject::connect(
@@ -108,11 +166,15 @@ THttpResult HttpGetToFile(QNetworkAccessManager& manager, const THttpRequest& re
     wholeBound.stop();
     drain();
 
-    const bool failed = reply->error() != QNetworkReply::NoError || wholeBoundStruck || tooLarge ||
-                        !writeError.isEmpty();
+    const bool failed = reply->error() != QNetworkReply::NoError || state.WholeBoundStruck ||
+                        state.TooLarge || state.Resent || !state.WriteError.isEmpty();
     if (failed) {
         file.cancelWriting();
-        return {false, FailureText(*reply, wholeBoundStruck, tooLarge, writeError)};
+        return {false, FailureText(*reply, state), state.TooLarge};
+    }
+    if (const QString mismatch = LengthMismatch(*reply, state.Written); !mismatch.isEmpty()) {
+        file.cancelWriting();
+        return {false, mismatch};
     }
     if (!file.commit())
         return {false, file.errorString()};

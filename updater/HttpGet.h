@@ -28,7 +28,8 @@ struct THttpBounds {
 
 struct THttpResult {
     bool Ok = false;
-    QString ErrorText; // why it failed, for the log
+    QString ErrorText;     // why it failed, for the log
+    bool TooLarge = false; // it failed on Bounds.MaxBytes
 };
 
 struct THttpRequest {
@@ -43,6 +44,9 @@ struct THttpRequest {
 
 // The body is written to a temporary file beside the target and put in place
 // only when the whole body arrived with a success status: a failed download
-// leaves the target as it was.
+// leaves the target as it was. Whole means as long as its Content-Length
+// says, or ended by the last chunk of a chunked body, from one answer: a
+// request that went out again after its answer had begun fails, since the
+// transport would join the second answer's body to the first.
 THttpResult HttpGetToFile(QNetworkAccessManager& manager, const THttpRequest& request,
                           const QString& targetPath);

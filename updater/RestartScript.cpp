@@ -1,8 +1,10 @@
 #include "updater/RestartScript.h"
 
+#include "updater/PendingInstall.h"
 #include "updater/UpdaterText.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 
@@ -11,6 +13,29 @@ namespace webupdater {
 namespace {
 
 const char* const kNotStarted = "An error occurred while trying to run the cmd file. ";
+
+// The lines that put one file in place. The name is used as the manifest
+// gave it, byte for byte, as the check and the install used it.
+std::string CopyLines(const TUpdateFolders& folders, const TUpRec& entry, const QString& logFile) {
+    auto q = [](const QString& path) { return ShellQuote(path.toStdString()); };
+    auto at = [&](const QString& path) { return q(folders.Resolve(path)); };
+    const QString target = entry.Destination + entry.Name;
+    const QString source = folders.UpdatesFolder + entry.Name;
+    const QString backup = folders.RunBackupFolder + entry.Name;
+    const QString targetFolder = QFileInfo(folders.Resolve(target)).path();
+    const std::string failure = "Error copy file name: " + folders.Resolve(source).toStdString() +
+                                "  ---> to: " + folders.Resolve(target).toStdString();
+    std::string lines;
+    // -T: a folder standing where the file goes is a failure, not a place
+    // to copy into.
+    lines += "if mkdir -p -- " + q(targetFolder) + " && cp -fT -- " + at(source) + " " +
+             at(target) + " && cmp -s -- " + at(source) + " " + at(target) + "; then :; else\n";
+    lines += "    failed=1\n";
+    lines += "    printf '%s\\r\\n\\r\\n' " + ShellQuote(failure) + " >> " + q(logFile) + "\n";
+    lines += "    [ -f " + at(backup) + " ] && cp -fT -- " + at(backup) + " " + at(target) + "\n";
+    lines += "fi\n";
+    return lines;
+}
 
 } // namespace
 
@@ -29,22 +54,20 @@ std::string RestartScriptText(const TUpdateFolders& folders,
     line("exec </dev/null >/dev/null 2>&1");
     line("cd " + q(folders.AppFolder) + " || exit 1");
     line("while kill -0 " + std::to_string(settings.ProgramPid) + " 2>/dev/null; do sleep 1; done");
-    for (const TUpListItem& item : restartFiles) {
-        const TUpRec& entry = *item.Entry;
-        const QString d = entry.Destination.trimmed();
-        const QString n = entry.Name.trimmed();
-        if (n.isEmpty())
-            continue;
-        if (!d.isEmpty())
-            line("[ -d " + at(d) + " ] || mkdir -p " + at(d));
-        line("cp -f " + at(folders.UpdatesFolder + n) + " " + at(d + n) + " || cp -f " +
-             at(folders.RunBackupFolder + n) + " " + at(d + n));
-    }
-    line(q(settings.ProgramFile) + " &");
+    line("failed=0");
+    for (const TUpListItem& item : restartFiles)
+        if (!item.Entry->Name.isEmpty())
+            script += CopyLines(folders, *item.Entry, settings.LogFile);
+    // Tidied before the program starts, which would otherwise find the list
+    // of waiting files and offer to finish again.
+    line("if [ \"$failed\" = 0 ]; then");
+    line("    rm -f -- " + q(PendingInstallFile(folders.Resolve(folders.UpdatesFolder))));
     if (settings.DeleteUpdatesOnComplete)
-        line("rm -rf -- " + at(folders.UpdatesFolder));
+        line("    rm -rf -- " + at(folders.UpdatesFolder));
+    line("fi");
     if (settings.DeleteBatchFileOnComplete)
         line("rm -f -- " + q(folders.ScriptPath));
+    line(q(settings.ProgramFile) + " &");
     return script;
 }
 

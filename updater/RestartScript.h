@@ -1,8 +1,11 @@
 #pragma once
 
 // The restart script: a POSIX sh script that waits for the program to end,
-// copies the files that could not be replaced while it ran into place (the
-// backup copy when that fails), starts the program again and tidies up.
+// copies the files that could not be replaced while it ran into place,
+// creating their folders, and checks each copy. A failed copy is written to
+// the log, the backup copy put back, and the updates folder kept with its
+// list of waiting files, so that the next start offers to finish. Only when
+// every copy succeeded does it tidy up; then it starts the program again.
 
 #include "updater/UpdateFolders.h"
 #include "updater/UpdateManifest.h"
@@ -19,6 +22,7 @@ struct TRestartScriptSettings {
     qint64 ProgramPid = 0; // the process the script waits for
     bool DeleteUpdatesOnComplete = true;
     bool DeleteBatchFileOnComplete = true;
+    QString LogFile; // where a failed copy is written
 };
 
 namespace webupdater {

@@ -29,10 +29,14 @@ const char* const kCheckFailed = "\xCE\xDE\xB7\xA8\xC1\xAC\xBD\xD3\xD4\xB6\xB3\x
                                  "\xC6\xF7\xB6\xC1\xC8\xA1\xB0\xE6\xB1\xBE\xD0\xC5\xCF\xA2\xB3\xF6"
                                  "\xB4\xED\xA3\xA1";
 const char* const kErrorCaption = "\xB4\xED\xCE\xF3"; // 错误
+// 上次的升级尚未完成，是否现在完成？
+const char* const kFinishQuestion = "\xC9\xCF\xB4\xCE\xB5\xC4\xC9\xFD\xBC\xB6\xC9\xD0\xCE\xB4"
+                                    "\xCD\xEA\xB3\xC9\xA3\xAC\xCA\xC7\xB7\xF1\xCF\xD6\xD4\xDA"
+                                    "\xCD\xEA\xB3\xC9\xA3\xBF";
 
 const char* const kLocalCopy = "upate.xml";
 // The check's own bound on what the server may send: a version file is small.
-constexpr std::int64_t kCheckMaxBytes = 4 * 1024 * 1024;
+constexpr std::int64_t kCheckMaxBytes = webupdater::kMaxManifestBytes;
 
 // Message-box texts separate lines with LF CR; a box wants plain line breaks.
 QString BoxText(const std::string& gbk) {
@@ -162,6 +166,8 @@ void TForm3::FormCreate() {
     WebUpdater1->RequireSha256 =
         IniFile->value(QStringLiteral("App/RequireSha256")).toString().trimmed() ==
         QLatin1String("1");
+    if (FinishWaitingUpdate())
+        return;
 
     const std::string base = UpdateBaseAddress();
     if (base.empty())
@@ -200,6 +206,30 @@ void TForm3::FormCreate() {
         else
             exec();
     }
+}
+
+// The files of the installed version's update that wait in the updates
+// folder (a declined restart, a copy the restart script could not make)
+// are offered at every start until they are installed.
+bool TForm3::FinishWaitingUpdate() {
+    if (!IniFile->contains(QStringLiteral("App/CurrVer")) ||
+        !WebUpdater1->HasPendingInstall(CurrentVersion))
+        return false;
+    const bool yes =
+        Environment_.AskFinishUpdate
+            ? Environment_.AskFinishUpdate(kFinishQuestion)
+            : QMessageBox::question(nullptr, GbkToQ(WebUpdater1->ApplicationName),
+                                    BoxText(kFinishQuestion), QMessageBox::Yes | QMessageBox::No,
+                                    QMessageBox::Yes) == QMessageBox::Yes;
+    if (!yes)
+        return false;
+    try {
+        WebUpdater1->FinishPendingInstall();
+    } catch (const std::exception& error) {
+        ShowError(error.what());
+        return false;
+    }
+    return QuitRequested_;
 }
 
 bool TForm3::FetchPublishedVersion(const QString& localCopy) {

@@ -33,6 +33,8 @@ struct TUpdaterEnvironment {
     std::function<void(const std::string& text, const std::string& caption)> ShowWarning;
     std::function<void(const std::string& text)> ShowError;
     std::function<bool(const std::string& question)> AskRestart;
+    // Asked at start-up when an update waits to be finished; true: Yes.
+    std::function<bool(const std::string& question)> AskFinishUpdate;
     std::function<bool(const QString& scriptPath)> StartScript;
     std::function<void()> QuitApplication;
     int CheckBoundMs = 10'000;
@@ -47,9 +49,11 @@ public:
     explicit TForm3(QWidget* mainWindow = nullptr, TUpdaterEnvironment environment = {});
     ~TForm3() override;
 
-    // The start-up check: reads the installed version, fetches the published
-    // one and shows this window modally when it is higher. Returns when the
-    // user has closed the window, or at once.
+    // The start-up check: reads the installed version, offers to finish an
+    // update of that version left waiting, fetches the published version
+    // and shows this window modally when it is higher. Returns when the
+    // user has closed the window, or at once; at once too when finishing
+    // has asked the program to end.
     void FormCreate();
     void Button1Click();
 
@@ -83,6 +87,7 @@ private:
     void WireUpdater(QWidget* mainWindow);
     QString ProgramFolder() const;
     double ReadInstalledVersion() const;
+    bool FinishWaitingUpdate(); // true: the program is to end for the restart script
     bool FetchPublishedVersion(const QString& localCopy); // throws on any check error
     void ShowWarning(const std::string& text, const std::string& caption);
     void ShowError(const std::string& text);

@@ -38,6 +38,20 @@ std::string NotificationLines(const TBindStatus& status, const std::string& stat
 
 } // namespace
 
+namespace webupdater {
+
+QUrl FileUrl(const std::string& webUrl, const QString& name) {
+    QByteArray path;
+    for (const QString& segment : name.split(QLatin1Char('/')))
+        path += '/' + QUrl::toPercentEncoding(segment);
+    QByteArray base = QUrl(GbkToQ(webUrl), QUrl::TolerantMode).toEncoded();
+    while (base.endsWith('/'))
+        base.chop(1);
+    return QUrl::fromEncoded(base + path, QUrl::StrictMode);
+}
+
+} // namespace webupdater
+
 TUpdateDownloader::TUpdateDownloader(TUpdateReporter& report) : Report_(report) {
     Http_.setProxy(QNetworkProxy::NoProxy);
 }
@@ -48,9 +62,9 @@ void TUpdateDownloader::Abort() {
         CurrentReply_->abort();
 }
 
-bool TUpdateDownloader::Download(const QString& url, const QString& target, const QString& path,
+bool TUpdateDownloader::Download(const QUrl& url, const QString& target, const QString& path,
                                  const THttpBounds& bounds) {
-    const std::string address = QToGbk(url);
+    const std::string address = QToGbk(url.toString());
     const std::string shownTarget = "ApplicationFolder/" + QToGbk(target);
     Report_.WriteLog("Trying to download: " + address + "  To: " + shownTarget);
 
@@ -68,7 +82,7 @@ bool TUpdateDownloader::Download(const QString& url, const QString& target, cons
     std::filesystem::create_directories(webupdater::FsPath(path).parent_path(), ec);
 
     THttpRequest request;
-    request.Url = QUrl(url, QUrl::TolerantMode);
+    request.Url = url;
     request.Bounds = bounds;
     request.OnStarted = [&](QNetworkReply* reply) {
         CurrentReply_ = reply;
@@ -87,7 +101,11 @@ bool TUpdateDownloader::Download(const QString& url, const QString& target, cons
     CurrentReply_ = nullptr;
     if (!result.Ok || Aborted_) {
         Report_.WriteLog("Download failed: " + address + "  (" + QToGbk(result.ErrorText) + ")");
-        Report_.ReportError(8, address);
+        if (result.TooLarge)
+            Report_.ReportError(8, address + kLfCr + "larger than " +
+                                       std::to_string(bounds.MaxBytes) + " bytes");
+        else
+            Report_.ReportError(8, address);
         return false;
     }
     notify(kEndDownloadData, 100);

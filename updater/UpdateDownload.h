@@ -10,8 +10,19 @@
 #include <QPointer>
 
 #include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <string>
 
 class QNetworkReply;
+
+namespace webupdater {
+// The address of a file below the update server's folder webUrl: each
+// segment of name percent-encoded, so that "?", "#", "%" and the like stay
+// part of the file's name.
+QUrl FileUrl(const std::string& webUrl, const QString& name);
+} // namespace webupdater
 
 class TUpdateDownloader {
 public:
@@ -19,8 +30,9 @@ public:
 
     // Downloads url into path, creating its folder. target is the name
     // the log shows below the program's folder. A failed download is logged
-    // and reported (kind 8); false then.
-    bool Download(const QString& url, const QString& target, const QString& path,
+    // and reported (kind 8), one larger than bounds.MaxBytes with that
+    // bound after its address; false then.
+    bool Download(const QUrl& url, const QString& target, const QString& path,
                   const THttpBounds& bounds);
     // Ends the download under way as a failure, and every later one.
     void Abort();

@@ -167,6 +167,19 @@ void ReadDetails(TManifestScanner& scanner, double appCurrentVer, TUpdateReporte
     }
 }
 
+// Digits only, no sign, within range; none otherwise.
+std::optional<std::int64_t> ParseByteCount(const QString& text) {
+    if (text.isEmpty() || text.size() > 18)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
 void ReadFileAttributes(TManifestScanner& scanner, TUpdateReporter& report,
                         TUpdateManifest& manifest) {
     auto entry = std::make_shared<TUpRec>();
@@ -187,6 +200,9 @@ void ReadFileAttributes(TManifestScanner& scanner, TUpdateReporter& report,
             entry->Destination = value;
         } else if (name == QLatin1String("Sha256")) {
             entry->Sha256 = TrimmedQ(attribute.value().toString());
+        } else if (name == QLatin1String("Size")) {
+            entry->Size = ParseByteCount(TrimmedQ(attribute.value().toString()));
+            entry->SizeUnreadable = !entry->Size;
         } else if (name == QLatin1String("Terminate")) {
             const QString value = TrimmedQ(attribute.value().toString());
             if (value == QLatin1String("yes")) {
@@ -218,7 +234,13 @@ bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReport
     QFile file(path);
     QByteArray xml;
     if (file.open(QIODevice::ReadOnly))
-        xml = file.readAll();
+        xml = file.read(kMaxManifestBytes + 1);
+    if (xml.size() > kMaxManifestBytes) {
+        report.WriteLog("The manifest is larger than " + std::to_string(kMaxManifestBytes) +
+                        " bytes and is not read.");
+        report.ReportError(2, QToGbk(path));
+        return false;
+    }
     return ReadUpdateManifestXml(xml, appCurrentVer, report, manifest);
 }
 
@@ -280,6 +302,8 @@ std::optional<std::string> RefusalReason(const TUpListItem& item, bool requireSh
         return "its Sha256 value is not 64 hexadecimal digits";
     if (!entry.Sha256 && requireSha256)
         return "it has no Sha256 digest, and one is required";
+    if (entry.SizeUnreadable)
+        return "its Size value is not a whole number of bytes";
     return std::nullopt;
 }
 
@@ -323,17 +347,41 @@ bool IsSha256Text(const QString& text) {
     });
 }
 
+namespace {
+
+// Characters a name may hold but must not begin or end with: a space of any
+// kind is easily lost (a trim, a copy from a listing) and the name would then
+// be another file's.
+bool IsBlankAtAnEnd(QChar c) {
+    return c.isSpace() || c.category() == QChar::Separator_Space ||
+           c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
+}
+
+bool HasBlankAtAnEnd(const QString& path) {
+    for (const QString& segment : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        if (IsBlankAtAnEnd(segment.front()) || IsBlankAtAnEnd(segment.back()))
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool IsSafeRelativePath(const QString& path) {
     if (path.startsWith(QLatin1Char('/')) || path.contains(QLatin1String("..")))
         return false;
     static const QString kShellCharacters = QStringLiteral("\"'$`;&|<>\\");
-    for (const QChar c : path) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+    for (const char32_t c : path.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (c < 0x20 || c == 0x7F || category == QChar::Other_Control)
             return false;
-        if (kShellCharacters.contains(c))
+        // Invisible characters (zero-width spaces, direction marks, byte
+        // order marks) and unassigned ones make two different names look alike.
+        if (category == QChar::Other_Format || category == QChar::Other_NotAssigned)
+            return false;
+        if (c < 0x80 && kShellCharacters.contains(QChar(c)))
             return false;
     }
-    return true;
+    return !HasBlankAtAnEnd(path);
 }
 
 double ParseVersionText(const std::string& text) {

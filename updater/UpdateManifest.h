@@ -10,6 +10,7 @@
 #include <QString>
 #include <QXmlStreamReader>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,10 @@ struct TUpRec {
     bool Unsafe = false;    // a Name or Destination value that could leave the program's folder
     // The digest the file must have, as the manifest wrote it (trimmed).
     std::optional<QString> Sha256;
+    // The most bytes the file may have, from its Size attribute; a value
+    // that is not a whole number of bytes has the entry refused.
+    std::optional<std::int64_t> Size;
+    bool SizeUnreadable = false;
 };
 
 // A list item: the entry, and its file name as it stood when it was added.
@@ -48,8 +53,14 @@ struct TUpdateManifest {
 
 namespace webupdater {
 
+// The most bytes a manifest may have, the start-up check's and the run's alike.
+inline constexpr std::int64_t kMaxManifestBytes = 4 * 1024 * 1024;
+// The most bytes a listed file may have when its entry gives no Size.
+inline constexpr std::int64_t kDefaultMaxFileBytes = 512LL * 1024 * 1024;
+
 // Reads the manifest file into manifest, logging each tag found and
-// reporting each part skipped on the way. True when it added a file entry.
+// reporting each part skipped on the way. True when it added a file entry;
+// a file larger than kMaxManifestBytes is not read (reported, false).
 // Throws TUpdateError for a version that is not a number.
 bool ReadUpdateManifest(const QString& path, double appCurrentVer, TUpdateReporter& report,
                         TUpdateManifest& manifest);

@@ -75,7 +75,8 @@ void TLocalHttpServer::OnReadyRead(QTcpSocket* socket) {
     TRecordedRequest request;
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
     request.Method = requestLine.value(0);
-    request.Path = QUrl::fromPercentEncoding(requestLine.value(1)).toUtf8();
+    request.RawPath = requestLine.value(1);
+    request.Path = QUrl::fromPercentEncoding(request.RawPath).toUtf8();
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
@@ -88,6 +89,7 @@ void TLocalHttpServer::OnReadyRead(QTcpSocket* socket) {
 
 void TLocalHttpServer::Answer(QTcpSocket* socket, const TRecordedRequest& request) {
     const Behaviour behaviour = Behaviours_.value(request.Path);
+    const int attempt = ++Attempts_[request.Path];
     switch (behaviour.Kind) {
     case Mode::Serve:
         SendFile(socket, request.Path);
@@ -110,6 +112,9 @@ void TLocalHttpServer::Answer(QTcpSocket* socket, const TRecordedRequest& reques
         timer->start(behaviour.DelayMs);
         break;
     }
+    case Mode::Answer:
+        behaviour.Respond(*socket, attempt);
+        break;
     case Mode::Cut:
         socket->write(
             "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\npartial");

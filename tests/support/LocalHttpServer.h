@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTcpServer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -19,7 +20,8 @@ class QTcpSocket;
 
 struct TRecordedRequest {
     QByteArray Method;
-    QByteArray Path;
+    QByteArray Path;                      // percent-decoded
+    QByteArray RawPath;                   // as the request line wrote it
     QMap<QByteArray, QByteArray> Headers; // names in lower case
 };
 
@@ -27,11 +29,14 @@ class TLocalHttpServer : public QObject {
     Q_OBJECT
 public:
     // Drip: announces a large body and sends one byte every DelayMs.
-    enum class Mode { Serve, Status, Delay, Silent, Cut, Drip };
+    // Answer: Respond writes whatever it likes on the socket and ends the
+    // connection its own way; attempt counts the requests of that path, from 1.
+    enum class Mode { Serve, Status, Delay, Silent, Cut, Drip, Answer };
     struct Behaviour {
         Mode Kind = Mode::Serve;
-        int Status = 200; // for Mode::Status
-        int DelayMs = 0;  // for Mode::Delay
+        int Status = 200;                                                  // for Mode::Status
+        int DelayMs = 0;                                                   // for Mode::Delay
+        std::function<void(QTcpSocket& socket, int attempt)> Respond = {}; // for Mode::Answer
     };
 
     explicit TLocalHttpServer(QString rootFolder, QObject* parent = nullptr);
@@ -60,5 +65,6 @@ private:
     std::unique_ptr<QTcpServer> Server_;
     bool Tls_ = false;
     QMap<QByteArray, Behaviour> Behaviours_;
+    QMap<QByteArray, int> Attempts_;
     std::vector<TRecordedRequest> Requests_;
 };

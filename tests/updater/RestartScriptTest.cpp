@@ -4,12 +4,15 @@
 #include "tests/support/LocalHttpServer.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/AppWebUpdater.h"
+#include "updater/Update.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -93,6 +96,69 @@ TEST(RestartScript, WaitsForTheProgramReplacesItsFilesStartsItAgainAndRemovesIts
     EXPECT_TRUE(WaitFor([&] { return ReadFile(app + "/starts.txt") == "started 19\n"; }, 5000))
         << "started once, by a script at idle priority: "
         << ReadFile(app + "/starts.txt").toStdString();
+}
+
+// A restart file in a folder that does not exist yet gets its folder; a copy
+// that fails is logged, keeps the updates folder, and the next start offers
+// to finish.
+TEST(RestartScript, CreatesNewFoldersAndKeepsTheUpdateWhenACopyFails) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString app = temp.path() + "/app";
+    const QString server = temp.path() + "/server";
+    WriteFile(server + "/update/newdir/lib.so", "new lib");
+    WriteFile(server + "/update/blocked.bin", "new blocked");
+    WriteFile(server + "/update/Update.xml",
+              QByteArray::fromStdString(
+                  ManifestXml("2.0", {{"newdir/lib.so", "ApplicationFolder", "yes"},
+                                      {"blocked.bin", "ApplicationFolder", "yes"}})));
+    // A folder where blocked.bin goes: no copy can replace it.
+    QDir().mkpath(app + "/blocked.bin/inside");
+    TLocalHttpServer http(server);
+    ASSERT_TRUE(http.Start());
+
+    QString script;
+    auto runScript = [](const QString& path) {
+        QProcess sh;
+        sh.start("sh", {path});
+        return sh.waitForFinished(15000) && sh.exitStatus() == QProcess::NormalExit;
+    };
+    {
+        TWebUpdater updater;
+        updater.ProgramPath = app + "/TavirelBrisvane";
+        updater.ProgramPid = 999999;
+        updater.WebURL = (http.BaseUrl() + "/update").toStdString();
+        updater.AskRestart = [](const std::string&) { return true; };
+        // The script runs once the run has ended, as after the program's end.
+        updater.StartScript = [&](const QString& path) { return script = path, true; };
+        updater.QuitApplication = [] {};
+        updater.RunUpdate();
+    }
+    ASSERT_TRUE(runScript(script));
+
+    EXPECT_EQ(ReadFile(app + "/newdir/lib.so"), "new lib");
+    EXPECT_TRUE(QFileInfo(app + "/blocked.bin").isDir());
+    EXPECT_NE(ReadFile(app + "/Updater.txt")
+                  .toStdString()
+                  .find("Error copy file name: " + app.toStdString() +
+                        "/Updates/blocked.bin  ---> to: " + app.toStdString() + "/blocked.bin"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(app + "/Updates/blocked.bin"), "new blocked") << "kept for the next start";
+
+    // The next start, with the published version recorded.
+    QSettings(app + "/config.ini", QSettings::IniFormat).setValue("App/CurrVer", "2");
+    TUpdaterEnvironment environment;
+    environment.ProgramPath = app + "/TavirelBrisvane";
+    std::vector<std::string> offers;
+    environment.AskFinishUpdate = [&](const std::string& question) {
+        offers.push_back(question);
+        return false;
+    };
+    environment.ShowModal = [](TForm3&) {};
+    environment.ShowWarning = [](const std::string&, const std::string&) {};
+    TForm3 next(nullptr, environment);
+    next.FormCreate();
+    EXPECT_EQ(offers.size(), 1u);
 }
 
 } // namespace

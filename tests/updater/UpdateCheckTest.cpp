@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -433,6 +434,108 @@ TEST_F(UpdateCheckTest, UnwritableProgramFolderIsCheckedOnlyWithAnAddress) {
         << statusAfterRun.toStdString();
     ASSERT_EQ(Http.Requests().size(), 1u) << "the run downloads nothing";
     EXPECT_EQ(Http.Requests()[0].Path, "/update/update.xml");
+}
+
+// --- An update left waiting ---------------------------------------------------------------
+
+const std::string kFinishQuestion = // 上次的升级尚未完成，是否现在完成？
+    "\xC9\xCF\xB4\xCE\xB5\xC4\xC9\xFD\xBC\xB6\xC9\xD0\xCE\xB4\xCD\xEA\xB3\xC9\xA3\xAC\xCA\xC7"
+    "\xB7\xF1\xCF\xD6\xD4\xDA\xCD\xEA\xB3\xC9\xA3\xBF";
+
+// Runs the restart script at once, as the ended program would let it run.
+bool RunScriptNow(const QString& path) {
+    QProcess sh;
+    sh.start("sh", {path});
+    return sh.waitForFinished(15000) && sh.exitStatus() == QProcess::NormalExit;
+}
+
+struct WaitingCase {
+    const char* Label;
+    bool ChangedWhileWaiting; // the waiting file no longer has its checked digest
+    bool Accepted;            // the answer to the offer
+    bool Installed;
+};
+
+class WaitingUpdateTest : public UpdateCheckTest,
+                          public ::testing::WithParamInterface<WaitingCase> {};
+
+TEST_P(WaitingUpdateTest, NextStartOffersToFinishADeclinedRestart) {
+    const WaitingCase& c = GetParam();
+    WriteConfig("1.0", Http.BaseUrl());
+    PublishVersion("<Version>2</Version>");
+    PublishRun("2", {{"a.txt", "ApplicationFolder", "no"}, {"r.bin", "Data", "yes"}});
+    WriteFile(Temp.path() + "/server/update/a.txt", "new a");
+    WriteFile(Temp.path() + "/server/update/r.bin", "new r");
+    WriteFile(App + "/Data/r.bin", "old r");
+    RestartAnswer = false;
+    OnModal = [](TForm3& form) { form.Button1->click(); };
+    std::vector<std::string> offers;
+    Environment.AskFinishUpdate = [&](const std::string& question) {
+        offers.push_back(question);
+        return c.Accepted;
+    };
+    std::vector<QString> scripts;
+    Environment.StartScript = [&](const QString& path) {
+        scripts.push_back(path);
+        return RunScriptNow(path);
+    };
+
+    Check(); // the restart is declined
+    ASSERT_EQ(InstalledVersionText(), "2");
+    ASSERT_EQ(ReadFile(App + "/a.txt"), "new a");
+    ASSERT_EQ(ReadFile(App + "/Updates/r.bin"), "new r");
+    ASSERT_TRUE(offers.empty());
+    if (c.ChangedWhileWaiting)
+        WriteFile(App + "/Updates/r.bin", "changed while waiting");
+
+    ModalShows = 0;
+    OnModal = nullptr;
+    auto next = Check();
+
+    EXPECT_EQ(offers, std::vector<std::string>{kFinishQuestion});
+    EXPECT_EQ(ModalShows, 0);
+    int downloads = 0;
+    for (const TRecordedRequest& request : Http.Requests())
+        downloads += request.Path == "/update/r.bin";
+    EXPECT_EQ(downloads, 1) << "nothing is downloaded twice";
+    EXPECT_EQ(next->QuitRequested(), c.Installed);
+    EXPECT_EQ(scripts.size(), c.Installed ? 1u : 0u);
+    EXPECT_EQ(ReadFile(App + "/Data/r.bin"), c.Installed ? "new r" : "old r");
+    EXPECT_EQ(InstalledVersionText(), "2");
+
+    // Finished, or refused as changed, the update is offered no more; one
+    // merely declined again is offered at every start.
+    offers.clear();
+    Check();
+    EXPECT_EQ(offers.size(), !c.Accepted ? 1u : 0u);
+    if (c.Accepted) {
+        EXPECT_FALSE(Exists(App + "/Updates/r.bin"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offers, WaitingUpdateTest,
+    ::testing::Values(WaitingCase{"Finished", false, true, true},
+                      WaitingCase{"ChangedWhileWaitingIsRefused", true, true, false},
+                      WaitingCase{"DeclinedAgain", false, false, false}),
+    [](const ::testing::TestParamInfo<WaitingCase>& info) { return info.param.Label; });
+
+TEST_F(UpdateCheckTest, UpdateOfAnotherVersionWaitingIsNotOffered) {
+    WriteConfig("1.0", Http.BaseUrl());
+    PublishVersion("<Version>2</Version>");
+    PublishRun("2", {{"r.bin", "ApplicationFolder", "yes"}});
+    WriteFile(Temp.path() + "/server/update/r.bin", "new r");
+    OnModal = [](TForm3& form) { form.Button1->click(); };
+    int offers = 0;
+    Environment.AskFinishUpdate = [&](const std::string&) { return ++offers, true; };
+    Check();
+    ASSERT_TRUE(Exists(App + "/Updates/r.bin"));
+
+    QSettings(App + "/config.ini", QSettings::IniFormat).setValue("App/CurrVer", "1.5");
+    OnModal = nullptr;
+    Check();
+
+    EXPECT_EQ(offers, 0);
 }
 
 } // namespace

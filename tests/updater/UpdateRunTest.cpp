@@ -1,6 +1,7 @@
 // The update run against a real HTTP server on loopback, in a temporary
 // program folder.
 
+#include "engine/GbkCodec.h"
 #include "tests/support/LocalHttpServer.h"
 #include "tests/updater/UpdaterTestSupport.h"
 #include "updater/AppWebUpdater.h"
@@ -9,16 +10,22 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <optional>
+#include <random>
 
 using namespace updatertest;
 
@@ -281,7 +288,7 @@ TEST_F(ServedRunTest, ProgramFolderNamedWithACharacterGbkLacksIsUpdated) {
     ASSERT_EQ(StartedScripts, std::vector<std::string>{script.toStdString()});
     const std::string text = ReadFile(script).toStdString();
     const std::string app = folder.toStdString();
-    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/Data/r.bin'"),
+    EXPECT_NE(text.find("cp -fT -- '" + app + "/Updates/r.bin' '" + app + "/Data/r.bin'"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("cd '" + app + "/' "), std::string::npos) << text;
@@ -466,12 +473,16 @@ TEST_F(ServedRunTest, AcceptingTheRestartWritesAndStartsTheScriptAndAsksToQuit) 
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_NE(text.find("while kill -0 999999 "), std::string::npos);
     const std::string app = App.toStdString();
-    EXPECT_NE(text.find("cp -f '" + app + "/Updates/r.bin' '" + app + "/r.bin' || cp -f '" + app +
-                        "/" + Updater.RunBackupFolder().toStdString() + "r.bin' '" + app +
-                        "/r.bin'"),
+    // Each copy is checked; a failed one puts the backup back.
+    EXPECT_NE(text.find("cp -fT -- '" + app + "/Updates/r.bin' '" + app + "/r.bin' && cmp -s -- '" +
+                        app + "/Updates/r.bin' '" + app + "/r.bin'; then"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("mkdir -p '" + app + "/Plugins/'"), std::string::npos) << text;
+    EXPECT_NE(text.find("cp -fT -- '" + app + "/" + Updater.RunBackupFolder().toStdString() +
+                        "r.bin' '" + app + "/r.bin'"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("mkdir -p -- '" + app + "/Plugins' && "), std::string::npos) << text;
     EXPECT_NE(text.find("'" + app + "/TavirelBrisvane' &"), std::string::npos) << text;
     EXPECT_NE(text.find("rm -rf -- '" + app + "/Updates/'"), std::string::npos) << text;
     EXPECT_NE(text.find("rm -f -- '" + app + "/TavirelBrisvane.sh'"), std::string::npos) << text;
@@ -630,7 +641,18 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"DestinationAbsolute", "d3.txt", "/tmp", "yes", "d3.txt"},
         RefusalCase{"DestinationEmpty", "d4.txt", "", "no", "d4.txt"},
         RefusalCase{"DestinationDollar", "d5.txt", "$HOME", "yes", "d5.txt"},
-        RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"}),
+        RefusalCase{"DestinationSemicolon", "d6.txt", "x;rm", "yes", "d6.txt"},
+        // A name is used as read, by the check, the install and the script
+        // alike: one that a trim would change is refused.
+        RefusalCase{"NoBreakSpaceAtTheEnd", "r.bin&#xA0;", "ApplicationFolder", "yes",
+                    Utf8ToGbk("r.bin\u00A0")},
+        RefusalCase{"IdeographicSpaceAtTheStart", "&#x3000;r.bin", "ApplicationFolder", "no",
+                    Utf8ToGbk("\u3000r.bin")},
+        RefusalCase{"EnSpaceEndingAFolder", "sub&#x2002;/r.bin", "ApplicationFolder", "yes",
+                    Utf8ToGbk("sub\u2002/r.bin")},
+        RefusalCase{"ZeroWidthSpaceInside", "r&#x200B;.bin", "ApplicationFolder", "yes",
+                    Utf8ToGbk("r\u200B.bin")},
+        RefusalCase{"DestinationEndingInANoBreakSpace", "d7.txt", "Data&#xA0;", "yes", "d7.txt"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.Label; });
 
 // --- Digests -----------------------------------------------------------------------------
@@ -710,5 +732,312 @@ INSTANTIATE_TEST_SUITE_P(
                    false, false},
         DigestCase{"MalformedEmpty", DigestAttribute(""), false, "no", false, false}),
     [](const ::testing::TestParamInfo<DigestCase>& info) { return info.param.Label; });
+
+// --- How a download ends ------------------------------------------------------------------
+
+// Bytes that show where a splice or a cut happened.
+QByteArray Body(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
+    return bytes;
+}
+
+QByteArray Head(qsizetype contentLength, bool close = true) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(contentLength) + "\r\n" +
+           (close ? QByteArray("Connection: close\r\n") : QByteArray()) + "\r\n";
+}
+
+QByteArray Chunk(const QByteArray& data) {
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+const QByteArray kChunkedHead =
+    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+
+// How the server ends the connection after its bytes: closed in order, or reset.
+void Send(QTcpSocket& socket, const QByteArray& bytes, bool reset = false) {
+    socket.write(bytes);
+    if (reset) {
+        socket.flush();
+        socket.abort();
+    } else {
+        socket.disconnectFromHost();
+    }
+}
+
+// The same once the client has had time to read every byte: the close then
+// finds the client with nothing left to read, which is when the transport
+// sends the request again or takes the body for whole.
+void SendThenEnd(QTcpSocket& socket, const QByteArray& bytes, bool reset = false,
+                 int afterMs = 100) {
+    socket.write(bytes);
+    socket.flush();
+    QTimer::singleShot(afterMs, &socket, [&socket, reset] {
+        if (reset)
+            socket.abort();
+        else
+            socket.disconnectFromHost();
+    });
+}
+
+constexpr int kWhole = 200000;
+
+struct DownloadEndCase {
+    const char* Label;
+    std::function<void(QTcpSocket&, int attempt)> Respond;
+    bool Installed;
+};
+
+class DownloadEndTest : public ServedRunTest,
+                        public ::testing::WithParamInterface<DownloadEndCase> {};
+
+TEST_P(DownloadEndTest, OnlyAWholeBodyIsInstalled) {
+    Publish("ok.txt", "ok");
+    PublishManifest("2.0", {{"f.bin", "ApplicationFolder", "no"},
+                            {"r.bin", "ApplicationFolder", "yes"},
+                            {"ok.txt", "ApplicationFolder", "no"}});
+    for (const char* name : {"/update/f.bin", "/update/r.bin"})
+        Http.SetBehaviour(name, {TLocalHttpServer::Mode::Answer, 200, 0, GetParam().Respond});
+    Answers = {true};
+    Updater.DeleteLogOnComplete = false;
+
+    Updater.RunUpdate();
+
+    const std::string script = ReadFile(App + "/TavirelBrisvane.sh").toStdString();
+    EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok");
+    if (GetParam().Installed) {
+        EXPECT_EQ(ReadFile(App + "/f.bin"), Body(kWhole));
+        EXPECT_EQ(ReadFile(App + "/Updates/r.bin"), Body(kWhole));
+        EXPECT_NE(script.find("/Updates/r.bin"), std::string::npos) << script;
+        return;
+    }
+    for (const char* name : {"f.bin", "r.bin"}) {
+        EXPECT_TRUE(HasStatus(DownloadFailed(name))) << name << "\n" << Log();
+        EXPECT_FALSE(Exists(App + "/" + name)) << name;
+        EXPECT_FALSE(Exists(App + "/Updates/" + name)) << name;
+    }
+    EXPECT_EQ(script.find("r.bin"), std::string::npos) << script;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DownloadEndTest,
+    ::testing::Values(
+        DownloadEndCase{"Whole", [](QTcpSocket& s, int) { Send(s, Head(kWhole) + Body(kWhole)); },
+                        true},
+        DownloadEndCase{"WholeChunked",
+                        [](QTcpSocket& s, int) {
+                            const QByteArray body = Body(kWhole);
+                            Send(s, kChunkedHead + Chunk(body.left(5000)) + Chunk(body.mid(5000)) +
+                                        "0\r\n\r\n");
+                        },
+                        true},
+        DownloadEndCase{
+            "Short", [](QTcpSocket& s, int) { Send(s, Head(kWhole) + Body(kWhole / 2)); }, false},
+        DownloadEndCase{"ShortOnAKeptConnection",
+                        [](QTcpSocket& s, int) { Send(s, Head(kWhole, false) + Body(kWhole / 2)); },
+                        false},
+        // Bytes past the announced length are no part of the body: the
+        // transport stops at Content-Length and drops them unseen.
+        DownloadEndCase{"BytesPastTheAnnouncedLength",
+                        [](QTcpSocket& s, int) { Send(s, Head(kWhole) + Body(kWhole + 1000)); },
+                        true},
+        DownloadEndCase{
+            "ChunkedWithoutItsLastChunk",
+            [](QTcpSocket& s, int) { Send(s, kChunkedHead + Chunk(Body(kWhole).left(5000))); },
+            false},
+        DownloadEndCase{"Reset",
+                        [](QTcpSocket& s, int) { Send(s, Head(kWhole) + Body(kWhole / 2), true); },
+                        false},
+        DownloadEndCase{"ShortThenClosedLater",
+                        [](QTcpSocket& s, int) { SendThenEnd(s, Head(kWhole) + Body(kWhole / 2)); },
+                        false},
+        DownloadEndCase{
+            "ShortThenResetLater",
+            [](QTcpSocket& s, int) { SendThenEnd(s, Head(kWhole) + Body(kWhole / 2), true); },
+            false},
+        DownloadEndCase{"RetriedForTheRestClosedLater",
+                        [](QTcpSocket& s, int attempt) {
+                            const QByteArray body = Body(kWhole);
+                            SendThenEnd(s,
+                                        Head(kWhole) + (attempt % 2 == 1 ? body.left(kWhole / 2)
+                                                                         : body.mid(kWhole / 2)));
+                        },
+                        false},
+        // A retry that sends the rest would add up to the announced length.
+        DownloadEndCase{"RetriedForTheRest",
+                        [](QTcpSocket& s, int attempt) {
+                            const QByteArray body = Body(kWhole);
+                            Send(s, Head(kWhole) + (attempt % 2 == 1 ? body.left(kWhole / 2)
+                                                                     : body.mid(kWhole / 2)));
+                        },
+                        false},
+        DownloadEndCase{"RetriedInFull",
+                        [](QTcpSocket& s, int attempt) {
+                            const QByteArray body = Body(kWhole);
+                            Send(s,
+                                 Head(kWhole) + (attempt % 2 == 1 ? body.left(kWhole / 2) : body));
+                        },
+                        false}),
+    [](const ::testing::TestParamInfo<DownloadEndCase>& info) { return info.param.Label; });
+
+// Cut at random points, closed or reset, a retry sending the rest: never a
+// file in place. The seed is shown so that a failure can be repeated.
+TEST(DownloadCuts, NoCutOffBodyIsEverPutInPlace) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    TLocalHttpServer http(temp.path());
+    ASSERT_TRUE(http.Start());
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    constexpr int kSize = 30000;
+    const QByteArray body = Body(kSize);
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    for (int round = 0; round < 150; ++round) {
+        const int cut = std::uniform_int_distribution<int>(0, kSize - 1)(random);
+        const bool reset = random() % 2 == 0;
+        const bool keepAlive = random() % 2 == 0;
+        const bool late = random() % 3 == 0;
+        const QByteArray path = "/cut" + QByteArray::number(round);
+        http.SetBehaviour(path, {TLocalHttpServer::Mode::Answer, 200, 0,
+                                 [&, cut, reset, keepAlive, late](QTcpSocket& s, int attempt) {
+                                     // A retry is sent the rest, as if resumed.
+                                     const QByteArray bytes =
+                                         Head(kSize, !keepAlive) +
+                                         (attempt == 1 ? body.left(cut) : body.mid(cut));
+                                     if (late)
+                                         SendThenEnd(s, bytes, reset && attempt == 1, 20);
+                                     else
+                                         Send(s, bytes, reset && attempt == 1);
+                                 }});
+        const QString target = temp.path() + "/got.bin";
+        THttpRequest request;
+        request.Url = QUrl(http.BaseUrl() + QString::fromLatin1(path));
+        request.Bounds.IdleMs = 2000;
+        request.Bounds.WholeMs = 5000;
+        const THttpResult result = HttpGetToFile(manager, request, target);
+        ASSERT_FALSE(result.Ok) << "round " << round << " cut at " << cut << " reset " << reset
+                                << " kept " << keepAlive << " late " << late;
+        ASSERT_FALSE(Exists(target)) << "round " << round;
+    }
+}
+
+// --- Addresses ---------------------------------------------------------------------------
+
+TEST_F(ServedRunTest, EachSegmentOfAFileNameIsPercentEncodedInItsAddress) {
+    const std::vector<std::string> names = {"gl*ob?.bin", "hash#tag.bin",  "%41.bin",
+                                            "sp ace.bin", "sub/q?x#y.bin", "億刓.txt"};
+    std::vector<TFileLine> lines;
+    for (const std::string& name : names) {
+        Publish(QString::fromStdString(name), QByteArray::fromStdString("bytes of " + name));
+        lines.push_back({name, "ApplicationFolder", "no"});
+    }
+    PublishManifest("2.0", lines);
+
+    Updater.RunUpdate();
+
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const auto request = std::find_if(
+            Http.Requests().begin(), Http.Requests().end(), [&](const TRecordedRequest& r) {
+                return r.Path == QByteArray::fromStdString("/update/" + name);
+            });
+        ASSERT_NE(request, Http.Requests().end()) << "requested under its own name";
+        for (const char c : {'?', '#', ' '})
+            EXPECT_FALSE(request->RawPath.contains(c)) << request->RawPath.toStdString();
+        EXPECT_EQ(ReadFile(App + "/" + QString::fromStdString(name)).toStdString(),
+                  "bytes of " + name);
+    }
+}
+
+// --- Size bounds -------------------------------------------------------------------------
+
+// Keeps the socket's queue filled for as long as the client reads.
+void SendEndlessly(QTcpSocket& socket, const QByteArray& head) {
+    socket.write(head);
+    auto feed = [&socket] {
+        if (socket.bytesToWrite() < 1024 * 1024)
+            socket.write(QByteArray(256 * 1024, '<'));
+    };
+    QObject::connect(&socket, &QTcpSocket::bytesWritten, &socket, feed);
+    feed();
+}
+
+const QByteArray kUnannouncedHead = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+
+struct SizeCase {
+    const char* Label;
+    std::string SizeAttribute; // written after Terminate
+    std::function<void(QTcpSocket&, int)> Respond;
+    std::optional<std::int64_t> BoundReported; // none: installed
+};
+
+class SizeBoundTest : public ServedRunTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(SizeBoundTest, FileLargerThanItsBoundIsReportedByNameAndNotInstalled) {
+    const SizeCase& c = GetParam();
+    Publish("ok.txt", "ok");
+    PublishManifest("2.0", {{"f.bin", "ApplicationFolder", "no", c.SizeAttribute},
+                            {"ok.txt", "ApplicationFolder", "no"}});
+    Http.SetBehaviour("/update/f.bin", {TLocalHttpServer::Mode::Answer, 200, 0, c.Respond});
+
+    Updater.RunUpdate();
+
+    EXPECT_EQ(ReadFile(App + "/ok.txt"), "ok");
+    if (!c.BoundReported) {
+        EXPECT_EQ(ReadFile(App + "/f.bin"), Body(5000));
+        return;
+    }
+    EXPECT_TRUE(HasStatus(DownloadFailed("f.bin") + kLfCr + "larger than " +
+                          std::to_string(*c.BoundReported) + " bytes"));
+    EXPECT_FALSE(Exists(App + "/f.bin"));
+    EXPECT_FALSE(Exists(App + "/Updates/f.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, SizeBoundTest,
+    ::testing::Values(
+        SizeCase{"WithinItsSize", "Size=\"5000\"",
+                 [](QTcpSocket& s, int) { Send(s, Head(5000) + Body(5000)); }, std::nullopt},
+        SizeCase{"OneByteAboveItsSize", "Size=\"4999\"",
+                 [](QTcpSocket& s, int) { Send(s, Head(5000) + Body(5000)); }, 4999},
+        SizeCase{"UnannouncedAboveItsSize", "Size=\"4999\"",
+                 [](QTcpSocket& s, int) { Send(s, kUnannouncedHead + Body(5000)); }, 4999},
+        SizeCase{"EndlessWithASize", "Size=\"100000\"",
+                 [](QTcpSocket& s, int) { SendEndlessly(s, kUnannouncedHead); }, 100000},
+        // Refused before a byte is written: the default bound is 512 MiB.
+        SizeCase{"AnnouncedAboveTheDefaultBound", "",
+                 [](QTcpSocket& s, int) { SendEndlessly(s, Head(513LL * 1024 * 1024)); },
+                 512LL * 1024 * 1024}),
+    [](const ::testing::TestParamInfo<SizeCase>& info) { return info.param.Label; });
+
+TEST_F(ServedRunTest, SizeThatIsNotAWholeNumberOfBytesIsRefused) {
+    for (const char* size : {"-1", "1.5", "12kB", "", "99999999999999999999"}) {
+        SCOPED_TRACE(size);
+        Statuses.clear();
+        Publish("f.bin", "f");
+        PublishManifest(
+            "2.0", {{"f.bin", "ApplicationFolder", "no", std::string("Size=\"") + size + "\""}});
+        TWebUpdater updater;
+        Configure(updater);
+        updater.RunUpdate();
+        EXPECT_TRUE(HasStatus(Refused("f.bin")));
+        EXPECT_FALSE(Exists(App + "/f.bin"));
+    }
+}
+
+TEST_F(ServedRunTest, EndlessManifestIsCutAtItsBoundAndCancelsTheRun) {
+    Http.SetBehaviour("/update/Update.xml",
+                      {TLocalHttpServer::Mode::Answer, 200, 0,
+                       [](QTcpSocket& s, int) { SendEndlessly(s, kUnannouncedHead); }});
+
+    Updater.RunUpdate();
+
+    EXPECT_TRUE(HasStatus(DownloadFailed("Update.xml") + kLfCr + "larger than 4194304 bytes"));
+    EXPECT_EQ(Statuses.back(), Cancelled());
+    EXPECT_FALSE(Exists(App + "/Update.xml"));
+}
 
 } // namespace
