@@ -48,7 +48,8 @@ if [ "${FUZZ_NO_BUILD:-0}" != 1 ]; then
     tavirel_bootstrap
     started=$SECONDS
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_COMPILER=clang++ -DTAVIREL_FUZZ=ON -DTAVIREL_TESTS=OFF >/dev/null
+        -DCMAKE_CXX_COMPILER=clang++ -DTAVIREL_FUZZ=ON -DTAVIREL_TESTS=OFF \
+        "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" >/dev/null
     cmake --build "$build" --target fuzzers
     echo "fuzz build: $((SECONDS - started)) s"
 fi

@@ -143,6 +143,10 @@ void TWebUpdater::RestoreControls() {
 // --- The run ------------------------------------------------------------------------
 
 void TWebUpdater::RunUpdate() {
+    RunOnce(&TWebUpdater::RunSteps);
+}
+
+void TWebUpdater::RunOnce(void (TWebUpdater::*steps)()) {
     // A second click while a download waits would start a run inside the run.
     if (!Enabled || Busy_)
         return;
@@ -156,7 +160,7 @@ void TWebUpdater::RunUpdate() {
     WriteLog("Updater is running... ");
     Busy_ = true;
     try {
-        RunSteps();
+        (this->*steps)();
     } catch (...) {
         // The run stops where it is, but the user gets the cursor, the
         // caption and a usable updater back.
@@ -480,23 +484,7 @@ bool TWebUpdater::HasPendingInstall(double installedVersion) const {
 }
 
 void TWebUpdater::FinishPendingInstall() {
-    if (!Enabled || Busy_)
-        return;
-    if (const std::optional<QString> folder =
-            webupdater::FirstUnwritableFolder(FoldersWrittenFirst())) {
-        ReportUnwritableBeforeTheLog(*folder);
-        return;
-    }
-    WriteLog("Updater is running... ");
-    Busy_ = true;
-    try {
-        FinishPendingSteps();
-    } catch (...) {
-        RestoreControls();
-        Busy_ = false;
-        throw;
-    }
-    Busy_ = false;
+    RunOnce(&TWebUpdater::FinishPendingSteps);
 }
 
 void TWebUpdater::FinishPendingSteps() {

@@ -134,6 +134,9 @@ public:
     std::optional<double> PublishedVersion() const { return Manifest_.PublishedVersion; }
 
 private:
+    // Runs steps as one run: refused while another runs or where the
+    // program's folders cannot be written; the controls come back if it throws.
+    void RunOnce(void (TWebUpdater::*steps)());
     void RunSteps();
     void StartRun();
     bool FetchManifest();
