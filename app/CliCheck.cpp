@@ -45,8 +45,8 @@ constexpr const char* Usage =
     "usage: tavirelbrisvane-cli check [--threads N] [--retries N] [--pace HOST=N/s]...\n"
     "           [--show LIST] [--format FORMAT] [--free-out FILE] [--unknown-out FILE]\n"
     "           [--results-out FILE] [--journal FILE] [--protocol auto|whois|rdap]\n"
-    "           [--dns on|off] [--zone FILE]... [--registry-data FILE] [--proxy URL]...\n"
-    "           [--proxy-file FILE] [--gbk] [FILE]\n"
+    "           [--dns on|off] [--zone FILE]... [--confirm on|off] [--registry-data FILE]\n"
+    "           [--proxy URL]... [--proxy-file FILE] [--gbk] [FILE]\n"
     "  FILE               one domain name per line (\"-\" or none: standard input); each\n"
     "                     valid name is checked once, invalid lines are listed on\n"
     "                     standard error with the reason and skipped. Names are one\n"
@@ -81,6 +81,9 @@ constexpr const char* Usage =
     "                     plain or .gz): a name it delegates is registered without a\n"
     "                     query (method zone); repeatable. Indexed once into the cache\n"
     "                     folder and used again while the file is unchanged\n"
+    "  --confirm on|off   a name a port-43 server reads free is reported free only when\n"
+    "                     its suffix's own RDAP service agrees (404); otherwise it is\n"
+    "                     unknown (unconfirmed) and asked again (default on)\n"
     "  --free-out FILE    save the free names (GBK, CR LF after every line)\n"
     "  --unknown-out FILE save the names left without a verdict, each with a tab and its\n"
     "                     reason after it (for an unreadable reply a tab and the reply's\n"
@@ -109,6 +112,7 @@ struct TCheckOptions {
     TQueryOptions Query;
     TProxyOptions Proxies;
     TDnsChoice Dns = TDnsChoice::Default;
+    bool ConfirmFree = true;
     std::vector<std::string> Zones;
 };
 
@@ -201,7 +205,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
     bool haveInput = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        std::string pace, dns, zone;
+        std::string pace, dns, zone, confirm;
         std::string* value = arg == "--threads"       ? &options.Threads
                              : arg == "--retries"     ? &options.Retries
                              : arg == "--pace"        ? &pace
@@ -213,6 +217,7 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                              : arg == "--journal"     ? &options.Journal
                              : arg == "--dns"         ? &dns
                              : arg == "--zone"        ? &zone
+                             : arg == "--confirm"     ? &confirm
                                                       : nullptr;
         if (value) {
             if (i + 1 >= args.size())
@@ -226,6 +231,10 @@ std::optional<std::string> ParseCheckArguments(const std::vector<std::string>& a
                 if (!choice)
                     return "--dns: '" + dns + "' is neither on nor off";
                 options.Dns = *choice;
+            } else if (value == &confirm) {
+                if (confirm != "on" && confirm != "off")
+                    return "--confirm: '" + confirm + "' is neither on nor off";
+                options.ConfirmFree = confirm == "on";
             } else if (value == &zone) {
                 if (zone.empty())
                     return "--zone needs a file";
@@ -523,6 +532,7 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     const TDnsFirstDecision dnsFirst = DecideDnsFirst(options.Dns, proxiesSet);
     ReportDnsFirst(dnsFirst, options.Dns, proxiesSet);
     batch.SetDnsFirst(dnsFirst.On);
+    batch.SetConfirmFree(options.ConfirmFree);
     batch.SetZones(*zones);
 
     if (options.Format == TResultFormat::Csv)

@@ -99,6 +99,9 @@ void PrintWhoisAnswer(const TNameAnswer& answer, TProxyRotation* proxies) {
     PrintReply(reply);
     std::printf("available: %s\n", YesNo(IsDomainAvailable(reply)));
     PrintReferral(reply, answer.Name.QueryName, proxies);
+    // A free over port 43 stands only when RDAP agreed.
+    if (!answer.Confirmation.empty())
+        PrintLine("confirmation", answer.Confirmation);
     // Settled: no proxy was usable, the server was not asked.
     PrintLine("verdict",
               VerdictText(answer.Settled ? *answer.Settled

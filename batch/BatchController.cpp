@@ -289,6 +289,7 @@ void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTim
     job->RegistryData = FRegistryData;
     job->ProtocolPreference = FProtocolPreference;
     job->AskDnsWhenUnreadable = FDnsFirst;
+    job->ConfirmFree = FConfirmFree;
     job->RdapConnections = FRdapConnections;
     job->Proxies = FProxies;
     job->FirstProxy = name.Proxy;

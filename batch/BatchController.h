@@ -108,6 +108,8 @@ public:
     // they delegate is registered without a registry query. Off unless set:
     // the front ends decide it (DecideDnsFirst).
     void SetDnsFirst(bool on) { FDnsFirst = on; }
+    // Whether a free read over port 43 is confirmed over RDAP (on by default).
+    void SetConfirmFree(bool on) { FConfirmFree = on; }
     bool DnsFirst() const { return FDnsFirst; }
     // Zone files: a name one of them delegates is registered (method zone)
     // before DNS or a registry is asked.
@@ -229,6 +231,7 @@ private:
     TBatchScheduler::TJitter FJitter;
     std::shared_ptr<TProxyRotation> FProxies;
     bool FDnsFirst = false;
+    bool FConfirmFree = true;
     TZoneIndexes FZones;
     // Zones or DNS decide names before the slots take them.
     bool FEarlyStages = false;

@@ -140,6 +140,26 @@ bool DecidedByDelegation(TNameAnswer& answer) {
     return true;
 }
 
+// A port-43 free stands only when the suffix's own RDAP base agrees (404): a
+// registry under load may answer "not found" for a taken name. The port-43
+// reply stays the one shown either way.
+void ConfirmOverRdap(TNameAnswer& answer, const TNameQuerySettings& settings) {
+    TWhoisPart whois = WhoisPartOf(answer);
+    AskRdap(answer, answer.Choice.RdapBase, settings);
+    const TVerdict rdap = *answer.Settled;
+    const std::string rdapText = "RDAP " + answer.Server + ": " +
+                                 std::string(VerdictWord(rdap.Kind)) +
+                                 (rdap.Detail.empty() ? "" : " (" + rdap.Detail + ")");
+    RestoreWhoisPart(answer, std::move(whois));
+    answer.Confirmation = rdapText;
+    if (rdap.Kind == TVerdictKind::Free) {
+        answer.Settled.reset();
+        return;
+    }
+    answer.Settled =
+        UnknownFor(TVerdictReason::Unconfirmed, answer.Server + " said free; " + rdapText);
+}
+
 bool MayFallBack(const TServerChoice& choice, TProtocolPreference preference) {
     // A stand-in server answers for every suffix: asking the real registry
     // instead would take an offline run off the machine.
@@ -186,6 +206,10 @@ TNameAnswer AskForName(std::string_view gbkName, const TNameQuerySettings& setti
         return answer;
     if (!MayFallBack(answer.Choice, settings.Preference))
         return answer;
+    if (verdict.Kind == TVerdictKind::Free && settings.ConfirmFree) {
+        ConfirmOverRdap(answer, settings);
+        return answer;
+    }
     if (std::string why = FailedForGood(answer, verdict); !why.empty()) {
         answer.FallbackReason = std::move(why);
         AskRdap(answer, answer.Choice.RdapBase, settings);

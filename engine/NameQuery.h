@@ -37,6 +37,11 @@ struct TNameQuerySettings {
     // Whether the TLD's name servers may decide a name whose port-43 reply
     // proves nothing (DNS first is on): a delegation makes it registered.
     bool AskDnsWhenUnreadable = false;
+    // Whether a port-43 free is confirmed over the suffix's own RDAP base
+    // before it stands (where the suffix has one and no stand-in server
+    // answers for every suffix): a 404 agrees, anything else makes the name
+    // unknown (unconfirmed).
+    bool ConfirmFree = true;
 };
 
 struct TNameAnswer {
@@ -70,6 +75,9 @@ struct TNameAnswer {
     // Dns when the TLD's name servers decided a name whose reply proved
     // nothing (Settled is then registered, its detail the server's answer).
     TVerdictMethod DecidedBy = TVerdictMethod::None;
+    // A port-43 free confirmed over RDAP: what the second source said ("" when
+    // none was asked).
+    std::string Confirmation;
 };
 
 // Checks gbkName (as the user gave it) and asks it of its server.

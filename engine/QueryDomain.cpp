@@ -59,6 +59,9 @@ constexpr TReasonText ReasonTexts[] = {
     {TVerdictReason::UnsupportedSuffix, "\xB2\xBB\xD6\xA7\xB3\xD6\xB5\xC4\xBA\xF3\xD7\xBA"},
     // "无法判断的回复"
     {TVerdictReason::Unreadable, "\xCE\xDE\xB7\xA8\xC5\xD0\xB6\xCF\xB5\xC4\xBB\xD8\xB8\xB4"},
+    // "未经确认的未注册"
+    {TVerdictReason::Unconfirmed,
+     "\xCE\xB4\xBE\xAD\xC8\xB7\xC8\xCF\xB5\xC4\xCE\xB4\xD7\xA2\xB2\xE1"},
 };
 
 std::string_view VerdictText(TVerdictKind kind) {
@@ -240,9 +243,9 @@ void TQueryDomain::Execute() {
     }
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     PausePoint();
-    const TNameAnswer answer =
-        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(),
-                                              Proxies.get(), FirstProxy, AskDnsWhenUnreadable});
+    const TNameAnswer answer = AskForName(
+        Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(), Proxies.get(),
+                                   FirstProxy, AskDnsWhenUnreadable, ConfirmFree});
     QueryName = answer.Name.QueryName;
     WhoisServer = answer.Server;
     Protocol = answer.Protocol;

@@ -168,6 +168,8 @@ public:
     // Whether the TLD's name servers may decide the name when its reply
     // proves nothing (the batch sets it while DNS first is on).
     bool AskDnsWhenUnreadable = false;
+    // Whether a port-43 free is confirmed over RDAP before it stands.
+    bool ConfirmFree = true;
     TVerdictMethod Method() const;
     // The server whose wording the reply was read with (ReadingServer of
     // ServerChoice): WhoisServer, or with TAVIREL_WHOIS_SERVER set the server

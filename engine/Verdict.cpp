@@ -140,6 +140,8 @@ std::string_view ReasonWord(TVerdictReason reason) {
         return "unsupported-suffix";
     case TVerdictReason::Unreadable:
         return "unreadable";
+    case TVerdictReason::Unconfirmed:
+        return "unconfirmed";
     }
     return "failed";
 }
@@ -150,6 +152,7 @@ bool IsRetryable(TVerdictReason reason) {
     case TVerdictReason::Unavailable:
     case TVerdictReason::Failed:
     case TVerdictReason::Cut:
+    case TVerdictReason::Unconfirmed:
         return true;
     default:
         return false;

@@ -26,6 +26,9 @@ enum class TVerdictReason {
     // A complete reply with no wording we know and no registration fact in
     // it: neither free nor registered until another source decides.
     Unreadable,
+    // The registry said free, and a second source (RDAP of the suffix's own
+    // base) did not agree: neither free nor registered until asked again.
+    Unconfirmed,
 };
 
 struct TVerdict {

@@ -8,7 +8,6 @@
 #include "engine/RegistryData.h"
 #include "ui/AdsPage.h"
 #include "ui/BatchProgressLine.h"
-#include "ui/EarlyStagesSetting.h"
 #include "ui/InputChecks.h"
 #include "ui/JournalKeeper.h"
 #include "ui/ListActions.h"
@@ -17,6 +16,7 @@
 #include "ui/RememberedSettings.h"
 #include "ui/ResultListModel.h"
 #include "ui/ResumeQuestion.h"
+#include "ui/SourcesSetting.h"
 #include "ui/UiFonts.h"
 #include "ui/Unit_Whois.h"
 #include "ui/WindowDialogs.h"
@@ -469,7 +469,7 @@ QWidget* TForm1::CreateTab2() {
     protocolRow->addWidget(cbProtocol);
     protocolRow->addStretch(1);
     layout->addLayout(protocolRow);
-    FEarlyStages = std::make_unique<TEarlyStagesSetting>(tab, layout);
+    FSources = std::make_unique<TSourcesSetting>(tab, layout);
 
     Label5 = Named(new QLabel(Text(Label5Caption), tab), "Label5");
     Label6 = Named(new QLabel(Text(Label6Caption), tab), "Label6");
@@ -500,7 +500,7 @@ void TForm1::RegisterSettingFields() {
     FSettingFields.AddCheckBox("ShowEmail", cbEmail);
     FSettingFields.AddCheckBox("ShowIPAddress", cbIPAddress);
     FSettingFields.AddComboBox("Protocol", cbProtocol);
-    FEarlyStages->Register(FSettingFields);
+    FSources->Register(FSettingFields);
 }
 
 QWidget* TForm1::CreateTab3() {
@@ -597,7 +597,7 @@ void TForm1::ConnectHandlers() {
     });
     // DNS queries do not go through the proxies: the box says it does not apply.
     connect(memoProxies, &QPlainTextEdit::textChanged, this,
-            [this] { FEarlyStages->NoteProxies(!memoProxies->toPlainText().trimmed().isEmpty()); });
+            [this] { FSources->NoteProxies(!memoProxies->toPlainText().trimmed().isEmpty()); });
     bind(btnPrev, &TForm1::btnPrevClick);
     bind(btnCreateDomains, &TForm1::btnCreateDomainsClick);
     bind(btnImportDomainFile, &TForm1::btnImportDomainFileClick);
@@ -909,7 +909,7 @@ bool TForm1::TakeProxiesForBatch() {
         return false;
     const bool proxiesSet = proxies->Size() > 0;
     std::string message;
-    if (!FEarlyStages->ApplyTo(*FBatch, proxiesSet, message)) {
+    if (!FSources->ApplyTo(*FBatch, proxiesSet, message)) {
         ShowMessage(message);
         return false;
     }

@@ -35,7 +35,7 @@ class QTabWidget;
 class QTextBrowser;
 class QTimer;
 class TAdsPage;
-class TEarlyStagesSetting;
+class TSourcesSetting;
 class TForm2;
 class TResultListModel;
 class TBatchJournal;
@@ -155,7 +155,7 @@ public:
     QLabel* labProtocol = nullptr;
     QComboBox* cbProtocol = nullptr;
     // 先查DNS and 区域文件.
-    std::unique_ptr<TEarlyStagesSetting> FEarlyStages;
+    std::unique_ptr<TSourcesSetting> FSources;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* labProxies = nullptr;

@@ -266,6 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--unknown-out", "/nonexistent/unknown.txt"},
                  "/nonexistent/unknown.txt"},
         TBadCase{"UnknownOption", {"--fast"}, "--fast"},
+        TBadCase{
+            "ConfirmNotOnOrOff", {"--confirm", "yes"}, "--confirm: 'yes' is neither on nor off"},
         TBadCase{"TwoFiles", {"a.txt", "b.txt"}, "one input file"},
         TBadCase{"MissingFile", {"/nonexistent/list.txt"}, "/nonexistent/list.txt"},
         TBadCase{"UncreatableOutput",

@@ -202,4 +202,69 @@ INSTANTIATE_TEST_SUITE_P(
                     TVerdictKind::Free, TVerdictReason::None, TVerdictMethod::None, 0}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+struct TConfirmCase {
+    const char* Name;
+    std::string WhoisReply;
+    std::optional<TFakeRdapResponse> (*Rdap)(const TFakeRdapRequest&);
+    bool Confirm;
+    TVerdictKind Kind;
+    TVerdictReason Reason;
+    int RdapRequests;
+};
+
+void PrintTo(const TConfirmCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class FreeConfirmedOverRdap : public ::testing::TestWithParam<TConfirmCase> {};
+
+// A port-43 free stands only when the suffix's own RDAP base answers 404;
+// a domain object or no answer makes it unknown (unconfirmed), and the
+// port-43 reply stays the one shown.
+TEST_P(FreeConfirmedOverRdap, OnlyA404AgreesWithFree) {
+    const TConfirmCase& c = GetParam();
+    TScopedEnv noStandIn("TAVIREL_WHOIS_SERVER");
+    auto whois = StartServer(Always(c.WhoisReply));
+    ASSERT_TRUE(whois);
+    TFakeRdapOptions options;
+    options.Responder = c.Rdap;
+    TFakeRdapServer rdap(std::move(options));
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv rdapBase("TAVIREL_RDAP_BASE", rdap.BaseUrl());
+    const auto data = RegistryDataRoutingTo("xyz", whois->Address(), "https://rdap.nic.xyz/");
+    ASSERT_TRUE(data);
+    TNameQuerySettings settings{data.get(), TProtocolPreference::Auto, nullptr, nullptr,
+                                std::nullopt};
+    settings.ConfirmFree = c.Confirm;
+
+    const TNameAnswer answer = AskForName("abc.xyz", settings);
+    const TVerdict verdict =
+        answer.Settled ? *answer.Settled : ReadWhoisVerdict(answer.Whois, answer.Server);
+    EXPECT_EQ(VerdictWord(verdict.Kind), VerdictWord(c.Kind)) << verdict.Detail;
+    EXPECT_EQ(ReasonWord(verdict.Reason), ReasonWord(c.Reason)) << verdict.Detail;
+    EXPECT_EQ(rdap.RequestCount(), c.RdapRequests);
+    EXPECT_EQ(answer.Protocol, TQueryProtocol::Whois);
+    EXPECT_EQ(answer.Reply, c.WhoisReply);
+    EXPECT_EQ(answer.Confirmation.empty(), c.RdapRequests == 0) << answer.Confirmation;
+    if (c.Reason == TVerdictReason::Unconfirmed) {
+        EXPECT_NE(verdict.Detail.find(" said free; RDAP "), std::string::npos) << verdict.Detail;
+    }
+}
+
+const std::string NoMatchXyz = "No match for \"ABC.XYZ\".\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FreeConfirmedOverRdap,
+    ::testing::Values(TConfirmCase{"Rdap404Agrees", NoMatchXyz, NotFound, true, TVerdictKind::Free,
+                                   TVerdictReason::None, 1},
+                      TConfirmCase{"RdapDomainObjectDisagrees", NoMatchXyz, DomainObject, true,
+                                   TVerdictKind::Unknown, TVerdictReason::Unconfirmed, 1},
+                      TConfirmCase{"RdapBusyConfirmsNothing", NoMatchXyz, Busy, true,
+                                   TVerdictKind::Unknown, TVerdictReason::Unconfirmed, 1},
+                      TConfirmCase{"ConfirmationOff", NoMatchXyz, DomainObject, false,
+                                   TVerdictKind::Free, TVerdictReason::None, 0},
+                      TConfirmCase{"RegisteredNeedsNoConfirmation", Registered, NotFound, true,
+                                   TVerdictKind::Registered, TVerdictReason::Registered, 0}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 } // namespace

@@ -2,7 +2,9 @@
 #include "tests/support/FakeWhois.h"
 #include "tests/support/LocalRegistryData.h"
 #include "tests/support/RunJob.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/ShippedRegistryData.h"
+#include "tools/FakeRdapServer.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -410,6 +412,10 @@ TEST(QueryDomainJobTest, ReferralOfSixBytesIsAskedAndOfFiveIsNot) {
 TEST(QueryDomainJobTest, RefusedReferralMakesNoConnectionAndKeepsTheFirstReply) {
     auto target = StartServer(Always(RegisteredReply));
     ASSERT_TRUE(target);
+    // The free of the registry on loopback is confirmed over RDAP: here too.
+    TFakeRdapServer rdap(TFakeRdapOptions{});
+    ASSERT_TRUE(rdap.Start()) << rdap.Error();
+    TScopedEnv rdapBase("TAVIREL_RDAP_BASE", rdap.BaseUrl());
     for (const bool standIn : {false, true}) {
         for (const std::string& referral :
              {target->Address(), std::string("10.1.2.3"), "0:" + std::to_string(target->Port())}) {

@@ -44,6 +44,10 @@ TEST_F(WindowPlaceTest, SettingsSizeAndPlaceComeBackAtTheNextStart) {
     EXPECT_TRUE(dnsFirst->isChecked());
     dnsFirst->setChecked(false);
     zoneFiles->setText(QStringLiteral("/z/com.zone.gz;/z/net.zone"));
+    auto* confirmFree = Form->findChild<QCheckBox*>(QStringLiteral("cbConfirmFree"));
+    ASSERT_TRUE(confirmFree);
+    EXPECT_TRUE(confirmFree->isChecked());
+    confirmFree->setChecked(false);
     EXPECT_TRUE(dnsNote->isHidden());
     Form->memoProxies->setPlainText(QStringLiteral("socks5://127.0.0.1:1080"));
     // DNS queries would not go through the proxy: the box says so.
@@ -66,6 +70,7 @@ TEST_F(WindowPlaceTest, SettingsSizeAndPlaceComeBackAtTheNextStart) {
     EXPECT_EQ(next->cbProtocol->currentIndex(), 2);
     EXPECT_EQ(next->memoProxies->toPlainText(), QStringLiteral("socks5://127.0.0.1:1080"));
     EXPECT_FALSE(next->findChild<QCheckBox*>(QStringLiteral("cbDnsFirst"))->isChecked());
+    EXPECT_FALSE(next->findChild<QCheckBox*>(QStringLiteral("cbConfirmFree"))->isChecked());
     EXPECT_EQ(next->findChild<QLineEdit*>(QStringLiteral("txtZoneFiles"))->text(),
               QStringLiteral("/z/com.zone.gz;/z/net.zone"));
     next->show();

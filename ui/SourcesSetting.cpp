@@ -1,4 +1,4 @@
-#include "ui/EarlyStagesSetting.h"
+#include "ui/SourcesSetting.h"
 
 #include "batch/BatchController.h"
 #include "batch/GbkQt.h"
@@ -32,6 +32,9 @@ constexpr const char* ZoneFilesCaption = "\xC7\xF8\xD3\xF2\xCE\xC4\xBC\xFE\xA3\x
 // "多个文件以分号隔开"
 constexpr const char* ZoneFilesHint =
     "\xB6\xE0\xB8\xF6\xCE\xC4\xBC\xFE\xD2\xD4\xB7\xD6\xBA\xC5\xB8\xF4\xBF\xAA";
+// "确认未注册（再查一次）"
+constexpr const char* ConfirmFreeCaption =
+    "\xC8\xB7\xC8\xCF\xCE\xB4\xD7\xA2\xB2\xE1\xA3\xA8\xD4\xD9\xB2\xE9\xD2\xBB\xB4\xCE\xA3\xA9";
 // "区域文件打不开："
 constexpr const char* ZoneFailedText =
     "\xC7\xF8\xD3\xF2\xCE\xC4\xBC\xFE\xB4\xF2\xB2\xBB\xBF\xAA\xA3\xBA";
@@ -43,7 +46,7 @@ template <class T> T* Named(T* widget, const char* name) {
 
 } // namespace
 
-TEarlyStagesSetting::TEarlyStagesSetting(QWidget* tab, QBoxLayout* layout) {
+TSourcesSetting::TSourcesSetting(QWidget* tab, QBoxLayout* layout) {
     auto* dnsRow = new QHBoxLayout;
     DnsFirst = Named(new QCheckBox(GbkToQString(DnsFirstCaption), tab), "cbDnsFirst");
     DnsFirst->setChecked(true);
@@ -61,19 +64,24 @@ TEarlyStagesSetting::TEarlyStagesSetting(QWidget* tab, QBoxLayout* layout) {
     zoneRow->addWidget(ZoneFilesLabel);
     zoneRow->addWidget(ZoneFiles, 1);
     layout->addLayout(zoneRow);
+
+    ConfirmFree = Named(new QCheckBox(GbkToQString(ConfirmFreeCaption), tab), "cbConfirmFree");
+    ConfirmFree->setChecked(true);
+    layout->addWidget(ConfirmFree);
 }
 
-void TEarlyStagesSetting::Register(TSettingFields& fields) const {
+void TSourcesSetting::Register(TSettingFields& fields) const {
     fields.AddCheckBox("DnsFirst", DnsFirst);
     fields.AddLineEdit("ZoneFiles", ZoneFiles);
+    fields.AddCheckBox("ConfirmFree", ConfirmFree);
 }
 
-void TEarlyStagesSetting::NoteProxies(bool proxiesSet) const {
+void TSourcesSetting::NoteProxies(bool proxiesSet) const {
     DnsNote->setVisible(proxiesSet);
 }
 
-bool TEarlyStagesSetting::ApplyTo(TBatchController& batch, bool proxiesSet,
-                                  std::string& message) const {
+bool TSourcesSetting::ApplyTo(TBatchController& batch, bool proxiesSet,
+                              std::string& message) const {
     TZoneIndexes zones;
     const QStringList files = ZoneFiles->text().split(u';', Qt::SkipEmptyParts);
     if (!files.isEmpty()) {
@@ -95,5 +103,6 @@ bool TEarlyStagesSetting::ApplyTo(TBatchController& batch, bool proxiesSet,
     const TDnsChoice choice = DnsFirst->isChecked() ? TDnsChoice::Default : TDnsChoice::Off;
     batch.SetDnsFirst(DecideDnsFirst(choice, proxiesSet).On);
     batch.SetZones(std::move(zones));
+    batch.SetConfirmFree(ConfirmFree->isChecked());
     return true;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-// The settings page's row for what is decided before any registry is asked:
-// "先查DNS" (the TLDs' name servers first; ticked by default) with a note
-// beside it while proxies are set up (DNS queries would leave from the
-// user's own address, so the box does not apply then), and "区域文件" (zone
-// files, separated by semicolons). Both are batch settings like the thread
-// count: kept in config.ini and in the journal.
+// The settings page's rows for the sources a batch asks besides a
+// registry's first answer: "先查DNS" (the TLDs' name servers first; ticked by
+// default) with a note beside it while proxies are set up (DNS queries would
+// leave from the user's own address, so the box does not apply then),
+// "区域文件" (zone files, separated by semicolons), and "确认未注册（再查一次）"
+// (a free answer confirmed over RDAP; ticked). All are batch settings like
+// the thread count: kept in config.ini and in the journal.
 
 #include <memory>
 #include <string>
@@ -18,10 +19,10 @@ class QWidget;
 class TBatchController;
 class TSettingFields;
 
-class TEarlyStagesSetting {
+class TSourcesSetting {
 public:
     // Builds the controls into layout (their parent is tab).
-    TEarlyStagesSetting(QWidget* tab, QBoxLayout* layout);
+    TSourcesSetting(QWidget* tab, QBoxLayout* layout);
 
     void Register(TSettingFields& fields) const;
     // Shows the note while the proxy field holds something.
@@ -35,4 +36,5 @@ public:
     QLabel* DnsNote = nullptr;        // labDnsNote
     QLabel* ZoneFilesLabel = nullptr; // labZoneFiles
     QLineEdit* ZoneFiles = nullptr;   // txtZoneFiles
+    QCheckBox* ConfirmFree = nullptr; // cbConfirmFree
 };
