@@ -13,6 +13,7 @@
 #include "engine/QueryDomain.h"
 #include "engine/RegistryData.h"
 #include "engine/Unit_Functions.h"
+#include "engine/UtcTimeText.h"
 #include "engine/dns/DnsFirstRule.h"
 #include "engine/zone/ZoneIndex.h"
 
@@ -405,12 +406,7 @@ std::string UnknownLine(const TBatchResult& result) {
 
 // "2026-08-10 12:00:00 UTC"
 std::string UtcText(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
-    return text;
+    return UtcTimeText(when, "%Y-%m-%d %H:%M:%S UTC");
 }
 
 // The servers the batch did not wait for, after the summary.

@@ -1,6 +1,7 @@
 #include "app/CliCandidates.h"
 #include "app/CliCommands.h"
 
+#include "engine/UtcTimeText.h"
 #include "engine/zone/ZoneIndex.h"
 
 #include <chrono>
@@ -16,16 +17,6 @@ constexpr const char* Usage =
     "        RFC 1035 master file; plain or .gz). Its index is built into the cache\n"
     "        folder, or found there unchanged, and what it holds is printed: the\n"
     "        TLD, the delegated names, the zone's date and the time it took\n";
-
-// "2026-12-08"
-std::string DateText(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
-    return text;
-}
 
 void PrintProblems(const std::string& file, const TZoneReading& reading) {
     for (const TZoneLineProblem& problem : reading.Problems)
@@ -59,7 +50,8 @@ int RunZoneCommand(const std::vector<std::string>& args) {
         if (opening.Built)
             PrintProblems(file, opening.Reading);
         std::printf("%s: .%s, %zu delegated names, of %s%s; index %s %s in %.2f s\n", file.c_str(),
-                    zone->Tld().c_str(), zone->Size(), DateText(zone->Date()).c_str(),
+                    zone->Tld().c_str(), zone->Size(),
+                    UtcTimeText(zone->Date(), "%Y-%m-%d").c_str(),
                     zone->IsOld(now) ? " (more than 48 hours old)" : "",
                     opening.IndexFile.empty() ? "(in memory)" : opening.IndexFile.c_str(),
                     opening.Built ? "built" : "unchanged", opening.Seconds);

@@ -4,6 +4,7 @@
 #include "engine/DomainName.h"
 #include "engine/RdapUrl.h"
 #include "engine/Unit_Functions.h"
+#include "engine/UtcTimeText.h"
 #include "engine/WhoisExchange.h"
 
 #include <nlohmann/json.hpp>
@@ -237,13 +238,9 @@ std::string DateOfFile(const std::string& path) {
     const fs::file_time_type written = fs::last_write_time(path, code);
     if (code)
         return "unknown";
-    const auto system = std::chrono::file_clock::to_sys(written);
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
-    return std::string(text) + " (file date)";
+    const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+        std::chrono::file_clock::to_sys(written));
+    return UtcTimeText(system, "%Y-%m-%d") + " (file date)";
 }
 
 bool IsIsoDate(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include "batch/GbkListModel.h"
 #include "batch/GbkQt.h"
+#include "ui/ObjectNames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,8 +25,7 @@ constexpr const char* QueryWhoisCaption = "\xD3\xC3WHOIS\xB2\xE9\xD1\xAF";
 
 QAction* AddAction(QListView* view, const char* caption, const QKeySequence& keys,
                    const char* name) {
-    auto* action = new QAction(GbkToQString(caption), view);
-    action->setObjectName(QString::fromLatin1(name));
+    auto* action = Named(new QAction(GbkToQString(caption), view), name);
     if (!keys.isEmpty()) {
         action->setShortcut(keys);
         // The keys belong to the list that has the focus, not the window.

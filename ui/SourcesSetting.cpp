@@ -5,6 +5,7 @@
 #include "engine/GbkCodec.h"
 #include "engine/dns/DnsFirstRule.h"
 #include "engine/zone/ZoneIndex.h"
+#include "ui/ObjectNames.h"
 #include "ui/RememberedSettings.h"
 
 #include <QApplication>
@@ -38,11 +39,6 @@ constexpr const char* ConfirmFreeCaption =
 // "区域文件打不开："
 constexpr const char* ZoneFailedText =
     "\xC7\xF8\xD3\xF2\xCE\xC4\xBC\xFE\xB4\xF2\xB2\xBB\xBF\xAA\xA3\xBA";
-
-template <class T> T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 } // namespace
 

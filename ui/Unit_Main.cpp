@@ -11,6 +11,7 @@
 #include "ui/InputChecks.h"
 #include "ui/JournalKeeper.h"
 #include "ui/ListActions.h"
+#include "ui/ObjectNames.h"
 #include "ui/PatternHelpText.h"
 #include "ui/ProtocolChoices.h"
 #include "ui/RememberedSettings.h"
@@ -205,11 +206,6 @@ QFont PixelFont(QFont font, int pixels, bool bold = false) {
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
-}
-
-template <typename T> T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
 }
 
 void SetTextColour(QWidget* widget, const QColor& colour) {

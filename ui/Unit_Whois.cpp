@@ -6,6 +6,7 @@
 #include "engine/ProxyRotation.h"
 #include "engine/RegistryData.h"
 #include "ui/FieldMarkDisplay.h"
+#include "ui/ObjectNames.h"
 #include "ui/UiFonts.h"
 
 #include <QCheckBox>
@@ -60,9 +61,7 @@ QString ReportForDisplay(const std::string& report) {
 }
 
 template <typename TControl> TControl* NamedControl(QWidget* parent, const char* name) {
-    auto* control = new TControl(parent);
-    control->setObjectName(QString::fromLatin1(name));
-    return control;
+    return Named(new TControl(parent), name);
 }
 
 } // namespace

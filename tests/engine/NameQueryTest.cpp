@@ -38,11 +38,49 @@ std::optional<TFakeRdapResponse> Busy(const TFakeRdapRequest&) {
     return TFakeRdapResponse{503, {}, "busy"};
 }
 
+using TRdapResponder = std::optional<TFakeRdapResponse> (*)(const TFakeRdapRequest&);
+
+// What abc.xyz came to when asked of a registry on loopback (no stand-in
+// server): its port-43 server answers whoisReply, its RDAP base rdap.
+struct TLoopbackAsking {
+    TNameAnswer Answer;
+    TVerdict Verdict; // the answer's, or the port-43 reply's when nothing settled it
+    int RdapRequests = 0;
+};
+
+TLoopbackAsking AskOfLoopbackRegistry(const std::string& whoisReply, TRdapResponder rdap,
+                                      TProtocolPreference preference, bool confirmFree = true) {
+    TLoopbackAsking asked;
+    TScopedEnv noStandIn("TAVIREL_WHOIS_SERVER");
+    auto whois = StartServer(Always(whoisReply));
+    TFakeRdapOptions options;
+    options.Responder = rdap;
+    TFakeRdapServer rdapServer(std::move(options));
+    if (!whois || !rdapServer.Start()) {
+        ADD_FAILURE() << "the loopback registry did not start: " << rdapServer.Error();
+        return asked;
+    }
+    TScopedEnv rdapBase("TAVIREL_RDAP_BASE", rdapServer.BaseUrl());
+    const auto data = RegistryDataRoutingTo("xyz", whois->Address(), "https://rdap.nic.xyz/");
+    if (!data) {
+        ADD_FAILURE() << "no registry data routing .xyz to loopback";
+        return asked;
+    }
+    TNameQuerySettings settings{data.get(), preference, nullptr, nullptr, std::nullopt};
+    settings.ConfirmFree = confirmFree;
+    asked.Answer = AskForName("abc.xyz", settings);
+    asked.Verdict = asked.Answer.Settled
+                        ? *asked.Answer.Settled
+                        : ReadWhoisVerdict(asked.Answer.Whois, asked.Answer.Server);
+    asked.RdapRequests = rdapServer.RequestCount();
+    return asked;
+}
+
 struct TSecondWayCase {
     const char* Name;
     std::string WhoisReply;
     TProtocolPreference Preference;
-    std::optional<TFakeRdapResponse> (*Rdap)(const TFakeRdapRequest&);
+    TRdapResponder Rdap;
     TVerdictKind Kind;
     TVerdictReason Reason;
     TQueryProtocol Protocol; // of the answer the name is reported with
@@ -57,25 +95,12 @@ class UnreadableAskedAnotherWay : public ::testing::TestWithParam<TSecondWayCase
 
 TEST_P(UnreadableAskedAnotherWay, OnlyRdapDecidesIt) {
     const TSecondWayCase& c = GetParam();
-    TScopedEnv noStandIn("TAVIREL_WHOIS_SERVER");
-    auto whois = StartServer(Always(c.WhoisReply));
-    ASSERT_TRUE(whois);
-    TFakeRdapOptions options;
-    options.Responder = c.Rdap;
-    TFakeRdapServer rdap(std::move(options));
-    ASSERT_TRUE(rdap.Start()) << rdap.Error();
-    TScopedEnv rdapBase("TAVIREL_RDAP_BASE", rdap.BaseUrl());
-    const auto data = RegistryDataRoutingTo("xyz", whois->Address(), "https://rdap.nic.xyz/");
-    ASSERT_TRUE(data);
-
-    const TNameAnswer answer = AskForName(
-        "abc.xyz", TNameQuerySettings{data.get(), c.Preference, nullptr, nullptr, std::nullopt});
-    const TVerdict verdict =
-        answer.Settled ? *answer.Settled : ReadWhoisVerdict(answer.Whois, answer.Server);
+    const auto [answer, verdict, rdapRequests] =
+        AskOfLoopbackRegistry(c.WhoisReply, c.Rdap, c.Preference);
     EXPECT_EQ(VerdictWord(verdict.Kind), VerdictWord(c.Kind)) << verdict.Detail;
     EXPECT_EQ(ReasonWord(verdict.Reason), ReasonWord(c.Reason)) << verdict.Detail;
     EXPECT_EQ(ProtocolWord(answer.Protocol), ProtocolWord(c.Protocol));
-    EXPECT_EQ(rdap.RequestCount(), c.RdapRequests);
+    EXPECT_EQ(rdapRequests, c.RdapRequests);
     if (c.Reason == TVerdictReason::Unreadable) {
         // The port-43 reply stays the one to show, its first line the detail.
         EXPECT_EQ(answer.Reply, c.WhoisReply);
@@ -205,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct TConfirmCase {
     const char* Name;
     std::string WhoisReply;
-    std::optional<TFakeRdapResponse> (*Rdap)(const TFakeRdapRequest&);
+    TRdapResponder Rdap;
     bool Confirm;
     TVerdictKind Kind;
     TVerdictReason Reason;
@@ -223,26 +248,11 @@ class FreeConfirmedOverRdap : public ::testing::TestWithParam<TConfirmCase> {};
 // port-43 reply stays the one shown.
 TEST_P(FreeConfirmedOverRdap, OnlyA404AgreesWithFree) {
     const TConfirmCase& c = GetParam();
-    TScopedEnv noStandIn("TAVIREL_WHOIS_SERVER");
-    auto whois = StartServer(Always(c.WhoisReply));
-    ASSERT_TRUE(whois);
-    TFakeRdapOptions options;
-    options.Responder = c.Rdap;
-    TFakeRdapServer rdap(std::move(options));
-    ASSERT_TRUE(rdap.Start()) << rdap.Error();
-    TScopedEnv rdapBase("TAVIREL_RDAP_BASE", rdap.BaseUrl());
-    const auto data = RegistryDataRoutingTo("xyz", whois->Address(), "https://rdap.nic.xyz/");
-    ASSERT_TRUE(data);
-    TNameQuerySettings settings{data.get(), TProtocolPreference::Auto, nullptr, nullptr,
-                                std::nullopt};
-    settings.ConfirmFree = c.Confirm;
-
-    const TNameAnswer answer = AskForName("abc.xyz", settings);
-    const TVerdict verdict =
-        answer.Settled ? *answer.Settled : ReadWhoisVerdict(answer.Whois, answer.Server);
+    const auto [answer, verdict, rdapRequests] =
+        AskOfLoopbackRegistry(c.WhoisReply, c.Rdap, TProtocolPreference::Auto, c.Confirm);
     EXPECT_EQ(VerdictWord(verdict.Kind), VerdictWord(c.Kind)) << verdict.Detail;
     EXPECT_EQ(ReasonWord(verdict.Reason), ReasonWord(c.Reason)) << verdict.Detail;
-    EXPECT_EQ(rdap.RequestCount(), c.RdapRequests);
+    EXPECT_EQ(rdapRequests, c.RdapRequests);
     EXPECT_EQ(answer.Protocol, TQueryProtocol::Whois);
     EXPECT_EQ(answer.Reply, c.WhoisReply);
     EXPECT_EQ(answer.Confirmation.empty(), c.RdapRequests == 0) << answer.Confirmation;
