@@ -250,7 +250,10 @@ private:
         if (apex)
             return;
         ++FReading.Delegations;
-        NarrowCommonSuffix(owner);
+        // Only a zone without SOA or $ORIGIN so far needs it: the origin,
+        // once known, stays.
+        if (FReading.Origin.empty())
+            NarrowCommonSuffix(owner);
         FDelegated(owner);
     }
 
@@ -263,12 +266,16 @@ private:
             FCommonSuffix = std::string(parent);
             return;
         }
-        while (!FCommonSuffix.empty() &&
-               !(parent == FCommonSuffix ||
-                 (parent.size() > FCommonSuffix.size() && parent.ends_with("." + FCommonSuffix)))) {
+        while (!FCommonSuffix.empty() && !EndsInLabels(parent, FCommonSuffix)) {
             const std::size_t next = FCommonSuffix.find('.');
             FCommonSuffix = next == std::string::npos ? "" : FCommonSuffix.substr(next + 1);
         }
+    }
+
+    // "b.com" ends in the labels "com"; "bcom" does not.
+    static bool EndsInLabels(std::string_view name, std::string_view labels) {
+        return name.ends_with(labels) &&
+               (name.size() == labels.size() || name[name.size() - labels.size() - 1] == '.');
     }
 
     TZoneReading& FReading;
