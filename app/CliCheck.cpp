@@ -299,6 +299,8 @@ struct TTally {
     int Throttled = 0; // queries the server refused for too many queries
     // The registered names by what decided them ("dns", "whois", ...).
     std::map<std::string, int> RegisteredBy;
+    // The free names by what confirmed them ("rdap", "second query").
+    std::map<std::string, int> ConfirmedBy;
 
     void Add(const TBatchResult& result) {
         (result.Kind == TVerdictKind::Free         ? Free
@@ -308,6 +310,30 @@ struct TTally {
             ++UnknownBy[result.Reason];
         if (result.Kind == TVerdictKind::Registered)
             ++RegisteredBy[result.Method.empty() ? "whois" : result.Method];
+    }
+    // A name's last query: a free it confirmed, by the second source.
+    void AddConfirmation(const TQueryDomain& job) {
+        if (job.Verdict.Kind != TVerdictKind::Free || job.Confirmation.empty())
+            return;
+        ++ConfirmedBy[job.Confirmation.rfind("RDAP", 0) == 0 ? "rdap" : "second query"];
+    }
+    // "free confirmed by rdap 2, second query 1; 1 unconfirmed", or "" when
+    // no free was confirmed or left unconfirmed.
+    std::string ConfirmationText() const {
+        const auto unconfirmed =
+            UnknownBy.find(std::string(ReasonWord(TVerdictReason::Unconfirmed)));
+        const int left = unconfirmed == UnknownBy.end() ? 0 : unconfirmed->second;
+        if (ConfirmedBy.empty() && left == 0)
+            return "";
+        std::string text = "free confirmed by";
+        const char* separator = " ";
+        for (const auto& [source, count] : ConfirmedBy) {
+            text += separator + source + " " + std::to_string(count);
+            separator = ", ";
+        }
+        if (ConfirmedBy.empty())
+            text += " none";
+        return text + "; " + std::to_string(left) + " unconfirmed";
     }
     void AddQuery(const TVerdict& verdict) {
         ++Queries;
@@ -548,6 +574,9 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         ReplayCheckJournal(*journal, noReg, domainInfo, report);
         progress.Kept = tally.Checked();
     }
+    QObject::connect(&batch, &TBatchController::BudgetLedgerFailed, [](const std::string& why) {
+        std::fprintf(stderr, "%s: the daily budgets cannot be kept: %s\n", Program, why.c_str());
+    });
     // A name of a server the batch put off was not asked.
     QObject::connect(&batch, &TBatchController::AttemptEnded, [&](const TQueryDomain* job) {
         if (!job->Settled)
@@ -558,6 +587,7 @@ int RunCheckCommand(const std::vector<std::string>& args) {
         const TBatchResult result = BatchResultOfJob(*job);
         if (journal)
             journal->Record(result);
+        tally.AddConfirmation(*job);
         report(result);
         progress.Update(tally, domains.Count());
     });
@@ -573,6 +603,8 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     std::fflush(stdout);
     progress.Summary(tally, skipped.Count);
     ReportEarlyStages(batch, tally);
+    if (const std::string confirmed = tally.ConfirmationText(); !confirmed.empty())
+        std::fprintf(stderr, "%s\n", confirmed.c_str());
     ReportPutOffServers(batch);
 
     const bool saved = SaveList(options.FreeOut, noReg.Lines()) &

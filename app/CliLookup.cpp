@@ -7,6 +7,7 @@
 #include "engine/NameQuery.h"
 #include "engine/QueryDomain.h"
 #include "engine/RegistryData.h"
+#include "engine/SecondLook.h"
 #include "engine/Unit_Functions.h"
 #include "engine/Verdict.h"
 #include "engine/dns/DelegationCheck.h"
@@ -99,7 +100,8 @@ void PrintWhoisAnswer(const TNameAnswer& answer, TProxyRotation* proxies) {
     PrintReply(reply);
     std::printf("available: %s\n", YesNo(IsDomainAvailable(reply)));
     PrintReferral(reply, answer.Name.QueryName, proxies);
-    // A free over port 43 stands only when RDAP agreed.
+    // A free over port 43 stands only when RDAP, or a second query beside a
+    // name the server must know, agreed.
     if (!answer.Confirmation.empty())
         PrintLine("confirmation", answer.Confirmation);
     // Settled: no proxy was usable, the server was not asked.
@@ -137,8 +139,9 @@ void LookUpOne(const std::string& terminalDomain, const TQueryOptions& options,
                const TRegistryData& data, bool resolveAddress, TProxyRotation* proxies,
                const TDnsFirstDecision& dnsFirst) {
     const std::string domain = Utf8ToGbk(terminalDomain);
-    const TNameAnswer answer = AskForName(
-        domain, TNameQuerySettings{&data, options.Preference, nullptr, proxies, std::nullopt});
+    const TNameQuerySettings settings{&data, options.Preference, nullptr, proxies, std::nullopt};
+    TNameAnswer answer = AskForName(domain, settings);
+    LookAgainNow(answer, settings);
 
     PrintLine("domain", domain);
     const bool valid = answer.Name.Problem == TNameProblem::None;

@@ -1,13 +1,18 @@
 #include "app/CliCommands.h"
 #include "app/CliQueryOptions.h"
 
+#include "batch/BudgetLedger.h"
 #include "engine/DomainName.h"
 #include "engine/GbkCodec.h"
 #include "engine/RegistryData.h"
 #include "engine/RegistryDataUpdate.h"
+#include "engine/RegistryLimits.h"
 #include "engine/ServerChoice.h"
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -63,11 +68,46 @@ std::string RouteText(const TServerRoute& route) {
            std::string(SourceWord(route.Source));
 }
 
-void PrintChoice(const std::string& suffix, const TServerChoice& choice) {
+// "\trate 5/s, budget 1000 of 1000 left in 24 hours" for a server with a
+// published limit (the ledger's spending straight, without proxies); "" else.
+std::string LimitText(const std::string& server, TBudgetLedger* ledger) {
+    const TRegistryLimit* limit = ProgramRegistryLimits().Find(server);
+    if (limit == nullptr)
+        return "";
+    std::string text = "\trate ";
+    if (limit->PerSecond) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%g/s", *limit->PerSecond);
+        text += rate;
+    } else {
+        text += "-";
+    }
+    if (!limit->PerDay)
+        return text + ", no daily budget";
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const int left = ledger ? ledger->Left(server, "", *limit->PerDay, now) : *limit->PerDay;
+    return text + ", budget " + std::to_string(left) + " of " + std::to_string(*limit->PerDay) +
+           " left in 24 hours";
+}
+
+void PrintChoice(const std::string& suffix, const TServerChoice& choice, TBudgetLedger* ledger) {
     std::string line = "." + suffix + "\t" + RouteText(choice.Route);
     if (choice.Route.Source == TServerSource::Override)
         line += "\tsuffix: " + RouteText(choice.SuffixRoute);
+    line += LimitText(choice.Route.Server, ledger);
     std::printf("%s\n", line.c_str());
+}
+
+// The ledger of the daily budgets, when a run has made one.
+std::unique_ptr<TBudgetLedger> ExistingBudgetLedger() {
+    const std::string file = BudgetLedgerFile();
+    std::error_code error;
+    if (file.empty() || !std::filesystem::exists(file, error))
+        return nullptr;
+    std::string why;
+    return TBudgetLedger::Open(file, why);
 }
 
 void PrintDataDate(const TRegistryData& data) {
@@ -94,6 +134,7 @@ int RunServersCommand(const std::vector<std::string>& args) {
     const std::vector<std::string> suffixes =
         options.Suffixes.empty() ? data.Tlds() : options.Suffixes;
     int status = 0;
+    const std::unique_ptr<TBudgetLedger> ledger = ExistingBudgetLedger();
     for (const std::string& typed : suffixes) {
         std::string suffix, reason;
         if (!SuffixFromTerminal(typed, suffix, reason)) {
@@ -103,7 +144,8 @@ int RunServersCommand(const std::vector<std::string>& args) {
             continue;
         }
         PrintChoice(suffix,
-                    ChooseServerForSuffix(suffix, data, options.Query.Preference, whoisOverride));
+                    ChooseServerForSuffix(suffix, data, options.Query.Preference, whoisOverride),
+                    ledger.get());
     }
     return status;
 }

@@ -1,5 +1,9 @@
 #include "batch/BatchController.h"
 
+#include "batch/BudgetLedger.h"
+#include "engine/RegistryLimits.h"
+#include "engine/UtcTimeText.h"
+
 #include "batch/DnsFirstStage.h"
 
 #include "engine/DomainName.h"
@@ -188,6 +192,7 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
     FCounts = carried;
     FCounts.Waiting = 0;
     FUnknownNames.clear();
+    FRegisteredBy.clear();
     FScheduler = std::make_unique<TBatchScheduler>(
         FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
         [data = FRegistryData ? FRegistryData : ProgramRegistryData().Data,
@@ -281,7 +286,55 @@ void TBatchController::ArmWake() {
     FWakeTimer->start(FClock.RealMillisecondsUntil(*wake));
 }
 
-void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTime now) {
+void TBatchController::SetRegistryLimits(const TRegistryLimits* limits, std::string ledgerFile) {
+    FLimits = limits;
+    FLedgerFile = std::move(ledgerFile);
+    FLedger.reset();
+    FLedgerTried = false;
+}
+
+// A name whose host has spent its published daily budget (through the
+// name's proxy, with proxies) is not asked: unknown, throttled, until the
+// oldest query of the last 24 hours leaves the window. A second look asks
+// two queries, the name and the canary.
+std::optional<TVerdict> TBatchController::BudgetSpent(const TBatchName& name) {
+    const TRegistryLimits& limits = FLimits ? *FLimits : ProgramRegistryLimits();
+    const TRegistryLimit* limit = limits.Find(name.Server);
+    if (limit == nullptr || !limit->PerDay)
+        return std::nullopt;
+    if (!FLedgerTried) {
+        FLedgerTried = true;
+        std::string error;
+        FLedger =
+            TBudgetLedger::Open(FLedgerFile.empty() ? BudgetLedgerFile() : FLedgerFile, error);
+        if (!FLedger)
+            emit BudgetLedgerFailed(error);
+    }
+    if (!FLedger)
+        return std::nullopt;
+    const std::string via =
+        FProxies && name.Proxy && *name.Proxy < FProxies->Size() ? FProxies->Key(*name.Proxy) : "";
+    const auto now = std::chrono::system_clock::now();
+    const TUnixSeconds seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    for (int query = 0; query < (name.SecondLook ? 2 : 1); ++query) {
+        const TBudgetSpend spend = FLedger->Spend(name.Server, via, *limit->PerDay, seconds);
+        if (spend.Spent || !spend.NextAt)
+            continue;
+        const auto next =
+            std::chrono::system_clock::time_point(std::chrono::seconds(*spend.NextAt));
+        return TVerdict{TVerdictKind::Unknown, TVerdictReason::Throttled, std::nullopt,
+                        "daily budget of " + name.Server + " spent (" +
+                            std::to_string(*limit->PerDay) + " queries in 24 hours" +
+                            (via.empty() ? "" : " through " + via) + "), next query possible at " +
+                            UtcTimeText(next, "%Y-%m-%d %H:%M:%S UTC")};
+    }
+    return std::nullopt;
+}
+
+void TBatchController::StartQueryJob(int slot, TBatchName name, TBatchTime now) {
+    if (!name.Settled)
+        name.Settled = BudgetSpent(name);
     FCurrentDomain = name.Domain;
     const TDisplayFlags flags = FFlags ? FFlags() : TDisplayFlags{};
     auto* job = new TQueryDomain(slot, FCurrentDomain, &FNoReg, flags.ShowDomain, flags.ShowEmail,
@@ -293,6 +346,11 @@ void TBatchController::StartQueryJob(int slot, const TBatchName& name, TBatchTim
     job->RdapConnections = FRdapConnections;
     job->Proxies = FProxies;
     job->FirstProxy = name.Proxy;
+    job->SecondLook = name.SecondLook;
+    if (name.SecondLook) {
+        const auto known = FRegisteredBy.find(name.Server);
+        job->Canary = known == FRegisteredBy.end() ? "" : known->second;
+    }
     if (name.Settled) {
         job->Settled = name.Settled;
         job->WhoisServer = name.Server;
@@ -363,6 +421,14 @@ void TBatchController::QueryDomainTerminate(TJob* sender) {
     FQueryJobs[index] = nullptr;
     FSlotNames[index].reset();
     --FRunningCount;
+    // A free waits for its second look, and so does one whose second look
+    // got no answer; a second look that disagreed starts over.
+    name.SecondLook =
+        job->AwaitsSecondLook || (job->SecondLook && job->Verdict.Kind == TVerdictKind::Unknown &&
+                                  job->Verdict.Reason != TVerdictReason::Unconfirmed);
+    if (job->Protocol == TQueryProtocol::Whois && job->Verdict.Kind == TVerdictKind::Registered &&
+        job->Verdict.Reason == TVerdictReason::Registered && !job->QueryName.empty())
+        FRegisteredBy[name.Server] = job->QueryName;
 
     const bool last = FScheduler->Ended(name, job->Verdict, FSlotStarted[index], FClock.Now());
     emit AttemptEnded(job);

@@ -31,6 +31,8 @@ struct TDelegation;
 class TProxyRotation;
 class TRdapConnections;
 class TRegistryData;
+class TBudgetLedger;
+struct TRegistryLimits;
 
 // Which run-page buttons are enabled.
 struct TRunPageButtons {
@@ -110,6 +112,9 @@ public:
     void SetDnsFirst(bool on) { FDnsFirst = on; }
     // Whether a free read over port 43 is confirmed over RDAP (on by default).
     void SetConfirmFree(bool on) { FConfirmFree = on; }
+    // Before Start: the published daily budgets (null: the program's own)
+    // and the file their spending is kept in ("": BudgetLedgerFile()).
+    void SetRegistryLimits(const TRegistryLimits* limits, std::string ledgerFile = "");
     bool DnsFirst() const { return FDnsFirst; }
     // Zone files: a name one of them delegates is registered (method zone)
     // before DNS or a registry is asked.
@@ -188,6 +193,9 @@ signals:
     void QueryEnded(const TQueryDomain* job);
     // Any query ended, the last of its name or not (before QueryEnded).
     void AttemptEnded(const TQueryDomain* job);
+    // The daily budgets cannot be kept: their ledger did not open (why).
+    // The batch goes on asking.
+    void BudgetLedgerFailed(const std::string& why);
     // Counts() changed.
     void CountsChanged();
     // A batch has started: jobs run or names wait (after ProgressChanged).
@@ -197,7 +205,8 @@ signals:
 
 private:
     void ResetProgress(int position, int maximum);
-    void StartQueryJob(int slot, const TBatchName& name, TBatchTime now);
+    void StartQueryJob(int slot, TBatchName name, TBatchTime now);
+    std::optional<TVerdict> BudgetSpent(const TBatchName& name);
     void FillFreeSlots();
     void ShowIdleSlots();
     void SetStateLine(int slot, const std::string& line);
@@ -232,6 +241,15 @@ private:
     std::shared_ptr<TProxyRotation> FProxies;
     bool FDnsFirst = false;
     bool FConfirmFree = true;
+    // The published daily budgets, and the ledger of what they spent,
+    // opened when a host with a budget is first asked.
+    const TRegistryLimits* FLimits = nullptr;
+    std::string FLedgerFile;
+    std::unique_ptr<TBudgetLedger> FLedger;
+    bool FLedgerTried = false;
+    // By port-43 server: the last name it answered registered in this batch,
+    // the canary a second look asks beside its name.
+    std::map<std::string, std::string> FRegisteredBy;
     TZoneIndexes FZones;
     // Zones or DNS decide names before the slots take them.
     bool FEarlyStages = false;

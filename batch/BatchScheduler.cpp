@@ -194,6 +194,15 @@ bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime
     if (name.Settled)
         return true; // nothing was asked
     TServer& server = ServerNamed(name.Server);
+    if (name.SecondLook && verdict.Reason == TVerdictReason::Unconfirmed) {
+        // A free waiting for its second look: an answer, not a refusal, and
+        // no retry spent. The look comes later, when the server's pace lets
+        // it, so that a server over its quota has had time to recover.
+        if (TServerPace* pace = PaceFor(server, name))
+            pace->Answered(started);
+        FRetries.emplace(now + Jittered(FPolicy.SecondLookWait), std::move(name));
+        return false;
+    }
     if (TServerPace* pace = PaceFor(server, name)) {
         Heard(*pace, verdict, started, now);
         ShareWhatPacesFound(server, now);
@@ -224,6 +233,9 @@ void TBatchScheduler::Heard(TServerPace& pace, const TVerdict& verdict, TBatchTi
     };
     switch (verdict.Reason) {
     case TVerdictReason::Throttled:
+    // A free its second look did not confirm: the server may be answering
+    // "not found" over its quota, so it is left alone as if it had refused.
+    case TVerdictReason::Unconfirmed:
         pace.Refused(started, now, serverWait());
         break;
     case TVerdictReason::Unavailable:

@@ -34,6 +34,9 @@ struct TRetryPolicy {
     TBatchDuration FirstWait = std::chrono::seconds(5);
     int Factor = 3;
     TBatchDuration LongestWait = std::chrono::minutes(10);
+    // Before the second look at a free that no RDAP base confirms: time for a
+    // server that lies over its limit to refill its quota.
+    TBatchDuration SecondLookWait = std::chrono::seconds(2);
     // Each wait is drawn within this share either side, so names refused
     // together do not all come back at once.
     double Jitter = 0.2;
@@ -53,6 +56,10 @@ struct TBatchName {
     // Next; when the query ended through another, the caller sets that one
     // before Ended. Nothing: straight, or no proxy was usable.
     std::optional<std::size_t> Proxy;
+    // The next query is the second look at a free an earlier one read, which
+    // stands only when this one agrees (the caller sets it when the query
+    // ended so, or when the second look itself got no answer).
+    bool SecondLook = false;
     // Set by Next for a name not to be asked: its server asked for a wait
     // longer than the batch waits out. The name ends with this verdict.
     std::optional<TVerdict> Settled{};

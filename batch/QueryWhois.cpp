@@ -4,6 +4,7 @@
 #include "engine/NameQuery.h"
 #include "engine/QueryDomain.h"
 #include "engine/RegistryData.h"
+#include "engine/SecondLook.h"
 #include "engine/ServerChoice.h"
 #include "engine/Unit_Functions.h"
 
@@ -18,6 +19,8 @@ constexpr std::string_view BlankLine = "\n\n";
 // "Morvessa Brisvane → " and " 的查询结果"
 constexpr std::string_view HeadingStart = "Morvessa Brisvane \xA1\xFA ";
 constexpr std::string_view HeadingEnd = " \xB5\xC4\xB2\xE9\xD1\xAF\xBD\xE1\xB9\xFB";
+// "确认：", before what the second source said of a free
+constexpr std::string_view ConfirmationHeading = "\xC8\xB7\xC8\xCF\xA3\xBA";
 // "：", between the heading and the verdict
 constexpr std::string_view SummaryMark = "\xA3\xBA";
 
@@ -56,9 +59,10 @@ TQueryWhois::TQueryWhois(std::string domain, bool showIPAddress)
 
 void TQueryWhois::Execute() {
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
-    const TNameAnswer answer =
-        AskForName(Domain, TNameQuerySettings{&data, ProtocolPreference, nullptr, Proxies.get(),
-                                              std::nullopt});
+    const TNameQuerySettings settings{&data, ProtocolPreference, nullptr, Proxies.get(),
+                                      std::nullopt};
+    TNameAnswer answer = AskForName(Domain, settings);
+    LookAgainNow(answer, settings);
     // A name the rule refuses makes no report, as before any query.
     if (answer.Settled && answer.Settled->Reason == TVerdictReason::InvalidName &&
         answer.Protocol == TQueryProtocol::None)
@@ -77,8 +81,11 @@ void TQueryWhois::Execute() {
         fullText = WhoisText(answer.Whois);
     else
         fullText = answer.Settled->Detail;
-    if (answer.Protocol != TQueryProtocol::Whois && answer.Settled)
+    // A port-43 free that its confirmation did not bear out is unknown.
+    if (answer.Settled)
         Verdict = *answer.Settled;
+    if (!answer.Confirmation.empty())
+        fullText.append("\n\n").append(ConfirmationHeading).append(answer.Confirmation);
     if (ShowIPAddress && !QueryName.empty())
         IPAddress = LookUpAddress();
 

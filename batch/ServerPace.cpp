@@ -1,21 +1,12 @@
 #include "batch/ServerPace.h"
 
+#include "engine/RegistryLimits.h"
 #include "engine/WhoisWording.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// What registries publish for their port-43 services.
-struct TPublishedPace {
-    std::string_view Host;
-    double QueriesPerSecond;
-};
-constexpr TPublishedPace PublishedPaces[] = {
-    {"whois.nic.uk", 5},             // Nominet
-    {"whois.domain-registry.nl", 1}, // SIDN: "only 1 request per second allowed"
-};
 
 // A start this share of an interval late (the wake timer counts whole
 // milliseconds) still counts as on schedule.
@@ -63,13 +54,11 @@ TBatchDuration Interval(double pace) {
 
 } // namespace
 
+// The registries' own figures, with their sources: the data folder's
+// registry-limits.tsv.
 std::optional<double> PublishedPace(std::string_view server) {
-    const std::string host = WordingHost(server);
-    for (const TPublishedPace& row : PublishedPaces) {
-        if (row.Host == host)
-            return row.QueriesPerSecond;
-    }
-    return std::nullopt;
+    const TRegistryLimit* limit = ProgramRegistryLimits().Find(WordingHost(server));
+    return limit ? limit->PerSecond : std::nullopt;
 }
 
 double FitRefillRate(double burst, TBatchTime from, double tokensAtFrom,

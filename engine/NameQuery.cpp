@@ -204,12 +204,16 @@ TNameAnswer AskForName(std::string_view gbkName, const TNameQuerySettings& setti
     if (verdict.Reason == TVerdictReason::Unreadable && settings.AskDnsWhenUnreadable &&
         DecidedByDelegation(answer))
         return answer;
-    if (!MayFallBack(answer.Choice, settings.Preference))
-        return answer;
-    if (verdict.Kind == TVerdictKind::Free && settings.ConfirmFree) {
-        ConfirmOverRdap(answer, settings);
+    if (verdict.Kind == TVerdictKind::Free && settings.ConfirmFree &&
+        answer.Choice.Route.Source != TServerSource::Override) {
+        if (MayFallBack(answer.Choice, settings.Preference))
+            ConfirmOverRdap(answer, settings);
+        else
+            answer.NeedsSecondLook = true;
         return answer;
     }
+    if (!MayFallBack(answer.Choice, settings.Preference))
+        return answer;
     if (std::string why = FailedForGood(answer, verdict); !why.empty()) {
         answer.FallbackReason = std::move(why);
         AskRdap(answer, answer.Choice.RdapBase, settings);

@@ -37,10 +37,11 @@ struct TNameQuerySettings {
     // Whether the TLD's name servers may decide a name whose port-43 reply
     // proves nothing (DNS first is on): a delegation makes it registered.
     bool AskDnsWhenUnreadable = false;
-    // Whether a port-43 free is confirmed over the suffix's own RDAP base
-    // before it stands (where the suffix has one and no stand-in server
-    // answers for every suffix): a 404 agrees, anything else makes the name
-    // unknown (unconfirmed).
+    // Whether a port-43 free is confirmed before it stands (unless a stand-in
+    // server answers for every suffix): over the suffix's own RDAP base, where
+    // a 404 agrees and anything else makes the name unknown (unconfirmed);
+    // where the suffix has no RDAP base, or only port 43 is allowed, by a
+    // second look that the answer asks for.
     bool ConfirmFree = true;
 };
 
@@ -75,9 +76,13 @@ struct TNameAnswer {
     // Dns when the TLD's name servers decided a name whose reply proved
     // nothing (Settled is then registered, its detail the server's answer).
     TVerdictMethod DecidedBy = TVerdictMethod::None;
-    // A port-43 free confirmed over RDAP: what the second source said ("" when
-    // none was asked).
+    // A port-43 free confirmed over RDAP or a second query: what the second
+    // source said ("" when none was asked).
     std::string Confirmation;
+    // A port-43 free that no RDAP base can confirm (the suffix has none, or
+    // the user allows port 43 only): it stands only after a second look
+    // (engine/SecondLook.h), which the caller makes.
+    bool NeedsSecondLook = false;
 };
 
 // Checks gbkName (as the user gave it) and asks it of its server.

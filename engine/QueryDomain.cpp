@@ -1,8 +1,10 @@
 #include "engine/QueryDomain.h"
 
+#include "engine/DomainName.h"
 #include "engine/NameQuery.h"
 #include "engine/RdapClient.h"
 #include "engine/RegistryData.h"
+#include "engine/SecondLook.h"
 #include "engine/ServerChoice.h"
 #include "engine/Unit_Functions.h"
 
@@ -243,9 +245,20 @@ void TQueryDomain::Execute() {
     }
     const TRegistryData& data = RegistryData ? *RegistryData : *ProgramRegistryData().Data;
     PausePoint();
-    const TNameAnswer answer = AskForName(
-        Domain, TNameQuerySettings{&data, ProtocolPreference, RdapConnections.get(), Proxies.get(),
-                                   FirstProxy, AskDnsWhenUnreadable, ConfirmFree});
+    const TNameQuerySettings settings{&data,         ProtocolPreference, RdapConnections.get(),
+                                      Proxies.get(), FirstProxy,         AskDnsWhenUnreadable,
+                                      ConfirmFree};
+    if (SecondLook)
+        LookAgainAtFree(settings);
+    else if (AskAndRead(settings) && Verdict.Kind == TVerdictKind::Free)
+        AwaitSecondLook();
+    // The free list hears of the domain before the result line is handed on.
+    ReportIfFree();
+}
+
+bool TQueryDomain::AskAndRead(const TNameQuerySettings& settings) {
+    const TNameAnswer answer = AskForName(Domain, settings);
+    Confirmation = answer.Confirmation;
     QueryName = answer.Name.QueryName;
     WhoisServer = answer.Server;
     Protocol = answer.Protocol;
@@ -260,21 +273,61 @@ void TQueryDomain::Execute() {
         DecidedBy = answer.DecidedBy;
         Verdict = *answer.Settled;
         ResultLine = DecidedLine(Domain, DecidedBy);
-        return;
+        return false;
     }
     if (answer.Protocol == TQueryProtocol::Rdap) {
         TakeRdapAnswer(answer);
-    } else if (answer.Settled) {
+        return false;
+    }
+    if (answer.Settled) {
         Verdict = *answer.Settled;
         // A name the rule refuses has no line; a suffix no one serves says so.
         if (Verdict.Reason != TVerdictReason::InvalidName)
             ResultLine = FailureLine(Domain);
-        return;
-    } else {
-        ReadWhoisAnswer(answer.Whois);
+        return false;
     }
-    // The free list hears of the domain before the result line is handed on.
-    ReportIfFree();
+    ReadWhoisAnswer(answer.Whois);
+    return answer.NeedsSecondLook;
+}
+
+// A free no RDAP base confirms stands only after the batch's second look;
+// the first query leaves the name unknown until then.
+void TQueryDomain::AwaitSecondLook() {
+    AwaitsSecondLook = true;
+    Verdict = TVerdict{TVerdictKind::Unknown, TVerdictReason::Unconfirmed, std::nullopt,
+                       WhoisServer + " said free; a second query follows"};
+    BuildResultLine();
+}
+
+// The second look: the canary, the name again, the canary again, of the
+// server the name is asked of.
+void TQueryDomain::LookAgainAtFree(const TNameQuerySettings& settings) {
+    const TCheckedName name = CheckDomainName(Domain, *settings.Data);
+    const std::string server =
+        name.IsValid()
+            ? ChooseServer(name.QueryName, *settings.Data, settings.Preference).Route.Server
+            : "";
+    const std::string wording =
+        name.IsValid() ? ReadingServer(name.QueryName, server, settings.Data) : server;
+    const std::string canary =
+        Canary.empty() || !name.IsValid() ? CanaryOfServerHost(wording, name.Suffix) : Canary;
+    TSecondLookVerdict judged = LookAgain(
+        server, canary,
+        [&] {
+            PausePoint();
+            AskAndRead(settings);
+            return Verdict;
+        },
+        [&](const std::string& canaryName) {
+            PausePoint();
+            return AskCanary(canaryName, server, wording, settings);
+        });
+    Verdict = std::move(judged.Verdict);
+    Confirmation = std::move(judged.Confirmation);
+    if (WhoisServer.empty())
+        WhoisServer = server;
+    DecidedBy = TVerdictMethod::None;
+    BuildResultLine();
 }
 
 void TQueryDomain::TakeRdapAnswer(const TNameAnswer& answer) {

@@ -18,6 +18,7 @@ class TProxyRotation;
 class TRdapConnections;
 class TRegistryData;
 struct TNameAnswer;
+struct TNameQuerySettings;
 
 // Written before every labelled field of a result line: one user-defined
 // character of code page 936 (U+E774 when decoded as GB18030).
@@ -168,8 +169,19 @@ public:
     // Whether the TLD's name servers may decide the name when its reply
     // proves nothing (the batch sets it while DNS first is on).
     bool AskDnsWhenUnreadable = false;
-    // Whether a port-43 free is confirmed over RDAP before it stands.
+    // Whether a port-43 free is confirmed before it stands: over RDAP, or
+    // where no RDAP base can, by a second look.
     bool ConfirmFree = true;
+    // Set by the batch for its second look at a name an earlier query read
+    // free: the name is asked again, and beside it Canary, a name the server
+    // answered registered in this batch ("" for the server's own name,
+    // CanaryOfServerHost). A first query that read such a free sets
+    // AwaitsSecondLook instead and ends unknown (unconfirmed) until then.
+    bool SecondLook = false;
+    std::string Canary;
+    bool AwaitsSecondLook = false;
+    // What the second source said of a free ("" when none was asked).
+    std::string Confirmation;
     TVerdictMethod Method() const;
     // The server whose wording the reply was read with (ReadingServer of
     // ServerChoice): WhoisServer, or with TAVIREL_WHOIS_SERVER set the server
@@ -213,6 +225,9 @@ private:
     void BuildResultLine();
     void TakeRdapAnswer(const TNameAnswer& answer);
     void ReadWhoisAnswer(const TExchangeResult& firstAnswer);
+    bool AskAndRead(const TNameQuerySettings& settings);
+    void AwaitSecondLook();
+    void LookAgainAtFree(const TNameQuerySettings& settings);
     // The referral reply, or "" when none was asked.
     std::string FollowReferral();
 };
