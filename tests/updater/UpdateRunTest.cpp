@@ -733,52 +733,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- How a download ends ------------------------------------------------------------------
 
-// Bytes that show where a splice or a cut happened.
-QByteArray Body(int size) {
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
-    return bytes;
-}
-
-QByteArray Head(qsizetype contentLength, bool close = true) {
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(contentLength) + "\r\n" +
-           (close ? QByteArray("Connection: close\r\n") : QByteArray()) + "\r\n";
-}
-
-QByteArray Chunk(const QByteArray& data) {
-    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
-}
-
-const QByteArray kChunkedHead =
-    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
-
-// How the server ends the connection after its bytes: closed in order, or reset.
-void Send(QTcpSocket& socket, const QByteArray& bytes, bool reset = false) {
-    socket.write(bytes);
-    if (reset) {
-        socket.flush();
-        socket.abort();
-    } else {
-        socket.disconnectFromHost();
-    }
-}
-
-// The same once the client has had time to read every byte: the close then
-// finds the client with nothing left to read, which is when the transport
-// sends the request again or takes the body for whole.
-void SendThenEnd(QTcpSocket& socket, const QByteArray& bytes, bool reset = false,
-                 int afterMs = 100) {
-    socket.write(bytes);
-    socket.flush();
-    QTimer::singleShot(afterMs, &socket, [&socket, reset] {
-        if (reset)
-            socket.abort();
-        else
-            socket.disconnectFromHost();
-    });
-}
-
 constexpr int kWhole = 200000;
 
 struct DownloadEndCase {
