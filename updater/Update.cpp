@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QNetworkProxy>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -49,7 +48,6 @@ QString BoxText(const std::string& gbk) {
 
 TForm3::TForm3(QWidget* mainWindow, TUpdaterEnvironment environment)
     : QDialog(nullptr), Environment_(std::move(environment)) {
-    IdHTTP1.setProxy(QNetworkProxy::NoProxy);
     BuildControls();
     WireUpdater(mainWindow);
 }
@@ -240,7 +238,7 @@ bool TForm3::FetchPublishedVersion(const QString& localCopy) {
     request.Bounds.IdleMs = Environment_.CheckBoundMs;
     request.Bounds.WholeMs = Environment_.CheckBoundMs;
     request.Bounds.MaxBytes = kCheckMaxBytes;
-    const THttpResult result = HttpGetToFile(IdHTTP1, request, localCopy);
+    const THttpResult result = HttpGetToFile(request, localCopy);
     if (!result.Ok)
         throw TUpdateError(QToGbk(result.ErrorText));
 

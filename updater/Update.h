@@ -7,7 +7,6 @@
 #include "updater/AppWebUpdater.h"
 
 #include <QDialog>
-#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QXmlStreamReader>
 
@@ -75,7 +74,6 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     TWebUpdater* WebUpdater1 = nullptr;
-    QNetworkAccessManager IdHTTP1;
 
     std::unique_ptr<QSettings> IniFile;
     double CurrentVersion = 1.0;

@@ -3,9 +3,6 @@
 #include "updater/UpdateFolders.h"
 #include "updater/UpdaterText.h"
 
-#include <QNetworkProxy>
-#include <QNetworkReply>
-
 #include <cstdio>
 #include <system_error>
 
@@ -52,14 +49,12 @@ QUrl FileUrl(const std::string& webUrl, const QString& name) {
 
 } // namespace webupdater
 
-TUpdateDownloader::TUpdateDownloader(TUpdateReporter& report) : Report_(report) {
-    Http_.setProxy(QNetworkProxy::NoProxy);
-}
+TUpdateDownloader::TUpdateDownloader(TUpdateReporter& report) : Report_(report) {}
 
 void TUpdateDownloader::Abort() {
     Aborted_ = true;
-    if (CurrentReply_)
-        CurrentReply_->abort();
+    if (AbortCurrent_)
+        AbortCurrent_();
 }
 
 bool TUpdateDownloader::Download(const QUrl& url, const QString& target, const QString& path,
@@ -84,8 +79,8 @@ bool TUpdateDownloader::Download(const QUrl& url, const QString& target, const Q
     THttpRequest request;
     request.Url = url;
     request.Bounds = bounds;
-    request.OnStarted = [&](QNetworkReply* reply) {
-        CurrentReply_ = reply;
+    request.OnStarted = [&](std::function<void()> abort) {
+        AbortCurrent_ = std::move(abort);
         notify(kConnecting, 0);
     };
     request.OnProgress = [&](std::int64_t received, std::int64_t total) {
@@ -97,8 +92,8 @@ bool TUpdateDownloader::Download(const QUrl& url, const QString& target, const Q
             notify(kDownloadingData, percent);
         }
     };
-    const THttpResult result = HttpGetToFile(Http_, request, path);
-    CurrentReply_ = nullptr;
+    const THttpResult result = HttpGetToFile(request, path);
+    AbortCurrent_ = nullptr;
     if (!result.Ok || Aborted_) {
         Report_.WriteLog("Download failed: " + address + "  (" + QToGbk(result.ErrorText) + ")");
         if (result.TooLarge)

@@ -6,16 +6,12 @@
 #include "updater/HttpGet.h"
 #include "updater/UpdateReporter.h"
 
-#include <QNetworkAccessManager>
-#include <QPointer>
-
 #include <QString>
 #include <QUrl>
 
 #include <cstdint>
+#include <functional>
 #include <string>
-
-class QNetworkReply;
 
 namespace webupdater {
 // The address of a file below the update server's folder webUrl: each
@@ -39,7 +35,6 @@ public:
 
 private:
     TUpdateReporter& Report_;
-    QNetworkAccessManager Http_;
-    QPointer<QNetworkReply> CurrentReply_;
+    std::function<void()> AbortCurrent_; // while a download runs
     bool Aborted_ = false;
 };

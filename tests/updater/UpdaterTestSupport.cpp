@@ -4,8 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
+
+#include <sys/socket.h>
 
 namespace updatertest {
 
@@ -62,6 +66,51 @@ std::vector<std::string> FolderEntries(const QString& folder) {
         names.push_back(name.toStdString());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+QByteArray Body(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
+    return bytes;
+}
+
+QByteArray Head(qsizetype contentLength, bool close) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(contentLength) + "\r\n" +
+           (close ? QByteArray("Connection: close\r\n") : QByteArray()) + "\r\n";
+}
+
+QByteArray Chunk(const QByteArray& data) {
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+void Reset(QTcpSocket& socket) {
+    socket.flush();
+    // QTcpSocket::abort() alone closes in order; without a linger time the
+    // close sends a reset.
+    const linger abortive{1, 0};
+    setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+               sizeof abortive);
+    socket.abort();
+}
+
+void Send(QTcpSocket& socket, const QByteArray& bytes, bool reset) {
+    socket.write(bytes);
+    if (reset)
+        Reset(socket);
+    else
+        socket.disconnectFromHost();
+}
+
+void SendThenEnd(QTcpSocket& socket, const QByteArray& bytes, bool reset, int afterMs) {
+    socket.write(bytes);
+    socket.flush();
+    QTimer::singleShot(afterMs, &socket, [&socket, reset] {
+        if (reset)
+            Reset(socket);
+        else
+            socket.disconnectFromHost();
+    });
 }
 
 } // namespace updatertest

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QTcpSocket;
+
 #include <string>
 #include <vector>
 
@@ -28,6 +30,23 @@ QByteArray ReadFile(const QString& path);
 bool Exists(const QString& path);
 // The names directly inside a folder, sorted.
 std::vector<std::string> FolderEntries(const QString& folder);
+
+// Raw answers for the loopback server's Answer mode.
+// Bytes that show where a splice or a cut happened.
+QByteArray Body(int size);
+QByteArray Head(qsizetype contentLength, bool close = true);
+QByteArray Chunk(const QByteArray& data);
+inline const QByteArray kChunkedHead =
+    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+// Ends the connection with a TCP reset, after what the socket could still send.
+void Reset(QTcpSocket& socket);
+// How the server ends the connection after its bytes: closed in order, or reset.
+void Send(QTcpSocket& socket, const QByteArray& bytes, bool reset = false);
+// The same once the client has had time to read every byte: the close then
+// finds the client with nothing left to read, which is when a transport may
+// send the request again or take the body for whole.
+void SendThenEnd(QTcpSocket& socket, const QByteArray& bytes, bool reset = false,
+                 int afterMs = 100);
 
 // The GBK texts the tests compare with.
 inline const std::string kErrorMessage =
