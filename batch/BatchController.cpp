@@ -426,6 +426,8 @@ void TBatchController::QueryDomainTerminate(TJob* sender) {
     name.SecondLook =
         job->AwaitsSecondLook || (job->SecondLook && job->Verdict.Kind == TVerdictKind::Unknown &&
                                   job->Verdict.Reason != TVerdictReason::Unconfirmed);
+    name.CaughtLying = job->Verdict.Reason == TVerdictReason::Unconfirmed &&
+                       (job->SecondLook ? job->CaughtLying : !job->AwaitsSecondLook);
     if (job->Protocol == TQueryProtocol::Whois && job->Verdict.Kind == TVerdictKind::Registered &&
         job->Verdict.Reason == TVerdictReason::Registered && !job->QueryName.empty())
         FRegisteredBy[name.Server] = job->QueryName;

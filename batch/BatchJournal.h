@@ -136,6 +136,9 @@ public:
     // Called once, on the UI thread, when storing fails (also from a commit
     // that the timer made).
     std::function<void(const std::string& failure)> OnFailure;
+    // A journal written on a thread of its own is handed to thread, which
+    // then uses it alone; called on the thread that made it.
+    void HandTo(QThread* thread) { FCommitTimer.moveToThread(thread); }
 
 private:
     TBatchJournal(std::filesystem::path path, int lockFd, sqlite3* db);

@@ -195,18 +195,21 @@ bool TBatchScheduler::Ended(TBatchName name, const TVerdict& verdict, TBatchTime
         return true; // nothing was asked
     TServer& server = ServerNamed(name.Server);
     if (name.SecondLook && verdict.Reason == TVerdictReason::Unconfirmed) {
-        // A free waiting for its second look: an answer, not a refusal, and
-        // no retry spent. The look comes later, when the server's pace lets
-        // it, so that a server over its quota has had time to recover.
-        if (TServerPace* pace = PaceFor(server, name))
-            pace->Answered(started);
+        // A free waiting for its second look: no retry spent, and nothing
+        // told to the pace, since the free may be a lie. The look comes
+        // later, when the server's pace lets it, so that a server over its
+        // quota has had time to recover.
         FRetries.emplace(now + Jittered(FPolicy.SecondLookWait), std::move(name));
         return false;
     }
     if (TServerPace* pace = PaceFor(server, name)) {
-        Heard(*pace, verdict, started, now);
+        if (verdict.Reason == TVerdictReason::Unconfirmed && !name.CaughtLying)
+            pace->Answered(started);
+        else
+            Heard(*pace, verdict, started, now);
         ShareWhatPacesFound(server, now);
     }
+    name.CaughtLying = false;
     ++name.Attempts;
     if (IsTooLongToWait(verdict)) {
         PutOff(server, name, *verdict.Wait, now);
@@ -233,10 +236,18 @@ void TBatchScheduler::Heard(TServerPace& pace, const TVerdict& verdict, TBatchTi
     };
     switch (verdict.Reason) {
     case TVerdictReason::Throttled:
-    // A free its second look did not confirm: the server may be answering
-    // "not found" over its quota, so it is left alone as if it had refused.
-    case TVerdictReason::Unconfirmed:
         pace.Refused(started, now, serverWait());
+        break;
+    // A free its confirmation did not bear out: the server may be answering
+    // "not found" over its quota. It is left alone for the first wait, so
+    // that its quota refills, and its pace is cut once for that spell: the
+    // lies that come back while it is left alone were sent into the same
+    // spell (cut for each, the pace fell to a query a minute).
+    case TVerdictReason::Unconfirmed:
+        if (pace.IsHeld(now))
+            pace.Unavailable(started, now, FPolicy.FirstWait);
+        else
+            pace.Refused(started, now, FPolicy.FirstWait);
         break;
     case TVerdictReason::Unavailable:
         pace.Unavailable(started, now, serverWait());

@@ -60,6 +60,12 @@ struct TBatchName {
     // stands only when this one agrees (the caller sets it when the query
     // ended so, or when the second look itself got no answer).
     bool SecondLook = false;
+    // Set by the caller when the query ended unknown (unconfirmed) and
+    // leaves the server under suspicion of answering free while over its
+    // quota: its port-43 free was contradicted by RDAP, or a second look's
+    // canary read otherwise than registered. A second look that found the
+    // name registered shows the first free wrong, not the server lying now.
+    bool CaughtLying = false;
     // Set by Next for a name not to be asked: its server asked for a wait
     // longer than the batch waits out. The name ends with this verdict.
     std::optional<TVerdict> Settled{};

@@ -324,6 +324,7 @@ void TQueryDomain::LookAgainAtFree(const TNameQuerySettings& settings) {
         });
     Verdict = std::move(judged.Verdict);
     Confirmation = std::move(judged.Confirmation);
+    CaughtLying = judged.CaughtLying;
     if (WhoisServer.empty())
         WhoisServer = server;
     DecidedBy = TVerdictMethod::None;

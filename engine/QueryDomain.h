@@ -180,8 +180,11 @@ public:
     bool SecondLook = false;
     std::string Canary;
     bool AwaitsSecondLook = false;
-    // What the second source said of a free ("" when none was asked).
+    // What the second source said of a free ("" when none was asked), and
+    // whether the second look caught the server lying: a name it must know
+    // as registered read otherwise.
     std::string Confirmation;
+    bool CaughtLying = false;
     TVerdictMethod Method() const;
     // The server whose wording the reply was read with (ReadingServer of
     // ServerChoice): WhoisServer, or with TAVIREL_WHOIS_SERVER set the server

@@ -89,7 +89,7 @@ TSecondLookVerdict CanaryFailed(const std::string& server, const TCanaryAnswer& 
                                 const std::string& said) {
     return {Unconfirmed(server + " said free" + said + ", but " + canary.Name + " " +
                         Said(canary.Verdict) + ", a name it must know as registered"),
-            canary.Name + ": " + Said(canary.Verdict)};
+            canary.Name + ": " + Said(canary.Verdict), true};
 }
 
 bool Registered(const TCanaryAnswer& canary) {

@@ -33,6 +33,10 @@ TCanaryAnswer AskCanary(const std::string& canary, const std::string& server,
 struct TSecondLookVerdict {
     TVerdict Verdict;
     std::string Confirmation;
+    // A canary read anything but registered: the server is not telling the
+    // truth now (a second answer of registered only shows the first free
+    // was not).
+    bool CaughtLying = false;
 };
 
 // server said free at first, then second, with the canary asked just before

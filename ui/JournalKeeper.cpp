@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 
 namespace {
 
@@ -14,23 +15,68 @@ constexpr const char* JournalFailedPrefix =
 } // namespace
 
 TJournalKeeper::TJournalKeeper(QObject* context, std::function<void(const std::string&)> say)
-    : FContext(context), FSay(std::move(say)) {}
+    : FContext(context), FSay(std::move(say)), FReceiver(std::make_unique<QObject>()) {}
+
+// The writer's call back is queued to the receiver, which goes after it
+// has ended: the call is dropped with it.
+TJournalKeeper::~TJournalKeeper() {
+    if (FWriter.joinable())
+        FWriter.join();
+    FReceiver.reset();
+}
 
 void TJournalKeeper::Begin(const std::vector<std::string>& candidates,
                            const TBatchSettings& settings) {
+    WaitForWriter();
     FJournal.reset();
-    std::string error;
-    FJournal = TBatchJournal::Replace(UserJournalPath(), candidates, "", error);
-    if (!FJournal) {
-        FSay(JournalFailedPrefix + error);
+    FWriting = true;
+    FSettings = settings;
+    FPending.clear();
+    FEndPending = false;
+    QThread* window = FReceiver->thread();
+    FWriter = std::thread([this, candidates, window] {
+        TWritten written;
+        written.Journal = TBatchJournal::Replace(UserJournalPath(), candidates, "", written.Error);
+        if (written.Journal)
+            written.Journal->HandTo(window);
+        FWritten = std::move(written);
+        QMetaObject::invokeMethod(
+            FReceiver.get(), [this] { TakeWritten(); }, Qt::QueuedConnection);
+    });
+}
+
+// Takes the journal the writer left, once: from its queued call, or at once
+// when the window cannot wait for that.
+void TJournalKeeper::TakeWritten() {
+    if (!FWriting)
+        return;
+    if (FWriter.joinable())
+        FWriter.join();
+    FWriting = false;
+    TWritten written = std::move(FWritten);
+    if (!written.Journal) {
+        FPending.clear();
+        FSay(JournalFailedPrefix + written.Error);
         return;
     }
+    FJournal = std::move(written.Journal);
     Watch();
     // Read when the batch is taken up again, so that it goes on as it started.
-    FJournal->KeepSettings(settings);
+    FJournal->KeepSettings(FSettings);
+    for (const TBatchResult& result : FPending)
+        FJournal->Record(result);
+    FPending.clear();
+    if (FEndPending)
+        End();
+}
+
+void TJournalKeeper::WaitForWriter() {
+    if (FWriting)
+        TakeWritten();
 }
 
 void TJournalKeeper::TakeUp(std::unique_ptr<TBatchJournal> journal) {
+    WaitForWriter();
     FJournal = std::move(journal);
     Watch();
 }
@@ -44,11 +90,17 @@ void TJournalKeeper::Watch() {
 }
 
 void TJournalKeeper::Record(const TQueryDomain& job) {
-    if (FJournal)
+    if (FWriting)
+        FPending.push_back(BatchResultOfJob(job));
+    else if (FJournal)
         FJournal->Record(BatchResultOfJob(job));
 }
 
 void TJournalKeeper::End() {
+    if (FWriting) {
+        FEndPending = true;
+        return;
+    }
     if (!FJournal)
         return;
     FJournal->MarkFinished();
@@ -56,6 +108,7 @@ void TJournalKeeper::End() {
 }
 
 void TJournalKeeper::Commit() {
+    WaitForWriter();
     if (FJournal)
         FJournal->Commit();
 }

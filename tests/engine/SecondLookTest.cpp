@@ -126,6 +126,8 @@ TEST(JudgeSecondLookTest, FreeOnlyWhenBothAgreeBetweenRegisteredCanaries) {
         EXPECT_NE(judged.Verdict.Detail.find(c.InDetail), std::string::npos)
             << c.Name << ": " << judged.Verdict.Detail;
         EXPECT_EQ(judged.Confirmation.empty(), c.Reason == TVerdictReason::Throttled) << c.Name;
+        // Only a canary read otherwise shows the server lying now.
+        EXPECT_EQ(judged.CaughtLying, std::string(c.Name).rfind("Canary", 0) == 0) << c.Name;
 
         // The same answers given in turn: LookAgain asks only what decides.
         std::vector<std::string> asked;

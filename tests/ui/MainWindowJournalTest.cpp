@@ -192,8 +192,13 @@ TEST_F(MainWindowJournalTest, ABatchKeepsItsSettingsInItsJournal) {
     GoToRunPage();
     Form->btnStart->click();
     ASSERT_TRUE(Form->Batch().IsActive());
-    auto journal = ReadJournal();
-    ASSERT_TRUE(journal);
+    // The journal is written beside the running batch, and is there soon.
+    std::unique_ptr<TBatchJournal> journal;
+    ASSERT_TRUE(WaitUntil([&] {
+        journal = ReadJournal();
+        return journal && journal->Candidates() == TLines{"a.com", "b.com"} &&
+               !journal->Settings().empty();
+    }));
     const TBatchSettings& kept = journal->Settings();
     EXPECT_EQ(kept.at("Threads"), "3");
     EXPECT_EQ(kept.at("Retries"), "3");
