@@ -5,27 +5,63 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <string_view>
 #include <unordered_set>
 
-TGbkListModel::TGbkListModel(QObject* parent) : QAbstractListModel(parent) {}
+TGbkListModel::TGbkListModel(QObject* parent) : QAbstractListModel(parent) {
+    FShowTimer.setSingleShot(true);
+    connect(&FShowTimer, &QTimer::timeout, this, [this] { ShowPending(); });
+}
 
 int TGbkListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(FLines.size());
+    return parent.isValid() ? 0 : static_cast<int>(FShown);
 }
 
 QVariant TGbkListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Count())
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
         return {};
     return QString::fromUtf8(GbkToUtf8(FLines[static_cast<std::size_t>(index.row())]));
 }
 
-void TGbkListModel::Append(const std::string& text) {
-    const int row = Count();
-    beginInsertRows(QModelIndex(), row, row);
-    FLines.push_back(text);
+void TGbkListModel::SetShowDelay(std::chrono::milliseconds delay) {
+    ShowPending();
+    FShowDelay = delay;
+}
+
+void TGbkListModel::ShowPending() {
+    FShowTimer.stop();
+    if (FChangedFirst <= FChangedLast) {
+        const QModelIndex first = index(FChangedFirst);
+        const QModelIndex last = index(FChangedLast);
+        FChangedFirst = std::numeric_limits<int>::max();
+        FChangedLast = -1;
+        emit dataChanged(first, last, {Qt::DisplayRole});
+    }
+    if (FShown >= FLines.size())
+        return;
+    beginInsertRows(QModelIndex(), static_cast<int>(FShown), Count() - 1);
+    FShown = FLines.size();
     endInsertRows();
+    if (FSelectionWaits) {
+        FSelectionWaits = false;
+        emit CurrentRowChanged(FCurrentRow);
+    }
+}
+
+// Lines appended within the delay reach the views as one insertion.
+void TGbkListModel::Appended() {
+    if (FShowDelay.count() == 0)
+        ShowPending();
+    else if (!FShowTimer.isActive())
+        FShowTimer.start(FShowDelay);
+}
+
+void TGbkListModel::Append(const std::string& text) {
+    FLines.push_back(text);
+    Appended();
 }
 
 int TGbkListModel::Count() const {
@@ -33,6 +69,13 @@ int TGbkListModel::Count() const {
 }
 
 void TGbkListModel::Select(int index) {
+    // A view can select only a row it has been shown: the selection of a
+    // line still waiting reaches it with the line's group.
+    if (index >= rowCount() && index < Count()) {
+        FCurrentRow = index;
+        FSelectionWaits = true;
+        return;
+    }
     SetCurrentRow(index >= 0 && index < Count() ? index : -1);
 }
 
@@ -52,12 +95,10 @@ void TGbkListModel::AppendMissing(const std::vector<std::string>& names) {
     }
     if (added.empty())
         return;
-    const int first = Count();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);
     FLines.reserve(FLines.size() + added.size());
     for (const std::string* name : added)
         FLines.push_back(*name);
-    endInsertRows();
+    Appended();
 }
 
 const std::string& TGbkListModel::At(int index) const {
@@ -67,23 +108,36 @@ const std::string& TGbkListModel::At(int index) const {
 void TGbkListModel::AppendLines(const std::vector<std::string>& lines) {
     if (lines.empty())
         return;
-    const int first = Count();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(lines.size()) - 1);
     FLines.insert(FLines.end(), lines.begin(), lines.end());
-    endInsertRows();
+    Appended();
 }
 
 void TGbkListModel::ReplaceLine(int index, const std::string& text) {
     if (index < 0 || index >= Count())
         return;
     FLines[static_cast<std::size_t>(index)] = text;
+    if (index >= rowCount())
+        return; // shown with its new text when its turn comes
+    if (FShowDelay.count() != 0) {
+        // Told with the next group, like the lines appended.
+        FChangedFirst = std::min(FChangedFirst, index);
+        FChangedLast = std::max(FChangedLast, index);
+        if (!FShowTimer.isActive())
+            FShowTimer.start(FShowDelay);
+        return;
+    }
     const QModelIndex changed = this->index(index);
     emit dataChanged(changed, changed, {Qt::DisplayRole});
 }
 
 void TGbkListModel::SetLines(std::vector<std::string> lines) {
+    FShowTimer.stop();
+    FSelectionWaits = false;
+    FChangedFirst = std::numeric_limits<int>::max();
+    FChangedLast = -1;
     beginResetModel();
     FLines = std::move(lines);
+    FShown = FLines.size();
     endResetModel();
     if (FCurrentRow >= Count())
         SetCurrentRow(-1);
@@ -94,8 +148,9 @@ void TGbkListModel::Clear() {
 }
 
 void TGbkListModel::SetCurrentRow(int row) {
-    if (row == FCurrentRow)
+    if (row == FCurrentRow && !FSelectionWaits)
         return;
+    FSelectionWaits = false;
     FCurrentRow = row;
     emit CurrentRowChanged(row);
 }

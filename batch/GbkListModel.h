@@ -9,7 +9,10 @@
 #include "engine/NoRegList.h"
 
 #include <QAbstractListModel>
+#include <QTimer>
 
+#include <chrono>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -46,15 +49,35 @@ public:
     // The selected line, or -1.
     int CurrentRow() const { return FCurrentRow; }
 
+    // With a delay, lines appended (and lines replaced) reach the views in
+    // groups at most that far apart, so that a batch adding hundreds of lines
+    // a second repaints its list a few times a second rather than once a
+    // line. The lines are
+    // in the list (Count, Lines, At) at once; rowCount lags behind by at
+    // most the delay. 0 (the default): each line reaches the views at once.
+    void SetShowDelay(std::chrono::milliseconds delay);
+    // Shows the lines still waiting for their group now.
+    void ShowPending();
+
 signals:
     // The selection moved to row (-1: none); a view scrolls to it.
     void CurrentRowChanged(int row);
 
 private:
     void SetCurrentRow(int row);
+    void Appended();
 
     std::vector<std::string> FLines;
     int FCurrentRow = -1;
+    // The lines the views have been told of: the first FShown.
+    std::size_t FShown = 0;
+    std::chrono::milliseconds FShowDelay{0};
+    // FCurrentRow is a line not shown yet: the views hear of it when it is.
+    bool FSelectionWaits = false;
+    // The shown lines replaced since the views last heard, as one range.
+    int FChangedFirst = std::numeric_limits<int>::max();
+    int FChangedLast = -1;
+    QTimer FShowTimer;
 };
 
 // Writes lines to path as they are, each followed by CR LF, replacing an

@@ -102,6 +102,8 @@ void TResultListModel::NoteVerdict(int row, TVerdictKind kind, TVerdictReason re
     if (FVerdicts.size() <= at)
         FVerdicts.resize(at + 1);
     FVerdicts[at] = TLineVerdict{true, kind, reason, std::move(domain)};
+    if (row >= rowCount())
+        return; // not shown yet: its colour is read when it is
     const QModelIndex changed = index(row, 0);
     emit dataChanged(changed, changed, {Qt::ForegroundRole, Qt::ToolTipRole});
 }

@@ -22,6 +22,8 @@
 #include "ui/Unit_Whois.h"
 #include "ui/WindowDialogs.h"
 
+#include <chrono>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -53,6 +55,9 @@
 #include <exception>
 
 namespace {
+
+// How far apart the lines a batch appends reach the result lists.
+constexpr std::chrono::milliseconds ListShowDelay{100};
 
 // "TavirelBrisvane "
 constexpr const char* Caption = "TavirelBrisvane ";
@@ -619,7 +624,17 @@ void TForm1::ConnectHandlers() {
     AddListActions(listQueryState, StateLineDomainOf(FQueryState), whoisOn);
     AddListActions(
         listDomainInfo, [this](int row) { return FResults->DomainOf(row); }, whoisOn);
-    connect(FBatch, &TBatchController::BatchEnded, this, [this] { FJournal->End(); });
+    // A batch adds hundreds of lines a second: they reach the lists a few
+    // times a second, and all of them at its end.
+    FNoReg.SetShowDelay(ListShowDelay);
+    FDomainInfo.SetShowDelay(ListShowDelay);
+    FQueryState.SetShowDelay(ListShowDelay);
+    connect(FBatch, &TBatchController::BatchEnded, this, [this] {
+        FNoReg.ShowPending();
+        FDomainInfo.ShowPending();
+        FQueryState.ShowPending();
+        FJournal->End();
+    });
 }
 
 void TForm1::Guarded(const std::function<void()>& handler) {

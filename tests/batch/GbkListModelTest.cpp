@@ -4,12 +4,14 @@
 #include "tests/support/TestPaths.h"
 
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +209,53 @@ TEST_F(SaveLinesCrLfTest, PipeIsWrittenThroughAndStaysAPipe) {
     reader.join();
     EXPECT_EQ(received, "a.com\r\nb.com\r\n");
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+}
+
+} // namespace
+
+namespace {
+
+// With a delay the lines are in the list at once, but the views hear of
+// them, of the lines replaced and of a selection among them in one group
+// when the delay is over (or when asked to show what waits).
+TEST(GbkListModelShowDelayTest, ViewsHearInGroups) {
+    TGbkListModel model;
+    model.AppendLines({"a.com"});
+    model.SetShowDelay(std::chrono::milliseconds(20));
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy selected(&model, &TGbkListModel::CurrentRowChanged);
+
+    model.Append("b.com");
+    model.Append("c.com");
+    model.ReplaceLine(0, "a2.com");
+    model.ReplaceLine(2, "c2.com"); // not shown yet: no change to tell
+    model.Select(2);
+    EXPECT_EQ(model.Count(), 3);
+    EXPECT_EQ(model.At(2), "c2.com");
+    EXPECT_EQ(model.CurrentRow(), 2);
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(inserted.count() + changed.count() + selected.count(), 0);
+
+    ASSERT_TRUE(inserted.wait(1000));
+    EXPECT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted.at(0).at(1).toInt(), 1);
+    EXPECT_EQ(inserted.at(0).at(2).toInt(), 2);
+    EXPECT_EQ(changed.count(), 1);
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected.at(0).at(0).toInt(), 2);
+    EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.data(model.index(2)).toString(), QStringLiteral("c2.com"));
+
+    // Asked to show at once; a reset shows everything and forgets the rest.
+    model.Append("d.com");
+    model.ShowPending();
+    EXPECT_EQ(inserted.count(), 2);
+    model.Append("e.com");
+    model.SetLines({"x.com"});
+    EXPECT_EQ(model.rowCount(), 1);
+    QTest::qWait(60);
+    EXPECT_EQ(inserted.count(), 2);
 }
 
 } // namespace

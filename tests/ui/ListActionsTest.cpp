@@ -47,6 +47,8 @@ protected:
     void AppendResult(const std::string& line) {
         Form->DomainInfoList().Append(line);
         Form->DomainInfoList().Select(Form->DomainInfoList().Count() - 1);
+        // A batch's lines reach the list in groups; this one now.
+        Form->DomainInfoList().ShowPending();
         QTest::qWait(20);
     }
 };
@@ -92,6 +94,7 @@ TEST_F(ListActionsTest, ContextMenuCopiesSelectsAllAndAsksWhois) {
         EXPECT_EQ(view->contextMenuPolicy(), Qt::ActionsContextMenu);
     }
     Form->NoRegList().AppendLines({"free1.com", "free2.com", "free3.com"});
+    Form->NoRegList().ShowPending();
     QListView* view = Form->listNoReg;
     view->setFocus();
     QClipboard* clipboard = QApplication::clipboard();
