@@ -1,5 +1,7 @@
 #include "batch/BudgetLedger.h"
 
+#include "engine/DataFolder.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -43,13 +45,8 @@ private:
 } // namespace
 
 std::string BudgetLedgerFile() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/')
-        return std::string(state) + "/tavirelbrisvane/budgets.sqlite";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.local/state/tavirelbrisvane/budgets.sqlite";
-    return "";
+    const std::string folder = UserFolderOfKind("XDG_STATE_HOME", ".local/state");
+    return folder.empty() ? "" : folder + "/budgets.sqlite";
 }
 
 std::unique_ptr<TBudgetLedger> TBudgetLedger::Open(const std::string& file, std::string& error) {

@@ -33,3 +33,13 @@ std::filesystem::path ProgramDataFolder() {
     }
     return DataFolderOfProgram(program);
 }
+
+std::string UserFolderOfKind(const char* xdgVariable, const char* homeFallback) {
+    const char* xdg = std::getenv(xdgVariable);
+    if (xdg != nullptr && xdg[0] == '/')
+        return std::string(xdg) + "/" + DataFolderName;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/" + homeFallback + "/" + DataFolderName;
+    return "";
+}

@@ -4,6 +4,7 @@
 // RDAP bootstrap). No Qt here.
 
 #include <filesystem>
+#include <string>
 
 // The environment variable that, when set and not empty, names the data
 // folder instead: for trials with other data, and for tests.
@@ -18,3 +19,9 @@ std::filesystem::path ProgramDataFolder();
 
 // The same rule for a program whose executable is programFile.
 std::filesystem::path DataFolderOfProgram(const std::filesystem::path& programFile);
+
+// The program's folder of one kind in the user's home by the XDG rule:
+// $XDG_VARIABLE/tavirelbrisvane when that is an absolute path (a relative one
+// is ignored), else $HOME/homeFallback/tavirelbrisvane ("" when neither is
+// known). For example "XDG_STATE_HOME" and ".local/state".
+std::string UserFolderOfKind(const char* xdgVariable, const char* homeFallback);

@@ -457,12 +457,5 @@ TRegistryDataSources RegistryDataSourcesFor(std::string shippedFolder, std::stri
 }
 
 std::string UserDataFolder() {
-    // The XDG rule: a relative XDG_DATA_HOME is ignored.
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg != nullptr && xdg[0] == '/')
-        return std::string(xdg) + "/tavirelbrisvane";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.local/share/tavirelbrisvane";
-    return "";
+    return UserFolderOfKind("XDG_DATA_HOME", ".local/share");
 }

@@ -17,6 +17,7 @@ public:
     static constexpr double FastestRate = 50000;
     static constexpr double SlowestRate = 5;
     static constexpr auto SlowDownSpell = std::chrono::milliseconds(200);
+    static constexpr auto CatchUpSpell = std::chrono::milliseconds(4);
 
     explicit TDnsPace(double rate = StartRate);
 

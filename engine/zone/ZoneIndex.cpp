@@ -1,5 +1,7 @@
 #include "engine/zone/ZoneIndex.h"
 
+#include "engine/DataFolder.h"
+
 #include <zlib.h>
 
 #include <fcntl.h>
@@ -116,13 +118,8 @@ bool WriteIndex(const std::string& path, const THeader& header,
 } // namespace
 
 std::string ZoneCacheFolder() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && cache[0] == '/')
-        return std::string(cache) + "/tavirelbrisvane/zones";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.cache/tavirelbrisvane/zones";
-    return "";
+    const std::string folder = UserFolderOfKind("XDG_CACHE_HOME", ".cache");
+    return folder.empty() ? "" : folder + "/zones";
 }
 
 TZoneIndex::~TZoneIndex() {
