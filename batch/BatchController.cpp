@@ -296,7 +296,7 @@ void TBatchController::SetRegistryLimits(const TRegistryLimits* limits, std::str
 // A name whose host has spent its published daily budget (through the
 // name's proxy, with proxies) is not asked: unknown, throttled, until the
 // oldest query of the last 24 hours leaves the window. A second look asks
-// two queries, the name and the canary.
+// three queries: the canary, the name and the canary again.
 std::optional<TVerdict> TBatchController::BudgetSpent(const TBatchName& name) {
     const TRegistryLimits& limits = FLimits ? *FLimits : ProgramRegistryLimits();
     const TRegistryLimit* limit = limits.Find(name.Server);
@@ -317,7 +317,7 @@ std::optional<TVerdict> TBatchController::BudgetSpent(const TBatchName& name) {
     const auto now = std::chrono::system_clock::now();
     const TUnixSeconds seconds =
         std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-    for (int query = 0; query < (name.SecondLook ? 2 : 1); ++query) {
+    for (int query = 0; query < (name.SecondLook ? 3 : 1); ++query) {
         const TBudgetSpend spend = FLedger->Spend(name.Server, via, *limit->PerDay, seconds);
         if (spend.Spent || !spend.NextAt)
             continue;
