@@ -11,9 +11,9 @@
 #      names saved free.
 #  (b) Cost: 2,000 .dk and 2,000 .xyz names, 10 % free, 50 ms server latency,
 #      20 threads, --confirm on beside off: the elapsed time's ratio (the
-#      issue's goal for RDAP confirmation: at most 1.10).
+#      goal for RDAP confirmation: at most 1.10).
 # .xyz and .dk, because the registry data routes them: a suffix of the
-# program's own table (.org, .cn, ...) would still go to its real registry.
+# program's own table (such as .cn) can still go to its real registry.
 # Each run first checks that every route leads to loopback.
 # Builds Release into build/ (or $TAVIREL_BENCH_BUILD) first.
 set -euo pipefail
