@@ -477,8 +477,10 @@ void TBatchController::ReportDecidedEarly(int position,
     settle(*job);
     Report(*job);
     emit CountsChanged();
-    // Never started, so it does not free itself.
-    job->deleteLater();
+    // Never started, and heard of only while it is reported: it goes now.
+    // (Left to the event loop, a zone deciding a million names in one go
+    // kept a million of them alive, 1.9 GB.)
+    job->DiscardUnstarted();
 }
 
 void TBatchController::DnsAnswered(int position, TDelegation&& delegation) {

@@ -85,3 +85,8 @@ void TJob::RunOnUiThread(const std::function<void()>& fn) {
     QMetaObject::invokeMethod(
         this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }
+
+void TJob::DiscardUnstarted() {
+    if (!isRunning() && !isFinished())
+        delete this;
+}

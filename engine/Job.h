@@ -31,6 +31,10 @@ public:
     void Resume();
     bool IsSuspended() const;
 
+    // Deletes a job that was never started, used only as a record of a
+    // result: such a job does not free itself.
+    void DiscardUnstarted();
+
     // What escaped Execute, if anything ("" when it returned normally).
     const std::string& Error() const { return FError; }
 
