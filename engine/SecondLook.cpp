@@ -52,6 +52,28 @@ std::string Said(const TVerdict& verdict) {
     return verdict.Detail.empty() ? said : said + " (" + verdict.Detail + ")";
 }
 
+// Why a canary read anything but registered leaves the free unconfirmed.
+TSecondLookVerdict CanaryFailed(const std::string& server, const TCanaryAnswer& canary,
+                                const std::string& said) {
+    return {Unconfirmed(server + " said free" + said + ", but " + canary.Name + " " +
+                        Said(canary.Verdict) + ", a name it must know as registered"),
+            canary.Name + ": " + Said(canary.Verdict), true};
+}
+
+bool Registered(const TCanaryAnswer& canary) {
+    return canary.Verdict.Kind == TVerdictKind::Registered;
+}
+
+// Asks name of server as the name itself was asked (through the same
+// proxies), read with wordingServer's words; failed when no proxy is usable.
+TVerdict AskAndReadWhois(const std::string& name, const std::string& server,
+                         const std::string& wordingServer, const TNameQuerySettings& settings) {
+    const TWhoisAsking asked = AskWhoisServer(name, server, settings.Proxies, settings.FirstProxy);
+    return asked.NoUsableProxy ? TVerdict{TVerdictKind::Unknown, TVerdictReason::Failed,
+                                          std::nullopt, asked.EndText}
+                               : ReadWhoisVerdict(asked.Answer, wordingServer);
+}
+
 } // namespace
 
 std::string CanaryOfServerHost(std::string_view serverHost, std::string_view suffix) {
@@ -76,24 +98,8 @@ TCanaryAnswer AskCanary(const std::string& canary, const std::string& server,
     answer.Name = canary;
     if (canary.empty())
         return answer;
-    const TWhoisAsking asked =
-        AskWhoisServer(canary, server, settings.Proxies, settings.FirstProxy);
-    answer.Verdict = asked.NoUsableProxy ? TVerdict{TVerdictKind::Unknown, TVerdictReason::Failed,
-                                                    std::nullopt, asked.EndText}
-                                         : ReadWhoisVerdict(asked.Answer, wordingServer);
+    answer.Verdict = AskAndReadWhois(canary, server, wordingServer, settings);
     return answer;
-}
-
-// Why a canary read anything but registered leaves the free unconfirmed.
-TSecondLookVerdict CanaryFailed(const std::string& server, const TCanaryAnswer& canary,
-                                const std::string& said) {
-    return {Unconfirmed(server + " said free" + said + ", but " + canary.Name + " " +
-                        Said(canary.Verdict) + ", a name it must know as registered"),
-            canary.Name + ": " + Said(canary.Verdict), true};
-}
-
-bool Registered(const TCanaryAnswer& canary) {
-    return canary.Verdict.Kind == TVerdictKind::Registered;
 }
 
 TSecondLookVerdict JudgeSecondLook(const std::string& server, const TCanaryAnswer& before,
@@ -138,11 +144,7 @@ void LookAgainNow(TNameAnswer& answer, const TNameQuerySettings& settings) {
     TSecondLookVerdict judged = LookAgain(
         answer.Server, CanaryOfServerHost(wording, answer.Name.Suffix),
         [&] {
-            const TWhoisAsking again = AskWhoisServer(answer.Name.QueryName, answer.Server,
-                                                      settings.Proxies, settings.FirstProxy);
-            second = again.NoUsableProxy ? TVerdict{TVerdictKind::Unknown, TVerdictReason::Failed,
-                                                    std::nullopt, again.EndText}
-                                         : ReadWhoisVerdict(again.Answer, wording);
+            second = AskAndReadWhois(answer.Name.QueryName, answer.Server, wording, settings);
             return second;
         },
         [&](const std::string& canary) {
