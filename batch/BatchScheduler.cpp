@@ -118,9 +118,9 @@ TServerPace* TBatchScheduler::PaceFor(TServer& server, const TBatchName& name) {
 std::optional<TBatchName> TBatchScheduler::Next(TBatchTime now) {
     LiftPutOffsOver(now);
     ReleaseDueRetries(now);
-    if (auto name = TakeQueued(now, &TServer::DueRetries))
+    if (auto name = TakeDueRetry(now))
         return name;
-    if (auto name = TakeQueued(now, &TServer::Deferred))
+    if (auto name = TakeDeferred(now))
         return name;
     return TakeCandidate(now);
 }
@@ -136,26 +136,78 @@ void TBatchScheduler::ReleaseDueRetries(TBatchTime now) {
 }
 
 // Of the servers ready now, the one whose queue holds the name that has
-// waited longest (the retry due first, the candidate first in the list).
-std::optional<TBatchName> TBatchScheduler::TakeQueued(TBatchTime now,
-                                                      std::deque<TQueued> TServer::*queue) {
+// waited longest: the lowest first rank (firstRank gives it, or nothing for
+// an empty queue).
+template <typename TFirstRank>
+TBatchScheduler::TServer* TBatchScheduler::ReadyServerWithFirst(TBatchTime now,
+                                                                TFirstRank firstRank, TLane& lane) {
     TServer* chosen = nullptr;
-    TLane chosenLane;
+    std::int64_t chosenRank = 0;
     for (auto& [key, server] : FServers) {
-        const std::deque<TQueued>& waiting = server.*queue;
-        if (waiting.empty() ||
-            (chosen != nullptr && waiting.front().Rank >= (chosen->*queue).front().Rank))
+        const std::optional<std::int64_t> rank = firstRank(server);
+        if (!rank || (chosen != nullptr && *rank >= chosenRank))
             continue;
-        if (const std::optional<TLane> lane = ReadyLane(server, now)) {
+        if (const std::optional<TLane> ready = ReadyLane(server, now)) {
             chosen = &server;
-            chosenLane = *lane;
+            chosenRank = *rank;
+            lane = *ready;
         }
     }
-    if (chosen == nullptr)
+    return chosen;
+}
+
+// The retry due first among the servers ready now.
+std::optional<TBatchName> TBatchScheduler::TakeDueRetry(TBatchTime now) {
+    TLane lane;
+    TServer* server = ReadyServerWithFirst(
+        now,
+        [](const TServer& s) {
+            return s.DueRetries.empty() ? std::nullopt
+                                        : std::optional<std::int64_t>(s.DueRetries.front().Rank);
+        },
+        lane);
+    if (server == nullptr)
         return std::nullopt;
-    TBatchName name = std::move((chosen->*queue).front().Name);
-    (chosen->*queue).pop_front();
-    return Take(*chosen, chosenLane, std::move(name), now);
+    TBatchName name = std::move(server->DueRetries.front().Name);
+    server->DueRetries.pop_front();
+    return Take(*server, lane, std::move(name), now);
+}
+
+// The candidate put aside first among the servers ready now. Its name is
+// read from the list again; should the list have changed under the batch so
+// that the line is gone or goes to another server, it is dropped or put
+// aside for that one.
+std::optional<TBatchName> TBatchScheduler::TakeDeferred(TBatchTime now) {
+    const auto firstDeferred = [](const TServer& s) {
+        return s.Deferred.empty() ? std::nullopt : std::optional<std::int64_t>(s.Deferred.front());
+    };
+    TLane lane;
+    while (TServer* server = ReadyServerWithFirst(now, firstDeferred, lane)) {
+        const int position = server->Deferred.front();
+        server->Deferred.pop_front();
+        std::optional<std::string> domain = FCandidateAt(position);
+        if (!domain)
+            continue;
+        std::string serverName = FServerOf(*domain);
+        TServer& itsServer = ServerNamed(serverName);
+        if (&itsServer == server)
+            return Take(
+                itsServer, lane,
+                TBatchName{position, std::move(*domain), std::move(serverName), 0, std::nullopt},
+                now);
+        Defer(itsServer, position);
+    }
+    return std::nullopt;
+}
+
+// Puts a candidate aside in list order (a candidate read anew may belong
+// behind names already put aside).
+void TBatchScheduler::Defer(TServer& server, int position) {
+    if (server.Deferred.empty() || server.Deferred.back() < position)
+        server.Deferred.push_back(position);
+    else
+        server.Deferred.insert(
+            std::upper_bound(server.Deferred.begin(), server.Deferred.end(), position), position);
 }
 
 std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
@@ -164,13 +216,15 @@ std::optional<TBatchName> TBatchScheduler::TakeCandidate(TBatchTime now) {
         std::optional<std::string> domain = FCandidateAt(FNextPosition);
         if (!domain)
             return std::nullopt;
-        TBatchName name{FNextPosition++, std::move(*domain), {}, 0, std::nullopt};
-        name.Server = FServerOf(name.Domain);
-        TServer& server = ServerNamed(name.Server);
+        const int position = FNextPosition++;
+        std::string serverName = FServerOf(*domain);
+        TServer& server = ServerNamed(serverName);
         if (const std::optional<TLane> lane = ReadyLane(server, now))
-            return Take(server, *lane, std::move(name), now);
-        const std::int64_t position = name.Position;
-        server.Deferred.push_back({position, std::move(name)});
+            return Take(
+                server, *lane,
+                TBatchName{position, std::move(*domain), std::move(serverName), 0, std::nullopt},
+                now);
+        Defer(server, position);
     }
     FLookCutShort = true;
     return std::nullopt;

@@ -150,7 +150,11 @@ private:
         std::vector<TServerPace> Paces;
         std::size_t Cursor = 0;         // the proxy whose turn is next
         std::deque<TQueued> DueRetries; // due, in the order they fell due
-        std::deque<TQueued> Deferred;   // candidates not yet asked, in list order
+        // Candidates put aside while the server's pace was not ready, by
+        // their place in the list, in list order: a name is read again when
+        // its turn comes, so a long run of names waiting for a paced server
+        // costs a few bytes each, not the name.
+        std::deque<int> Deferred;
         // By pace: until when the server asked to be left alone, where that
         // is longer than the batch waits out, and the wait it named.
         std::vector<std::optional<TPutOff>> PutOff;
@@ -169,8 +173,12 @@ private:
     TBatchTime ReadyAt(const TServer& server) const;
     TServerPace* PaceFor(TServer& server, const TBatchName& name);
     void ReleaseDueRetries(TBatchTime now);
-    std::optional<TBatchName> TakeQueued(TBatchTime now, std::deque<TQueued> TServer::*queue);
+    template <typename TFirstRank>
+    TServer* ReadyServerWithFirst(TBatchTime now, TFirstRank firstRank, TLane& lane);
+    std::optional<TBatchName> TakeDueRetry(TBatchTime now);
+    std::optional<TBatchName> TakeDeferred(TBatchTime now);
     std::optional<TBatchName> TakeCandidate(TBatchTime now);
+    void Defer(TServer& server, int position);
     TBatchName Take(TServer& server, TLane lane, TBatchName name, TBatchTime now);
     void Heard(TServerPace& pace, const TVerdict& verdict, TBatchTime started,
                TBatchTime now) const;

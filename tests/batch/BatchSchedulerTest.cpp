@@ -143,6 +143,28 @@ TEST(BatchSchedulerTest, ThrottledServerWaitsWhileOthersGoOn) {
     EXPECT_TRUE(scheduler.Finished());
 }
 
+// A candidate put aside is read from the list again when its turn comes: a
+// line replaced under the batch goes to its new server, a line gone is
+// dropped.
+TEST(BatchSchedulerTest, ACandidatePutAsideIsReadAgainWhenItsTurnComes) {
+    TBatch batch{{"a.one", "b.one", "c.one", "d.two"}, {}};
+    TBatchScheduler scheduler = batch.Make();
+    std::optional<TBatchName> a = scheduler.Next(T0);
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(scheduler.Ended(*a, Unknown(TVerdictReason::Throttled, 10s), T0, T0));
+    EXPECT_EQ(NextDomain(scheduler, T0), "d.two");
+    batch.Names = {"a.one", "b.two"};
+
+    TBatchTime now = T0 + 10s;
+    std::vector<std::string> order;
+    while (std::optional<TBatchName> name = NextFrom(scheduler, now)) {
+        order.push_back(name->Domain + " " + name->Server);
+        scheduler.Ended(*name, Registered, now, now);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"a.one one", "b.two two"}));
+    EXPECT_TRUE(scheduler.Finished());
+}
+
 struct TBurstCase {
     const char* Name;
     TVerdictReason Reason;
