@@ -50,6 +50,16 @@ constexpr std::size_t DnsWindow = 4096;
 // Waiting slots count their seconds down.
 constexpr auto RefreshEvery = std::chrono::seconds(1);
 
+// "https://rdap.example/rdap/" is paced as its host, as --pace names it.
+std::string PacedServerOf(const TServerRoute& route) {
+    if (route.Protocol != TQueryProtocol::Rdap)
+        return route.Server;
+    std::string_view host = route.Server;
+    if (const auto scheme = host.find("://"); scheme != std::string_view::npos)
+        host.remove_prefix(scheme + 3);
+    return std::string(host.substr(0, host.find('/')));
+}
+
 std::string SlotName(int slot) {
     return "Thread " + std::to_string(slot + 1);
 }
@@ -61,19 +71,20 @@ TRunPageButtons RunPageButtons(int runningCount) {
     return TRunPageButtons{!running, !running, running, false};
 }
 
-std::string BatchServerOf(const std::string& domain, const TRegistryData& data,
-                          TProtocolPreference preference) {
-    const TCheckedName name = CheckDomainName(domain, data);
+TBatchServers::TBatchServers(std::shared_ptr<const TRegistryData> data,
+                             TProtocolPreference preference)
+    : FData(std::move(data)), FPreference(preference) {}
+
+std::string TBatchServers::Of(const std::string& domain) {
+    const TCheckedName name = CheckDomainName(domain, *FData);
     if (!name.IsValid())
         return "";
-    const TServerRoute route = ChooseServer(name.QueryName, data, preference).Route;
-    if (route.Protocol != TQueryProtocol::Rdap)
-        return route.Server;
-    // "https://rdap.example/rdap/" is paced as its host, as --pace names it.
-    std::string_view host = route.Server;
-    if (const auto scheme = host.find("://"); scheme != std::string_view::npos)
-        host.remove_prefix(scheme + 3);
-    return std::string(host.substr(0, host.find('/')));
+    auto found = FBySuffix.find(name.Suffix);
+    if (found == FBySuffix.end()) {
+        const TServerRoute route = ChooseServer(name.QueryName, *FData, FPreference).Route;
+        found = FBySuffix.emplace(name.Suffix, PacedServerOf(route)).first;
+    }
+    return found->second;
 }
 
 TBatchClock::TBatchClock(double speed)
@@ -195,9 +206,9 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
     FRegisteredBy.clear();
     FScheduler = std::make_unique<TBatchScheduler>(
         FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
-        [data = FRegistryData ? FRegistryData : ProgramRegistryData().Data,
-         preference = FProtocolPreference](const std::string& domain) {
-            return BatchServerOf(domain, *data, preference);
+        [servers = TBatchServers(FRegistryData ? FRegistryData : ProgramRegistryData().Data,
+                                 FProtocolPreference)](const std::string& domain) mutable {
+            return servers.Of(domain);
         },
         FJitter);
     if (FProxies && FProxies->Size() > 0) {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -48,9 +49,19 @@ TRunPageButtons RunPageButtons(int runningCount);
 
 // The server whose waits and pace a name's queries count against: the one its
 // query job asks first (a port-43 host, or an RDAP base's host); "" for a name
-// the job asks no one about.
-std::string BatchServerOf(const std::string& domain, const TRegistryData& data,
-                          TProtocolPreference preference);
+// the job asks no one about. Each name is checked on its own; the route, which
+// only the name's suffix decides, is found once per suffix, so that routing a
+// list of a million names costs little more than checking them.
+class TBatchServers {
+public:
+    TBatchServers(std::shared_ptr<const TRegistryData> data, TProtocolPreference preference);
+    std::string Of(const std::string& domain);
+
+private:
+    std::shared_ptr<const TRegistryData> FData;
+    TProtocolPreference FPreference;
+    std::unordered_map<std::string, std::string> FBySuffix;
+};
 
 // How the names of a batch came out so far.
 struct TBatchCounts {
