@@ -8,9 +8,11 @@
 
 namespace {
 
-// A start this share of an interval late (the wake timer counts whole
-// milliseconds) still counts as on schedule.
+// A start this share of an interval late still counts as on schedule, and
+// always one as late as a wake timer may be (it counts whole milliseconds):
+// else a pace of thousands a second would start one query a wake.
 constexpr int LatenessKept = 10;
+constexpr TBatchDuration TimerLateness = std::chrono::milliseconds(2);
 // How close to a published or fitted refill rate the pace settles: the
 // network bunches queries up on their way, and a fit from a short run of
 // answers may lie a little above the rate. A fit from a long run is close to
@@ -165,7 +167,7 @@ void TServerPace::Started(TBatchTime now) {
     // server was held, or nothing was to be asked) begins a new one, so the
     // server sees no two queries closer than the pace allows.
     const TBatchDuration interval = Interval(FPace);
-    const bool onSchedule = now - FNextStart <= interval / LatenessKept;
+    const bool onSchedule = now - FNextStart <= std::max(interval / LatenessKept, TimerLateness);
     FNextStart = (onSchedule ? FNextStart : now) + interval;
 }
 

@@ -166,6 +166,42 @@ TEST(ServerPaceHoldTest, WaitsAndHalvesOncePerRefusal) {
     EXPECT_EQ(pace.RefusalsInARow(), 1);
 }
 
+struct TWakeCase {
+    const char* Name;
+    double Pace;       // queries a second, set by the user
+    double WakeEvery;  // seconds: how late the batch's timer looks again
+    double QuietUntil; // seconds: nothing is asked before this
+    int Starts;        // in the first second after the quiet
+};
+
+class ServerPaceWakeTest : public ::testing::TestWithParam<TWakeCase> {};
+
+// The batch's timer counts whole milliseconds and fires late: a fast pace
+// still starts its queries a second, catching up within a wake, while a
+// server left alone gets no burst.
+TEST_P(ServerPaceWakeTest, StartsItsPaceWhateverTheTimer) {
+    const TWakeCase& c = GetParam();
+    TServerPace pace(std::nullopt, c.Pace);
+    pace.Started(At(0));
+    int starts = 0;
+    for (double now = std::max(c.QuietUntil, 1e-9); now < c.QuietUntil + 1; now += c.WakeEvery) {
+        for (int inWake = 0; pace.IsReady(At(now)); ++inWake) {
+            pace.Started(At(now));
+            ++starts;
+            if (now == c.QuietUntil)
+                EXPECT_EQ(inWake, 0) << "a burst after the quiet";
+        }
+    }
+    EXPECT_NEAR(starts, c.Starts, c.Starts / 100 + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ServerPaceWakeTest,
+                         ::testing::Values(TWakeCase{"SlowOnTime", 8, 0.001, 0, 8},
+                                           TWakeCase{"FastLateTimer", 500, 0.003, 0, 500},
+                                           TWakeCase{"FastestCoarseTimer", 1000, 0.0013, 0, 1000},
+                                           TWakeCase{"FastAfterQuiet", 1000, 0.0013, 5, 1000}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 TEST(PublishedPaceTest, KnowsNominetAndSidn) {
     EXPECT_EQ(PublishedPace("whois.nic.uk"), 5.0);
     EXPECT_EQ(PublishedPace("WHOIS.nic.uk:43"), 5.0);
