@@ -1,6 +1,9 @@
 // The main window under a large batch, on the offscreen platform: a million
 // candidates in the list and a batch paced at a few thousand results a second
-// against the fake WHOIS server (no latency). Reports what a user would feel:
+// against fake WHOIS servers (no latency). A server is asked at most a
+// thousand times a second, so the names are spread over the suffixes of
+// ServedSuffixes, each routed to a fake server of its own on loopback (no
+// RDAP base, so that nothing leaves the machine). Reports what a user would feel:
 // the longest stall of the event loop while the batch runs (the largest gap
 // between the ticks of a 5 ms timer), how long the start click held the loop,
 // the results a second, and the peak memory of the process.
@@ -8,10 +11,14 @@
 //   window-scale-bench [CANDIDATES [SECONDS [RATE [THREADS]]]]
 
 #include "batch/GbkListModel.h"
+#include "engine/DataFolder.h"
+#include "engine/RegistryData.h"
+#include "engine/ServerChoice.h"
 #include "tools/FakeWhoisServer.h"
 #include "ui/Unit_Main.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -24,6 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +68,45 @@ const char* const Reply = "Domain Name: EXAMPLE.COM\r\n"
                           "Name Server: A.IANA-SERVERS.NET\r\n"
                           "Name Server: B.IANA-SERVERS.NET\r\n";
 
+// Suffixes with a port-43 server in the data alone (none of the program's own
+// table) and no RDAP base: routed by the data, they go nowhere else.
+const char* const ServedSuffixes[] = {"ae", "af", "bg", "dk"};
+
+// The shipped data with each served suffix routed to its fake server; null
+// (after a message) when a served suffix would go anywhere else.
+std::shared_ptr<const TRegistryData>
+RoutedToFakeServers(const QString& folder,
+                    const std::vector<std::unique_ptr<TFakeWhoisServer>>& servers) {
+    const std::string file = QFile::encodeName(folder).toStdString() + "/tld-servers.tsv";
+    {
+        std::ofstream table(file);
+        table << "tld\twhois_server\trdap_base\n";
+        for (std::size_t i = 0; i < servers.size(); ++i)
+            table << ServedSuffixes[i] << "\t" << servers[i]->Address() << "\t\n";
+    }
+    const TRegistryDataLoad load =
+        LoadRegistryData(RegistryDataSourcesFor(ProgramDataFolder().string(), file));
+    for (const std::string& problem : load.Problems)
+        std::fprintf(stderr, "registry data: %s\n", problem.c_str());
+    // Every way a name of a served suffix may be asked must end at its fake
+    // server: nothing of the bench may leave the machine.
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        for (const TProtocolPreference preference :
+             {TProtocolPreference::Auto, TProtocolPreference::Whois, TProtocolPreference::Rdap}) {
+            const TServerChoice choice =
+                ChooseServer(std::string("cand0.") + ServedSuffixes[i], *load.Data, preference);
+            if (choice.Route.Protocol != TQueryProtocol::None &&
+                (choice.Route.Protocol != TQueryProtocol::Whois ||
+                 choice.Route.Server != servers[i]->Address() || !choice.RdapBase.empty())) {
+                std::fprintf(stderr, "registry data: .%s is not routed to its fake server alone\n",
+                             ServedSuffixes[i]);
+                return nullptr;
+            }
+        }
+    }
+    return load.Data;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -74,24 +122,37 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
     QApplication app(argc, argv);
 
+    // The batch's journal goes to a folder of the bench's own, and no name
+    // server is asked: DNS first is off below, and a name that slipped
+    // through would go to a closed port.
+    qputenv("TAVIREL_DNS_SERVER", "127.0.0.1:9");
+    qunsetenv("TAVIREL_WHOIS_SERVER");
+    qunsetenv("TAVIREL_RDAP_BASE");
+
     TFakeWhoisOptions options;
     options.FallbackReply = Reply;
     options.KeepQueries = false;
-    TFakeWhoisServer server(options);
-    if (!server.Start()) {
-        std::fprintf(stderr, "fake server: %s\n", server.Error().c_str());
-        return 1;
+    std::vector<std::unique_ptr<TFakeWhoisServer>> servers;
+    for (std::size_t i = 0; i < std::size(ServedSuffixes); ++i) {
+        servers.push_back(std::make_unique<TFakeWhoisServer>(options));
+        if (!servers.back()->Start()) {
+            std::fprintf(stderr, "fake server: %s\n", servers.back()->Error().c_str());
+            return 1;
+        }
     }
-    qputenv("TAVIREL_WHOIS_SERVER", QByteArray::fromStdString(server.Address()));
+    const std::shared_ptr<const TRegistryData> data = RoutedToFakeServers(dataHome.path(), servers);
+    if (!data)
+        return 1;
 
-    TForm1 form;
+    TForm1 form(data);
     form.Dialogs.ShowMessage = [](const QString& text) {
         std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
     };
     {
         std::vector<std::string> names(static_cast<std::size_t>(candidates));
         for (int i = 0; i < candidates; ++i)
-            names[static_cast<std::size_t>(i)] = "cand" + std::to_string(i) + ".com";
+            names[static_cast<std::size_t>(i)] =
+                "cand" + std::to_string(i) + "." + ServedSuffixes[i % std::size(ServedSuffixes)];
         form.DomainsList().SetLines(std::move(names));
     }
     form.resize(900, 700);
@@ -99,7 +160,12 @@ int main(int argc, char** argv) {
     form.StepIndex = 2;
     while (!form.btnStart->isEnabled())
         app.processEvents(QEventLoop::AllEvents, 50);
-    form.Batch().SetUserPaces({{server.Address(), static_cast<double>(rate)}});
+    std::map<std::string, double> paces;
+    for (const auto& server : servers)
+        paces[server->Address()] = static_cast<double>(rate) / static_cast<double>(servers.size());
+    form.Batch().SetUserPaces(paces);
+    if (auto* dnsFirst = form.findChild<QCheckBox*>("cbDnsFirst"))
+        dnsFirst->setChecked(false);
     form.txtMaxThread->setText(QString::number(threads));
 
     // The gaps between ticks: a tick late by more than its interval is a
