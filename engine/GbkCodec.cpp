@@ -134,8 +134,10 @@ std::string Utf8ToGbk(std::string_view utf8) {
     std::string out;
     try {
         out.reserve(utf8.size());
-        TConverter gbk("GBK", "UTF-8");
-        TConverter gb18030("GB18030", "UTF-8");
+        // Opening a converter costs more than converting a line: each thread
+        // keeps its own (Convert starts each text from the initial state).
+        thread_local TConverter gbk("GBK", "UTF-8");
+        thread_local TConverter gb18030("GB18030", "UTF-8");
         std::string_view rest = utf8;
         while (!rest.empty()) {
             if (gbk.IsOpen() && gbk.Convert(rest, out) == 0)
@@ -164,7 +166,7 @@ std::string GbkToUtf8(std::string_view gbk) {
     std::string out;
     try {
         out.reserve(gbk.size() + gbk.size() / 2);
-        TConverter decoder("UTF-8", "GB18030");
+        thread_local TConverter decoder("UTF-8", "GB18030");
         std::string_view rest = gbk;
         while (!rest.empty()) {
             if (decoder.IsOpen() && decoder.Convert(rest, out) == 0)
