@@ -144,6 +144,28 @@ TEST(ZoneIndex, ReadsEachFormAndNamesBrokenLines) {
     }
 }
 
+// Every name of a large zone is found and no other, the first and last of
+// the index as well as those in between.
+TEST(ZoneIndex, FindsEachNameOfALargeZone) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("com.zone").toStdString();
+    constexpr int Names = 30000;
+    std::string text;
+    for (int i = 0; i < Names; ++i)
+        text += "n" + std::to_string(i) + ".com.\t172800\tin\tns\tns1.x.\n";
+    WriteZone(file, text, false);
+    std::string error;
+    const auto index = TZoneIndex::Open(file, error, nullptr, dir.filePath("cache").toStdString());
+    ASSERT_TRUE(index) << error;
+    int held = 0, others = 0;
+    for (int i = 0; i < Names; ++i) {
+        held += index->Holds("n" + std::to_string(i) + ".com") ? 1 : 0;
+        others += index->Holds("m" + std::to_string(i) + ".com") ? 1 : 0;
+    }
+    EXPECT_EQ(held, Names);
+    EXPECT_EQ(others, 0);
+}
+
 // Built once, then found up to date until the zone file changes.
 TEST(ZoneIndex, KeptIndexIsUsedWhileTheFileIsUnchanged) {
     QTemporaryDir dir;
