@@ -47,6 +47,9 @@ constexpr int MostRetries = 10;
 // its questions flowing, few enough that the slots start on the first names
 // at once.
 constexpr std::size_t DnsWindow = 4096;
+// Names the early stages look at in one go: a zone that holds a whole list
+// decides it a piece at a time, with the window's events in between.
+constexpr int EarlyStagePiece = 4096;
 // Waiting slots count their seconds down.
 constexpr auto RefreshEvery = std::chrono::seconds(1);
 
@@ -75,16 +78,18 @@ TBatchServers::TBatchServers(std::shared_ptr<const TRegistryData> data,
                              TProtocolPreference preference)
     : FData(std::move(data)), FPreference(preference) {}
 
-std::string TBatchServers::Of(const std::string& domain) {
-    const TCheckedName name = CheckDomainName(domain, *FData);
+TBatchRoute TBatchServers::RouteOf(const std::string& domain) {
+    TCheckedName name = CheckDomainName(domain, *FData);
     if (!name.IsValid())
-        return "";
+        return {};
     auto found = FBySuffix.find(name.Suffix);
     if (found == FBySuffix.end()) {
         const TServerRoute route = ChooseServer(name.QueryName, *FData, FPreference).Route;
         found = FBySuffix.emplace(name.Suffix, PacedServerOf(route)).first;
     }
-    return found->second;
+    if (found->second.empty())
+        return {};
+    return {std::move(name.QueryName), found->second};
 }
 
 TBatchClock::TBatchClock(double speed)
@@ -118,6 +123,12 @@ TBatchController::TBatchController(TGbkListModel& domains, TGbkListModel& queryS
     FWakeTimer->setSingleShot(true);
     FWakeTimer->setTimerType(Qt::PreciseTimer);
     connect(FWakeTimer, &QTimer::timeout, this, &TBatchController::FillFreeSlots);
+    FFeedTimer = new QTimer(this);
+    FFeedTimer->setSingleShot(true);
+    connect(FFeedTimer, &QTimer::timeout, this, [this] {
+        FillFreeSlots();
+        EndIfDone();
+    });
     FRefreshTimer = new QTimer(this);
     connect(FRefreshTimer, &QTimer::timeout, this, &TBatchController::ShowIdleSlots);
 }
@@ -204,12 +215,11 @@ std::string TBatchController::Start(const std::string& threadText, const std::st
     FCounts.Waiting = 0;
     FUnknownNames.clear();
     FRegisteredBy.clear();
+    FServers = std::make_shared<TBatchServers>(
+        FRegistryData ? FRegistryData : ProgramRegistryData().Data, FProtocolPreference);
     FScheduler = std::make_unique<TBatchScheduler>(
         FPolicy, FUserPaces, [this](int position) { return CandidateAt(position); },
-        [servers = TBatchServers(FRegistryData ? FRegistryData : ProgramRegistryData().Data,
-                                 FProtocolPreference)](const std::string& domain) mutable {
-            return servers.Of(domain);
-        },
+        [servers = FServers](const std::string& domain) { return servers->RouteOf(domain).Server; },
         FJitter);
     if (FProxies && FProxies->Size() > 0) {
         FScheduler->SetProxies({FProxies->Size(), [proxies = FProxies](std::size_t proxy) {
@@ -462,13 +472,16 @@ void TBatchController::EndIfDone() {
 void TBatchController::FeedDnsStage() {
     if (!FEarlyStages)
         return;
-    const TRegistryData& data = FRegistryData ? *FRegistryData : *ProgramRegistryData().Data;
-    while (FDnsNext < FPositions.size() && (!FDnsStage || FDnsStage->Open() < DnsWindow)) {
+    for (int looked = 0;
+         FDnsNext < FPositions.size() && (!FDnsStage || FDnsStage->Open() < DnsWindow); ++looked) {
+        if (looked == EarlyStagePiece) {
+            FFeedTimer->start(0);
+            return;
+        }
         const int position = FPositions[FDnsNext++];
-        const std::string queryName =
-            position < FDomains.Count()
-                ? DnsQueryNameOf(FDomains.At(position), data, FProtocolPreference)
-                : std::string();
+        const std::string queryName = position < FDomains.Count()
+                                          ? FServers->RouteOf(FDomains.At(position)).QueryName
+                                          : std::string();
         const TZoneIndex* zone = queryName.empty() ? nullptr : ZoneHolding(FZones, queryName);
         if (zone != nullptr)
             ReportDecidedEarly(position, [zone](TQueryDomain& job) { SettleByZone(job, *zone); });
@@ -541,6 +554,7 @@ void TBatchController::Report(const TQueryDomain& job) {
 void TBatchController::EndBatch() {
     FActive = false;
     FWakeTimer->stop();
+    FFeedTimer->stop();
     FRefreshTimer->stop();
     FQueryState.Clear();
     emit BatchEnded();

@@ -47,15 +47,21 @@ struct TRunPageButtons {
 // enabled; none: the reverse. Next is never enabled on the run page.
 TRunPageButtons RunPageButtons(int runningCount);
 
-// The server whose waits and pace a name's queries count against: the one its
-// query job asks first (a port-43 host, or an RDAP base's host); "" for a name
-// the job asks no one about. Each name is checked on its own; the route, which
-// only the name's suffix decides, is found once per suffix, so that routing a
-// list of a million names costs little more than checking them.
+// Where a name of a batch goes: the name sent (A-labels) and the server
+// whose waits and pace its queries count against, the one its query job asks
+// first (a port-43 host, or an RDAP base's host); both "" for a name the job
+// asks no one about. Each name is checked on its own; the route, which only
+// the name's suffix decides, is found once per suffix, so that routing a list
+// of a million names costs little more than checking them.
+struct TBatchRoute {
+    std::string QueryName;
+    std::string Server;
+};
+
 class TBatchServers {
 public:
     TBatchServers(std::shared_ptr<const TRegistryData> data, TProtocolPreference preference);
-    std::string Of(const std::string& domain);
+    TBatchRoute RouteOf(const std::string& domain);
 
 private:
     std::shared_ptr<const TRegistryData> FData;
@@ -241,6 +247,9 @@ private:
     TFlagsProvider FFlags;
 
     std::shared_ptr<const TRegistryData> FRegistryData;
+    // The routes of the batch under way: its scheduler's and its early
+    // stages' (one per batch, since the data and the preference are).
+    std::shared_ptr<TBatchServers> FServers;
     TProtocolPreference FProtocolPreference = TProtocolPreference::Auto;
     // The RDAP connections of the current batch, kept open from one query of
     // a server to the next; every job holds a share, so they outlive it.
@@ -283,6 +292,7 @@ private:
     std::vector<TBatchTime> FSlotStarted;
     std::unique_ptr<TBatchScheduler> FScheduler;
     QTimer* FWakeTimer = nullptr;
+    QTimer* FFeedTimer = nullptr; // the next piece of the early stages
     QTimer* FRefreshTimer = nullptr;
 
     int FProgressMaximum = 0;

@@ -1,6 +1,5 @@
 #include "batch/DnsFirstStage.h"
 
-#include "engine/DomainName.h"
 #include "engine/QueryDomain.h"
 #include "engine/zone/ZoneIndex.h"
 
@@ -10,16 +9,6 @@ namespace {
 constexpr std::chrono::milliseconds TakeInEvery{5};
 
 } // namespace
-
-std::string DnsQueryNameOf(const std::string& domain, const TRegistryData& data,
-                           TProtocolPreference preference) {
-    const TCheckedName name = CheckDomainName(domain, data);
-    if (!name.IsValid())
-        return "";
-    if (ChooseServer(name.QueryName, data, preference).Route.Protocol == TQueryProtocol::None)
-        return "";
-    return name.QueryName;
-}
 
 void SettleByDelegation(TQueryDomain& job, const TDelegation& delegation) {
     job.DecidedBy = TVerdictMethod::Dns;

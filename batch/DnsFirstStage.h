@@ -22,14 +22,7 @@
 #include <vector>
 
 class TQueryDomain;
-class TRegistryData;
 class TZoneIndex;
-
-// The name a batch asks the name servers about: the query name (A-labels) of
-// a valid name whose suffix has a registry to ask; "" for any other (it goes
-// straight to the registry's slot and its usual result).
-std::string DnsQueryNameOf(const std::string& domain, const TRegistryData& data,
-                           TProtocolPreference preference);
 
 // Fills a job that was never started with the verdict a delegation gives:
 // registered, method dns, the name server in WhoisServer and the result line

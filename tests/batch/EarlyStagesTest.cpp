@@ -161,4 +161,27 @@ TEST_F(EarlyStagesTest, BatchDecidedBeforeAnySlotStillEnds) {
     EXPECT_TRUE(FWhois->Queries().empty());
 }
 
+// A zone that holds a long list decides it a piece at a time, with the
+// window's events in between, and the batch still ends with every name.
+TEST_F(EarlyStagesTest, ALongListDecidedByAZoneGoesAPieceAtATime) {
+    TLines names;
+    std::string text;
+    for (int i = 0; i < 10000; ++i) {
+        names.push_back("z" + std::to_string(i) + ".com");
+        text += names.back() + ". 60 IN NS ns1.x.\n";
+    }
+    std::string error;
+    const auto zone =
+        TZoneIndex::Open(ZoneFile(text), error, nullptr, FDir.filePath("cache").toStdString());
+    ASSERT_TRUE(zone) << error;
+    FBatch->SetZones({zone});
+    int shownBetweenPieces = -1;
+    QTimer::singleShot(0, [&] { shownBetweenPieces = FDomainInfo.Count(); });
+    Run(names);
+    EXPECT_GT(shownBetweenPieces, 0);
+    EXPECT_LT(shownBetweenPieces, static_cast<int>(names.size()));
+    EXPECT_EQ(FEnded[names.back()].Method, "zone");
+    EXPECT_TRUE(FWhois->Queries().empty());
+}
+
 } // namespace
