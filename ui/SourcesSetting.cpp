@@ -4,15 +4,12 @@
 #include "batch/GbkQt.h"
 #include "engine/GbkCodec.h"
 #include "engine/dns/DnsFirstRule.h"
-#include "engine/zone/ZoneIndex.h"
 #include "ui/ObjectNames.h"
 #include "ui/RememberedSettings.h"
+#include "ui/ZoneOpening.h"
 
-#include <QApplication>
 #include <QBoxLayout>
 #include <QCheckBox>
-#include <QCursor>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -78,27 +75,16 @@ void TSourcesSetting::NoteProxies(bool proxiesSet) const {
 
 bool TSourcesSetting::ApplyTo(TBatchController& batch, bool proxiesSet,
                               std::string& message) const {
-    TZoneIndexes zones;
-    const QStringList files = ZoneFiles->text().split(u';', Qt::SkipEmptyParts);
-    if (!files.isEmpty()) {
-        // A zone seen for the first time is indexed here, once; a large one
-        // takes a while.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        for (const QString& file : files) {
-            std::string error;
-            auto zone = TZoneIndex::Open(QFile::encodeName(file.trimmed()).toStdString(), error);
-            if (!zone) {
-                QApplication::restoreOverrideCursor();
-                message = ZoneFailedText + Utf8ToGbk(error);
-                return false;
-            }
-            zones.push_back(std::move(zone));
-        }
-        QApplication::restoreOverrideCursor();
+    std::string error;
+    std::optional<TZoneIndexes> zones = OpenZonesShowingWork(
+        ZoneFiles->text().split(u';', Qt::SkipEmptyParts), ZoneFiles->window(), error);
+    if (!zones) {
+        message = ZoneFailedText + Utf8ToGbk(error);
+        return false;
     }
     const TDnsChoice choice = DnsFirst->isChecked() ? TDnsChoice::Default : TDnsChoice::Off;
     batch.SetDnsFirst(DecideDnsFirst(choice, proxiesSet).On);
-    batch.SetZones(std::move(zones));
+    batch.SetZones(std::move(*zones));
     batch.SetConfirmFree(ConfirmFree->isChecked());
     return true;
 }
