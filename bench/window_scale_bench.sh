@@ -6,7 +6,8 @@
 # platform, for 30 s: the event loop's longest stall (goal: at most 100 ms)
 # and the peak memory (goal: at most 400 MB), with the Release build in
 # build/ (or $TAVIREL_BENCH_BUILD). Arguments go to the program:
-# CANDIDATES SECONDS RATE THREADS.
+# CANDIDATES SECONDS RATE THREADS [zone] (zone: a zone file delegates every
+# name, and the batch is decided by it without a query).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${TAVIREL_BENCH_BUILD:-build}
