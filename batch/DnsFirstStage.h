@@ -7,7 +7,6 @@
 // that created it. A delegated name is registered (method dns); every other
 // name goes on to the registry as before. Qt Core only.
 
-#include "engine/ServerChoice.h"
 #include "engine/dns/DelegationCheck.h"
 
 #include <QObject>
