@@ -161,7 +161,8 @@ std::shared_ptr<TZoneIndex> TZoneIndex::Map(const std::string& indexFile) {
 
 std::shared_ptr<const TZoneIndex> TZoneIndex::Open(const std::string& zoneFile, std::string& error,
                                                    TOpening* opening,
-                                                   const std::string& cacheFolder) {
+                                                   const std::string& cacheFolder,
+                                                   const TZoneProgress& progress) {
     const auto started = std::chrono::steady_clock::now();
     TOpening facts;
     struct stat zone {};
@@ -194,9 +195,12 @@ std::shared_ptr<const TZoneIndex> TZoneIndex::Open(const std::string& zoneFile, 
 
     std::vector<TEntry> entries;
     facts.Built = true;
-    facts.Reading = ReadZoneFile(zoneFile, [&entries](std::string_view owner) {
-        entries.push_back({KeyOf(owner), CheckOf(owner)});
-    });
+    facts.Reading = ReadZoneFile(
+        zoneFile,
+        [&entries](std::string_view owner) {
+            entries.push_back({KeyOf(owner), CheckOf(owner)});
+        },
+        progress);
     if (!facts.Reading.Error.empty()) {
         error = facts.Reading.Error;
         return nullptr;

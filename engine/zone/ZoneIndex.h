@@ -38,11 +38,13 @@ public:
 
     // The index of zoneFile from cacheFolder ("": ZoneCacheFolder()), built
     // when it is missing or the file changed. Null with error when the zone
-    // file cannot be read or holds no delegation; an index that cannot be
-    // kept is built in memory.
+    // file cannot be read or holds no delegation, or when progress (told
+    // while the file is read to build the index) said stop; an index that
+    // cannot be kept is built in memory.
     static std::shared_ptr<const TZoneIndex> Open(const std::string& zoneFile, std::string& error,
                                                   TOpening* opening = nullptr,
-                                                  const std::string& cacheFolder = "");
+                                                  const std::string& cacheFolder = "",
+                                                  const TZoneProgress& progress = {});
     ~TZoneIndex();
     TZoneIndex(const TZoneIndex&) = delete;
     TZoneIndex& operator=(const TZoneIndex&) = delete;

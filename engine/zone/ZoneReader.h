@@ -35,12 +35,19 @@ struct TZoneReading {
 
 inline constexpr std::size_t MaxZoneProblems = 20;
 
+// How far the reading of a file has come: the bytes of the file read so far
+// (of the compressed file, for gzip). False stops the reading.
+using TZoneProgress = std::function<bool(std::uint64_t bytesRead)>;
+
 // Streams path; delegated is called with each delegated owner (lower case,
 // no final dot, as often as it has NS records). The origin is the first
 // $ORIGIN or SOA owner, else the common suffix every owner ends in ("" when
-// none).
+// none). progress, when set, hears every ZoneProgressLines lines; when it
+// says stop, the reading ends with Error "reading of PATH cancelled".
 TZoneReading ReadZoneFile(const std::string& path,
-                          const std::function<void(std::string_view owner)>& delegated);
+                          const std::function<void(std::string_view owner)>& delegated,
+                          const TZoneProgress& progress = {});
+inline constexpr std::size_t ZoneProgressLines = 16384;
 
 // The same from text in memory, for tests and small zones.
 TZoneReading ReadZoneText(std::string_view text,

@@ -164,6 +164,20 @@ TEST(ZoneIndex, FindsEachNameOfALargeZone) {
     }
     EXPECT_EQ(held, Names);
     EXPECT_EQ(others, 0);
+
+    // Built again, the reading tells how far it has come, and stops when
+    // told to.
+    std::vector<std::uint64_t> told;
+    const auto progress = [&told](std::uint64_t bytes) {
+        told.push_back(bytes);
+        return false;
+    };
+    EXPECT_FALSE(
+        TZoneIndex::Open(file, error, nullptr, dir.filePath("other").toStdString(), progress));
+    EXPECT_NE(error.find("cancelled"), std::string::npos) << error;
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_GT(told[0], 0u);
+    EXPECT_LE(told[0], text.size());
 }
 
 // Built once, then found up to date until the zone file changes.
