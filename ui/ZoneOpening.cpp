@@ -5,12 +5,15 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <future>
-#include <limits>
 
 namespace {
 
@@ -23,48 +26,69 @@ constexpr const char* ReadingZoneText =
 constexpr const char* ElapsedText = "\xD2\xD1\xD3\xC3 ";
 constexpr const char* SecondsText = " \xC3\xEB";
 
+// "取消"
+constexpr const char* CancelCaption = "\xC8\xA1\xCF\xFB";
 constexpr int TellEveryMs = 500;
+constexpr int ShareSteps = 1000;
 
-// A zone whose index is kept opens at once and shows nothing; the loop turns
-// meanwhile all the same, so that not even a slow disk holds the window.
+// A zone whose index is kept opens at once and shows nothing: for the
+// first showAfter the window only paints. A zone still being read then shows
+// a modal dialog with the share of the file read and a cancel button.
 std::shared_ptr<const TZoneIndex> OpenShowingWork(const QString& file, QWidget* parent,
                                                   std::string& error,
                                                   std::chrono::milliseconds showAfter) {
     QEventLoop loop;
+    std::atomic<std::uint64_t> bytesRead{0};
+    std::atomic<bool> cancelled{false};
     const std::string path = QFile::encodeName(file).toStdString();
-    std::future<std::shared_ptr<const TZoneIndex>> opening =
-        std::async(std::launch::async, [path, &error, &loop] {
-            std::shared_ptr<const TZoneIndex> zone = TZoneIndex::Open(path, error);
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-            return zone;
-        });
+    std::future<std::shared_ptr<const TZoneIndex>> opening = std::async(std::launch::async, [&] {
+        std::shared_ptr<const TZoneIndex> zone =
+            TZoneIndex::Open(path, error, nullptr, "", [&](std::uint64_t bytes) {
+                bytesRead = bytes;
+                return !cancelled;
+            });
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        return zone;
+    });
+    const auto done = [&opening] {
+        return opening.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
+    if (showAfter.count() > 0) {
+        QTimer wait;
+        wait.setSingleShot(true);
+        QObject::connect(&wait, &QTimer::timeout, &loop, &QEventLoop::quit);
+        wait.start(showAfter);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (done())
+            return opening.get();
+    }
 
+    const qint64 size = QFileInfo(file).size();
     QProgressDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("dlgZoneOpening"));
-    dialog.setCancelButton(nullptr); // an index half built is of no use
-    dialog.setRange(0, 0);
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(std::numeric_limits<int>::max()); // shown by the timer below
-    dialog.reset();
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setCancelButtonText(GbkToQString(CancelCaption));
+    dialog.setRange(0, size > 0 ? ShareSteps : 0);
+    QObject::connect(&dialog, &QProgressDialog::canceled, [&cancelled] { cancelled = true; });
     QElapsedTimer clock;
     clock.start();
-    const auto describe = [&] {
+    const auto tell = [&] {
         dialog.setLabelText(GbkToQString(ReadingZoneText) + file + "\n" +
                             GbkToQString(ElapsedText) + QString::number(clock.elapsed() / 1000) +
                             GbkToQString(SecondsText));
+        if (size > 0)
+            dialog.setValue(static_cast<int>(std::min<std::uint64_t>(
+                ShareSteps, bytesRead * ShareSteps / static_cast<std::uint64_t>(size))));
     };
-    describe();
-    QTimer show;
-    show.setSingleShot(true);
-    QObject::connect(&show, &QTimer::timeout, &dialog, &QWidget::show);
-    if (showAfter.count() > 0)
-        show.start(showAfter);
-    else
-        dialog.show();
-    QTimer tell;
-    QObject::connect(&tell, &QTimer::timeout, describe);
-    tell.start(TellEveryMs);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    tell();
+    QTimer telling;
+    QObject::connect(&telling, &QTimer::timeout, tell);
+    telling.start(TellEveryMs);
+    dialog.show();
+    if (!done())
+        loop.exec(); // the dialog is modal: nothing else takes a click meanwhile
     return opening.get();
 }
 
