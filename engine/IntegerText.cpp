@@ -55,5 +55,5 @@ std::optional<std::int32_t> ParseIntegerText(std::string_view text) {
 }
 
 std::string NotAnIntegerMessage(std::string_view text) {
-    return "'" + std::string(text) + "' is not a valid integer value";
+    return std::string("'").append(text).append("' is not a valid integer value");
 }

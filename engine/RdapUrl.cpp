@@ -135,7 +135,7 @@ bool IsAddressLiteral(const std::string& host) {
 } // namespace
 
 std::string RdapBaseFormProblem(std::string_view base) {
-    const std::string quoted = "'" + std::string(base.substr(0, 100)) + "'";
+    const std::string quoted = std::string("'").append(base.substr(0, 100)).append("'");
     const TUrl url = ParsedUrl(base);
     const std::string scheme = url ? LowerAscii(Part(url.get(), CURLUPART_SCHEME)) : "";
     if (scheme != "https" && scheme != "http")

@@ -154,8 +154,11 @@ std::string ImportSummary(std::size_t added, std::size_t skipped,
                           std::to_string(skipped) + ImportedEnd;
     const std::size_t listed = std::min(lines.size(), reasons.size());
     for (std::size_t i = 0; i < listed; ++i)
-        summary +=
-            "\n" + std::string(QuoteOpen) + Shortened(lines[i]) + QuoteCloseColon + reasons[i];
+        summary.append("\n")
+            .append(QuoteOpen)
+            .append(Shortened(lines[i]))
+            .append(QuoteCloseColon)
+            .append(reasons[i]);
     if (skipped > listed)
         summary += std::string("\n") + MoreLines;
     return summary;

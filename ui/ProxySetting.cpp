@@ -15,7 +15,7 @@ constexpr std::size_t ListedBadLines = 10;
 std::string BadLinesMessage(const std::vector<TProxyLineError>& errors) {
     std::string message = BadListText;
     for (std::size_t i = 0; i < errors.size() && i < ListedBadLines; ++i)
-        message += "\n" + DescribeProxyLineError(errors[i]);
+        message.append("\n").append(DescribeProxyLineError(errors[i]));
     if (errors.size() > ListedBadLines)
         message += "\n... " + std::to_string(errors.size() - ListedBadLines) + " more";
     return message;
@@ -30,7 +30,7 @@ std::shared_ptr<TProxyRotation> TProxySetting::RotationFor(const std::string& te
     TProxyListReading reading = ReadProxyLines(text);
     if (!reading.Ok()) {
         message = reading.FileError.empty() ? BadLinesMessage(reading.Errors)
-                                            : BadListText + reading.FileError;
+                                            : std::string(BadListText).append(reading.FileError);
         return nullptr;
     }
     FRotation = std::make_shared<TProxyRotation>(std::move(reading.Proxies));
