@@ -188,8 +188,9 @@ TEST_P(ServerPaceWakeTest, StartsItsPaceWhateverTheTimer) {
         for (int inWake = 0; pace.IsReady(At(now)); ++inWake) {
             pace.Started(At(now));
             ++starts;
-            if (now == c.QuietUntil)
+            if (now == c.QuietUntil) {
                 EXPECT_EQ(inWake, 0) << "a burst after the quiet";
+            }
         }
     }
     EXPECT_NEAR(starts, c.Starts, c.Starts / 100 + 1);
